@@ -1,0 +1,45 @@
+#include "reader/mtf.h"
+
+#include <cstring>
+
+namespace ostrel::mtf {
+namespace {
+
+template <std::size_t N>
+int FindTag(const std::uint8_t* p, const char (&table)[N][5]) {
+  const auto first = static_cast<signed char>(p[0]);
+  if (first < 'A' || first > 'Z') return kNotLetter;
+  for (std::size_t i = 0; i < N; ++i) {
+    if (std::memcmp(p, table[i], 4) == 0) return static_cast<int>(i);
+  }
+  return kNoMatch;
+}
+
+}  // namespace
+
+int FindBlockTag(const std::uint8_t* p) { return FindTag(p, kBlockIds); }
+int FindStreamTag(const std::uint8_t* p) { return FindTag(p, kStreamIds); }
+
+StringAddress ReadStringAddress(ByteView block, std::size_t at) {
+  return {block.U16(at).value_or(0), block.U16(at + 2).value_or(0)};
+}
+
+std::u16string CopyNameUnits(ByteView block, std::uint16_t offset, std::uint16_t size) {
+  const ByteView bytes = block.Sub(offset, size);
+  // Bytes past the end of the view are not part of the block: the name is cut there.
+  std::u16string units((bytes.size() + 1) / 2, u'\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto b = static_cast<char16_t>(bytes.data()[i]);
+    units[i / 2] = static_cast<char16_t>(units[i / 2] | (i % 2 == 0 ? b : static_cast<char16_t>(b << 8)));
+  }
+  return units;
+}
+
+std::u16string CopyName(ByteView block, std::uint16_t offset, std::uint16_t size) {
+  std::u16string units = CopyNameUnits(block, offset, size);
+  const auto nul = units.find(u'\0');
+  if (nul != std::u16string::npos) units.resize(nul);
+  return units;
+}
+
+}  // namespace ostrel::mtf
