@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, from Debian's packages.
+# Idempotent: asks apt-get only for what is missing. Works as root or with sudo.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+)
+if [ "${OSTREL_BUILD_GUI:-ON}" != "OFF" ]; then
+  packages+=(qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev xvfb xauth fonts-liberation2)
+fi
+if [ "${OSTREL_FUZZ:-OFF}" = "ON" ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1; then sudo="sudo"; else
+    echo "deps.sh: missing packages (${missing[*]}) and not root, no sudo" >&2
+    exit 1
+  fi
+fi
+echo "deps.sh: installing ${missing[*]}" >&2
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
