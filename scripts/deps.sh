@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
 )
 if [ "${OSTREL_BUILD_GUI:-ON}" != "OFF" ]; then
   packages+=(qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev xvfb xauth fonts-liberation2)

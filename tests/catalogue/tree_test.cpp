@@ -1,0 +1,134 @@
+#include "catalogue/tree.h"
+
+#include <gtest/gtest.h>
+
+#include "catalogue/catalogue.h"
+
+namespace ostrel {
+namespace {
+
+TEST(Tree, FreshTreeHoldsOnlyTheRoot) {
+  CKorvaneBKFTreeVectorClass t;
+  ASSERT_EQ(t.Count(), 1u);
+  const FolderNode& root = t.NodeAt(0);
+  EXPECT_EQ(root.name, u"ROOT");
+  EXPECT_EQ(root.parent, kNone);
+  EXPECT_EQ(root.firstChild, kNone);
+  EXPECT_EQ(root.nextSibling, kNone);
+  EXPECT_EQ(root.firstFile, kNone);
+  EXPECT_EQ(root.index, 0u);
+  EXPECT_TRUE(t.NodePath(0).empty());
+}
+
+TEST(Tree, ChildrenAreChainedNewestFirst) {
+  CKorvaneBKFTreeVectorClass t;
+  EXPECT_EQ(t.AddNode(u"A", 0), 1u);
+  EXPECT_EQ(t.NodeAt(0).firstChild, 1u);
+  EXPECT_EQ(t.AddNode(u"B", 0), 2u);
+  EXPECT_EQ(t.NodeAt(0).firstChild, 2u);
+  EXPECT_EQ(t.NodeAt(2).nextSibling, 1u);
+  EXPECT_EQ(t.NodeAt(1).nextSibling, kNone);
+  EXPECT_EQ(t.FirstChild(0), 2u);
+  EXPECT_EQ(t.NextSibling(2), 1u);
+  EXPECT_EQ(t.NextSibling(1), kNotFound);  // the oldest child
+  EXPECT_EQ(t.FirstChild(1), kNotFound);   // no children
+  EXPECT_EQ(t.FirstChild(kNone), kNotFound);
+}
+
+TEST(Tree, AddNodeRefusesAParentThatIsNoNode) {
+  CKorvaneBKFTreeVectorClass t;
+  t.AddNode(u"A", 0);
+  for (std::uint64_t parent : {std::uint64_t{2}, kNone, kNotFound}) {
+    EXPECT_EQ(t.AddNode(u"X", parent), kNotFound);
+    EXPECT_EQ(t.Count(), 2u);
+  }
+}
+
+TEST(Tree, FindNodeSearchesNewestChildFirstAtAnyDepth) {
+  CKorvaneBKFTreeVectorClass t;
+  const auto a = t.AddNode(u"A", 0);
+  const auto b = t.AddNode(u"B", 0);
+  const auto xa = t.AddNode(u"X", a);
+  const auto xb = t.AddNode(u"X", b);
+  EXPECT_EQ(t.FindNode(u"X", 0, 0), xb);  // B is the newer child
+  EXPECT_EQ(t.FindNode(u"X", a, 0), xa);
+  // Depth 0 looks only below the start; depth 1 takes the start itself too.
+  EXPECT_EQ(t.FindNode(u"A", a, 0), kNotFound);
+  EXPECT_EQ(t.FindNode(u"A", a, 1), a);
+  EXPECT_EQ(t.FindNode(u"x", 0, 0), kNotFound);  // case-sensitive
+  EXPECT_EQ(t.FindNode(u"X", kNone, 0), kNotFound);
+  // FindChild looks at direct children only.
+  EXPECT_EQ(t.FindChild(u"X", 0), kNotFound);
+  EXPECT_EQ(t.FindChild(u"B", 0), b);
+}
+
+TEST(Tree, PreOrderVisitsAChildBeforeItsOwnSubtree) {
+  CKorvaneBKFTreeVectorClass t;
+  const auto p = t.AddNode(u"P", 0);
+  const auto deep = t.AddNode(u"Q", t.AddNode(u"Z", p));  // P\Z\Q
+  const auto shallow = t.AddNode(u"Q", 0);                  // newer than P
+  EXPECT_EQ(t.FindNode(u"Q", 0, 0), shallow);
+  EXPECT_EQ(t.FindNode(u"Q", p, 0), deep);
+}
+
+TEST(Tree, DeepTreesAreSearchedAndPrintedWithoutRecursion) {
+  CKorvaneBKFTreeVectorClass t;
+  std::uint64_t n = 0;
+  constexpr int kDepth = 200000;
+  for (int i = 0; i < kDepth; ++i) n = t.AddNode(u"d", n);
+  const auto leaf = t.AddNode(u"leaf", n);
+  EXPECT_EQ(t.FindNode(u"leaf", 0, 0), leaf);
+  EXPECT_EQ(t.FindNode(u"missing", 0, 0), kNotFound);
+  EXPECT_EQ(t.NodePath(leaf).size(), kDepth * 2u + 5u);
+}
+
+TEST(Tree, DamagedLinksDoNotLoop) {
+  CKorvaneBKFTreeVectorClass t;
+  const auto a = t.AddNode(u"A", 0);
+  const auto b = t.AddNode(u"B", a);
+  t.NodeAt(b).firstChild = a;  // a cycle A -> B -> A
+  t.NodeAt(a).parent = b;
+  EXPECT_EQ(t.FindNode(u"nothing", 0, 0), kNotFound);
+  EXPECT_FALSE(t.NodePath(b).empty());
+}
+
+TEST(Tree, NodePathJoinsNamesBelowTheRootWithBackslashes) {
+  CKorvaneBKFTreeVectorClass t;
+  const auto tape = t.AddNode(u"Tape", 0);
+  const auto set = t.AddNode(u"SET 1 :Daily", tape);
+  const auto vol = t.AddNode(u"C:", set);
+  const auto docs = t.AddNode(u"Docs", vol);
+  EXPECT_EQ(t.NodePath(docs), u"Tape\\SET 1 :Daily\\C:\\Docs\\");
+}
+
+TEST(Catalogue, RenamesKeepTheStoredNameSizeAndOldViewsStayValid) {
+  Catalogue c;
+  FileNode f;
+  f.nameSize = 6;
+  const auto i = c.AppendFile(f, u"abc");
+  const std::u16string_view before = c.FileAt(i).name;
+  EXPECT_TRUE(c.RenameFileNode(i, u"a much longer name"));
+  EXPECT_EQ(c.FileAt(i).name, u"a much longer name");
+  EXPECT_EQ(c.FileAt(i).nameSize, 6u);
+  EXPECT_EQ(before, u"abc");  // storage is never moved
+  EXPECT_FALSE(c.RenameFileNode(5, u"x"));
+
+  EXPECT_TRUE(c.Tree().RenameNode(0, u"Renamed root"));
+  EXPECT_EQ(c.Tree().NodeAt(0).name, u"Renamed root");
+}
+
+TEST(Catalogue, ManyNamesOfEverySizeSurviveGrowth) {
+  Catalogue c;
+  std::vector<std::u16string> names;
+  // Short names share chunks; long ones (past a quarter chunk) get their own.
+  const std::size_t sizes[] = {0, 1, 7, 100, 20000, 70000, 3};
+  for (int i = 0; i < 700; ++i) {
+    names.emplace_back(sizes[i % 7], static_cast<char16_t>(u'a' + i % 26));
+  }
+  for (const auto& n : names) c.AppendFile(FileNode{}, n);
+  Catalogue moved = std::move(c);
+  for (std::size_t i = 0; i < names.size(); ++i) ASSERT_EQ(moved.FileAt(i).name, names[i]) << i;
+}
+
+}  // namespace
+}  // namespace ostrel

@@ -1,0 +1,83 @@
+#include "reader/mtf.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace ostrel::mtf {
+namespace {
+
+int Block(const std::string& four) { return FindBlockTag(reinterpret_cast<const std::uint8_t*>(four.data())); }
+int StreamTag(const std::string& four) { return FindStreamTag(reinterpret_cast<const std::uint8_t*>(four.data())); }
+
+TEST(TagLookup, BlockIds) {
+  const struct {
+    std::string bytes;
+    int expected;
+  } cases[] = {
+      {"TAPE", kTape}, {"SSET", kSset}, {"VOLB", kVolb}, {"DIRB", kDirb}, {"FILE", kFile},
+      {"CFIL", kCfil}, {"SFMB", kSfmb}, {"ESET", kEset}, {"EOTM", kEotm}, {"ESPB", kEspb},
+      {"file", kNotLetter},     // lower-case first letter
+      {"FILX", kNoMatch},       // FIL followed by another byte
+      {"FIL\0", kNoMatch},
+      {"STAN", kNoMatch},       // a stream ID is no block ID
+      {"@ABC", kNotLetter}, {"[ABC", kNotLetter},
+      {std::string("\xC6ILE", 4), kNotLetter},  // a high byte reads as negative
+  };
+  for (const auto& c : cases) EXPECT_EQ(Block(c.bytes), c.expected) << c.bytes;
+}
+
+TEST(TagLookup, StreamIds) {
+  for (int i = 0; i < 17; ++i) EXPECT_EQ(StreamTag(kStreamIds[i]), i) << kStreamIds[i];
+  EXPECT_EQ(StreamTag("NTQU"), kNoMatch);  // not in the table
+  EXPECT_EQ(StreamTag("1TAN"), kNotLetter);
+  EXPECT_EQ(StreamTag(" TAN"), kNotLetter);
+  EXPECT_EQ(StreamTag("FILE"), kNoMatch);
+}
+
+TEST(Names, CopiedAsUtf16WithOddSizesCompletedByAZeroByte) {
+  // A block holding "Ab" at offset 10, and a third unit 'C' of which an odd
+  // size keeps only the low byte.
+  std::uint8_t block[32] = {};
+  const std::uint8_t text[] = {'A', 0, 'b', 0, 'C', 0x01};
+  std::copy(std::begin(text), std::end(text), block + 10);
+  const ByteView v(block, sizeof block);
+  EXPECT_EQ(CopyName(v, 10, 4), u"Ab");
+  EXPECT_EQ(CopyName(v, 10, 5), u"AbC");        // 'C' with its high byte zeroed
+  EXPECT_EQ(CopyName(v, 10, 6), u"Ab\u0143");   // 0x0143
+  EXPECT_EQ(CopyName(v, 10, 0), u"");
+  // Cut at the end of the block: the bytes beyond it are not the name's.
+  EXPECT_EQ(CopyName(v, 30, 100), u"");
+  EXPECT_EQ(CopyNameUnits(v, 28, 100).size(), 2u);
+  // A NUL unit ends the name; the units keep it.
+  const std::uint8_t dir[] = {'D', 0, 0, 0, 'E', 0, 0, 0};
+  const ByteView d(dir, sizeof dir);
+  EXPECT_EQ(CopyName(d, 0, 8), u"D");
+  EXPECT_EQ(CopyNameUnits(d, 0, 8), std::u16string(u"D\0E\0", 4));
+}
+
+TEST(Arithmetic, SaturatesInsteadOfWrapping) {
+  EXPECT_EQ(SatAdd(kU64Max - 1, 5), kU64Max);
+  EXPECT_EQ(SatAdd(3, 4), 7u);
+  EXPECT_EQ(SatRoundUp(kU64Max - 2, 4), kU64Max);
+  EXPECT_EQ(SatRoundUp(5, 4), 8u);
+  EXPECT_EQ(SatRoundUp(8, 4), 8u);
+  // A stream of length 2^64 - 24 after a header at 100 must not wrap back.
+  EXPECT_EQ(NextStreamHeader(100, kU64Max - 23), kU64Max);
+  EXPECT_EQ(NextStreamHeader(100, 5), 128u);  // 100 + 22 + 5 = 127, rounded up
+  EXPECT_EQ(MulDiv(kU64Max, 1000, kU64Max), 1000u);
+}
+
+TEST(ByteView, RefusesReadsPastItsEnd) {
+  const std::uint8_t b[4] = {1, 2, 3, 4};
+  const ByteView v(b, 4);
+  EXPECT_EQ(v.U32(0).value(), 0x04030201u);
+  EXPECT_FALSE(v.U32(1).has_value());
+  EXPECT_FALSE(v.U16(kU64Max).has_value());
+  EXPECT_FALSE(v.U64(0).has_value());
+  EXPECT_TRUE(v.Has(4, 0));
+  EXPECT_FALSE(v.Has(5, 0));
+}
+
+}  // namespace
+}  // namespace ostrel::mtf
