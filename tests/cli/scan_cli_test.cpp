@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/fixtures/mtf_writer.h"
+#include "tests/fixtures/run_process.h"
+#include "tests/fixtures/temp_dir.h"
+
+namespace ostrel {
+namespace {
+
+using fixtures::RunCli;
+using nlohmann::json;
+
+const std::string kIntact = std::string(OSTREL_SHARED_DIR) + "/conformance/intact.bkf";
+
+TEST(ScanCommand, PrintsTheCatalogueAsATree) {
+  const auto r = RunCli({"scan", kIntact});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("Weekly backup\\\n  SET 3 :Weekly\\\n    C:\\\n      autoexec.bat  (120 bytes)\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Total number of files found: 6\n"), std::string::npos);
+  EXPECT_TRUE(r.err.empty()) << r.err;  // no progress bar when stderr is no terminal
+}
+
+TEST(ScanCommand, JsonMatchesTheExpectedCatalogue) {
+  const auto r = RunCli({"scan", kIntact, "--range", "0", "8192", "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const json got = json::parse(r.out);
+  std::ifstream in(std::string(OSTREL_SHARED_DIR) + "/conformance/partial-range.expected.json");
+  const json expected = json::parse(in);
+  EXPECT_EQ(got["bkf"], kIntact);
+  EXPECT_EQ(got["folders"], expected["folders"]);
+  EXPECT_EQ(got["files"], expected["files"]);
+}
+
+TEST(ScanCommand, NamesAreValidUtf8Json) {
+  fixtures::TempDir dir;
+  fixtures::MtfWriter w;
+  w.Volb(u"C:");
+  // A quote, a backslash, a control character, a non-ASCII letter and an
+  // unpaired surrogate.
+  w.File(std::u16string(u"a\"b\\c\x01\u00e9") + char16_t(0xD800), {{"STAN", {1, 2, 3}, {}, 0}});
+  const auto r = RunCli({"scan", dir.Write(w), "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const json got = json::parse(r.out);
+  EXPECT_EQ(got["files"][0]["name"], "a\"b\\c\x01\u00e9\uFFFD");
+}
+
+TEST(ScanCommand, ErrorsAndUsage) {
+  fixtures::TempDir dir;
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string err;  // a part of stderr
+  } cases[] = {
+      {{}, 2, "Usage: ostrel-bkf COMMAND"},
+      {{"frobnicate"}, 2, "unknown command 'frobnicate'"},
+      {{"scan"}, 2, "no BKF file given"},
+      {{"scan", "/nonexistent/x.bkf"}, 2, "cannot open '/nonexistent/x.bkf': No such file or directory"},
+      {{"scan", dir.Path().string()}, 2, "is a directory"},
+      {{"scan", kIntact, "--range", "5"}, 2, "--range needs START and END"},
+      {{"scan", kIntact, "--range", "-1", "5"}, 2, "unsigned decimal"},
+      {{"scan", kIntact, "--range", "1", "99999999999999999999"}, 2, "unsigned decimal"},
+      {{"scan", kIntact, "--mode", "fast"}, 2, "unknown mode 'fast'"},
+      {{"scan", kIntact, "--bogus"}, 2, "unknown option '--bogus'"},
+      {{"scan", kIntact, kIntact}, 2, "only one BKF file"},
+      {{"scan", kIntact, "--range", "999999", "0"}, 0,
+       "Starting range exceeds the file size so parsing of file starts from zero."},
+      {{"scan", kIntact, "--range", "0", "999999"}, 0,
+       "End range exceeds the file size so file will parse to the end of file size."},
+  };
+  for (const auto& c : cases) {
+    const auto r = RunCli(c.args);
+    std::string joined;
+    for (const auto& a : c.args) joined += a + " ";
+    EXPECT_EQ(r.exitCode, c.exitCode) << joined << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << joined << "\n" << r.err;
+  }
+}
+
+TEST(ScanCommand, HelpExplainsEveryOption) {
+  const auto top = RunCli({"--help"});
+  EXPECT_EQ(top.exitCode, 0);
+  EXPECT_NE(top.out.find("scan"), std::string::npos);
+  const auto scan = RunCli({"scan", "--help"});
+  EXPECT_EQ(scan.exitCode, 0);
+  for (const char* option : {"--mode", "--range", "--json"}) {
+    EXPECT_NE(scan.out.find(option), std::string::npos) << option;
+  }
+}
+
+}  // namespace
+}  // namespace ostrel
