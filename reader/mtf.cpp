@@ -6,19 +6,38 @@ namespace ostrel::mtf {
 namespace {
 
 template <std::size_t N>
-int FindTag(const std::uint8_t* p, const char (&table)[N][5]) {
+struct PackedTable {
+  std::uint32_t ids[N];
+  explicit constexpr PackedTable(const char (&table)[N][5]) : ids{} {
+    for (std::size_t i = 0; i < N; ++i) {
+      ids[i] = static_cast<std::uint32_t>(static_cast<unsigned char>(table[i][0])) |
+               static_cast<std::uint32_t>(static_cast<unsigned char>(table[i][1])) << 8 |
+               static_cast<std::uint32_t>(static_cast<unsigned char>(table[i][2])) << 16 |
+               static_cast<std::uint32_t>(static_cast<unsigned char>(table[i][3])) << 24;
+    }
+  }
+};
+
+constexpr PackedTable<10> kPackedBlocks(kBlockIds);
+constexpr PackedTable<17> kPackedStreams(kStreamIds);
+
+// Compares the four bytes at once with each entry, in table order.
+template <std::size_t N>
+int FindTag(const std::uint8_t* p, const PackedTable<N>& table) {
   const auto first = static_cast<signed char>(p[0]);
   if (first < 'A' || first > 'Z') return kNotLetter;
+  const std::uint32_t v = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+                          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
   for (std::size_t i = 0; i < N; ++i) {
-    if (std::memcmp(p, table[i], 4) == 0) return static_cast<int>(i);
+    if (table.ids[i] == v) return static_cast<int>(i);
   }
   return kNoMatch;
 }
 
 }  // namespace
 
-int FindBlockTag(const std::uint8_t* p) { return FindTag(p, kBlockIds); }
-int FindStreamTag(const std::uint8_t* p) { return FindTag(p, kStreamIds); }
+int FindBlockTag(const std::uint8_t* p) { return FindTag(p, kPackedBlocks); }
+int FindStreamTag(const std::uint8_t* p) { return FindTag(p, kPackedStreams); }
 
 StringAddress ReadStringAddress(ByteView block, std::size_t at) {
   return {block.U16(at).value_or(0), block.U16(at + 2).value_or(0)};

@@ -5,10 +5,8 @@
 #include <string>
 
 #include "reader/mtf.h"
+#include "reader/window_search.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace ostrel {
 
@@ -65,50 +63,7 @@ void bkf::ReportProgress(std::uint64_t a, bool force) {
   if (force && listener_) listener_->OnProgress({percent_, a, filesFound_, fileLength_});
 }
 
-namespace {
-
-// The tags the standard scanner acts on: every block ID but CFIL and SFMB.
-inline bool IsHit(int tag, bool acceptAll) {
-  return tag >= 0 && (acceptAll || (tag != mtf::kCfil && tag != mtf::kSfmb));
-}
-
-}  // namespace
-
-int bkf::FindHit(const std::uint8_t* w, bool acceptAll) {
-#if defined(__SSE2__)
-  // Most offsets are rejected without a table look-up: a block ID starts with
-  // one of C D E F S T V and its second letter is one of A F I O S. Sixteen
-  // offsets are tested at once; the window is followed by readable slack.
-  const __m128i c = _mm_set1_epi8('C'), s = _mm_set1_epi8('S'), three = _mm_set1_epi8(3);
-  const __m128i lA = _mm_set1_epi8('A'), lF = _mm_set1_epi8('F'), lI = _mm_set1_epi8('I'),
-                lO = _mm_set1_epi8('O'), lS = _mm_set1_epi8('S');
-  for (std::size_t base = 0; base < kWindowSize; base += 16) {
-    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + base));
-    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + base + 1));
-    const __m128i t1 = _mm_sub_epi8(first, c);
-    const __m128i t2 = _mm_sub_epi8(first, s);
-    const __m128i firstOk = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(t1, three), t1),
-                                         _mm_cmpeq_epi8(_mm_min_epu8(t2, three), t2));
-    const __m128i secondOk = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(second, lA), _mm_cmpeq_epi8(second, lF)),
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(second, lI), _mm_cmpeq_epi8(second, lO)),
-                     _mm_cmpeq_epi8(second, lS)));
-    auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(firstOk, secondOk)));
-    while (mask != 0) {
-      const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
-      mask &= mask - 1;
-      if (IsHit(mtf::FindBlockTag(w + base + bit), acceptAll)) return static_cast<int>(base + bit);
-    }
-  }
-  return -1;
-#else
-  for (std::size_t u = 0; u < kWindowSize; ++u) {
-    if (w[u] < 'C' || w[u] > 'V') continue;
-    if (IsHit(mtf::FindBlockTag(w + u), acceptAll)) return static_cast<int>(u);
-  }
-  return -1;
-#endif
-}
+int bkf::FindHit(const std::uint8_t* w, bool acceptAll) { return FindBlockHit(w, acceptAll); }
 
 int bkf::Scan(const std::string& path) {
   if (!file_.Open(path)) return 0;

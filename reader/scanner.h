@@ -57,7 +57,7 @@ inline constexpr std::size_t kWindowSize = 1024;
 // Bytes past the end of the file read as zeros.
 class WindowReader {
  public:
-  explicit WindowReader(const BkfFile& file, std::size_t bufferSize = 8u << 20);
+  explicit WindowReader(const BkfFile& file, std::size_t bufferSize = 1u << 20);
   // `count` bytes at `position`, valid until the next call; `count` must not
   // exceed the buffer size. The pointer is followed by at least kSlack more
   // readable bytes (file bytes or zeros).
@@ -103,15 +103,17 @@ class bkf {
   const std::string& FileError() const { return file_.Error(); }
   std::uint64_t FilesFound() const { return filesFound_; }
 
+  // First offset 0..1023 of the window at `w` whose tag is a hit, or -1.
+  // The ID of a block at offsets 1,020 to 1,023 is completed from the bytes
+  // after the window, so `w` must be followed by WindowReader::kSlack
+  // readable bytes. `acceptAll` makes CFIL and SFMB hits too.
+  static int FindHit(const std::uint8_t* w, bool acceptAll);
+
  protected:
   // The window loop's progress report for position `a`; `force` reports even
   // when the per-mille has not grown (a window without a hit).
   void ReportProgress(std::uint64_t a, bool force);
   void ResolveRange(std::uint64_t fileLength);
-  // First offset 0..1023 of the window at `w` whose tag is a hit, or -1.
-  // The ID of a block at offsets 1,020 to 1,023 is completed from the bytes
-  // after the window. `acceptAll` makes CFIL and SFMB hits too.
-  static int FindHit(const std::uint8_t* w, bool acceptAll);
 
   // Shared handler parts.
   void AddTapeNode(std::u16string_view name);

@@ -4,6 +4,9 @@
 
 #include <string>
 
+#include "reader/scanner.h"
+#include "reader/window_search.h"
+
 namespace ostrel::mtf {
 namespace {
 
@@ -81,3 +84,49 @@ TEST(ByteView, RefusesReadsPastItsEnd) {
 
 }  // namespace
 }  // namespace ostrel::mtf
+
+namespace ostrel {
+namespace {
+
+// The vectorised window search must give exactly the first offset whose four
+// bytes look up as a hit, for any bytes.
+int ReferenceHit(const std::uint8_t* w, bool acceptAll) {
+  for (int u = 0; u < 1024; ++u) {
+    const int tag = mtf::FindBlockTag(w + u);
+    if (tag >= 0 && (acceptAll || (tag != mtf::kCfil && tag != mtf::kSfmb))) return u;
+  }
+  return -1;
+}
+
+TEST(WindowSearch, AgreesWithTheByteByByteDefinition) {
+  const char* ids[] = {"TAPE", "SSET", "VOLB", "DIRB", "FILE", "CFIL", "SFMB", "ESET", "EOTM", "ESPB",
+                       "FILX", "TAPF", "SSEX", "EOT", "DI", "VOLC", "STAN", "CFILE", "SFMBTAPE"};
+  std::uint32_t x = 12345;
+  auto next = [&x] {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    return x;
+  };
+  std::uint8_t w[1024 + WindowReader::kSlack];
+  for (int round = 0; round < 20000; ++round) {
+    // Mostly upper-case letters so that candidates are dense.
+    for (auto& b : w) b = static_cast<std::uint8_t>(round % 3 == 0 ? next() : 'A' + next() % 26);
+    const int plants = static_cast<int>(next() % 4);
+    for (int k = 0; k < plants; ++k) {
+      const char* id = ids[next() % (sizeof ids / sizeof *ids)];
+      const std::size_t at = next() % 1024;
+      for (std::size_t i = 0; id[i] != '\0' && at + i < sizeof w; ++i) w[at + i] = static_cast<std::uint8_t>(id[i]);
+    }
+    for (bool all : {false, true}) {
+      const int expected = ReferenceHit(w, all);
+      ASSERT_EQ(FindBlockHitScalar(w, all), expected) << "round " << round;
+      ASSERT_EQ(FindBlockHitSse2(w, all), expected) << "round " << round;
+      ASSERT_EQ(FindBlockHitAvx2(w, all), expected) << "round " << round;  // SSE2 where no AVX2
+      ASSERT_EQ(bkf::FindHit(w, all), expected) << "round " << round;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ostrel
