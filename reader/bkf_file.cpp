@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -62,6 +63,19 @@ std::size_t BkfFile::ReadAt(std::uint64_t position, void* buffer, std::size_t co
   auto* out = static_cast<unsigned char*>(buffer);
   std::size_t done = 0;
   constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+  // A hole of a sparse file reads as zeros: skip the reading (and the kernel's
+  // zero-filling copy) when the whole request lies in one.
+  if (fd_ >= 0 && count >= (64u << 10) && position <= kMaxOffset - count) {
+    const off_t data = ::lseek(fd_, static_cast<off_t>(position), SEEK_DATA);
+    const bool noDataAfter = data < 0 && errno == ENXIO;
+    if (noDataAfter || (data >= 0 && static_cast<std::uint64_t>(data) >= position + count)) {
+      const std::uint64_t size = Size();
+      const std::size_t inFile =
+          position >= size ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(count, size - position));
+      std::memset(out, 0, count);
+      return inFile;
+    }
+  }
   while (fd_ >= 0 && done < count && position <= kMaxOffset - done) {
     const ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(position + done));
     if (n < 0 && errno == EINTR) continue;
