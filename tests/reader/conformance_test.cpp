@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "reader/advanced_scanner.h"
 #include "reader/scanner.h"
 #include "reader/text.h"
 
@@ -40,8 +41,12 @@ std::int64_t Signed(std::uint64_t v) {
 
 // The scanner an example's options ask for, or null when this build has none.
 std::unique_ptr<bkf> NewScanner(const json& options, std::atomic<int>& running) {
-  if (options.value("mode", "standard") != "standard") return nullptr;
-  return std::make_unique<bkf>(running);
+  const std::string mode = options.value("mode", "standard");
+  std::unique_ptr<bkf> scanner;
+  if (mode == "standard") scanner = std::make_unique<bkf>(running);
+  if (mode == "advanced") scanner = std::make_unique<bkfAdvance>(running);
+  if (scanner) scanner->SetHeuristic(options.value("heuristic", false));
+  return scanner;
 }
 
 class Conformance : public ::testing::TestWithParam<std::string> {};
