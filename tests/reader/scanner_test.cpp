@@ -480,30 +480,5 @@ TEST(StandardScanner, NamesCutAtTheWindowEnd) {
   EXPECT_EQ(s->scanner->Cat().FileAt(0).nameSize, 100u);
 }
 
-TEST(StandardScanner, PositionsBeyondFourGibibytes) {
-  TempDir dir;
-  const std::string path = dir.File("sparse.bkf");
-  const std::uint64_t base = (std::uint64_t{4} << 30) + 4096 + 17;
-  {
-    MtfWriter blocks;
-    blocks.Volb(u"C:", 0);
-    blocks.File(u"beyond.txt", {Stan(300)}, 1024);
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(::ftruncate(fileno(f), static_cast<off_t>(base + 64 * 1024)), 0);
-    ASSERT_EQ(::fseeko(f, static_cast<off_t>(base), SEEK_SET), 0);
-    ASSERT_EQ(std::fwrite(blocks.Bytes().data(), 1, blocks.Size(), f), blocks.Size());
-    std::fclose(f);
-  }
-  std::atomic<int> running{1};
-  bkf scanner(running);
-  ASSERT_EQ(scanner.Scan(path), 1);
-  ASSERT_EQ(scanner.Cat().FileCount(), 1u);
-  const FileNode& file = scanner.Cat().FileAt(0);
-  EXPECT_EQ(file.name, u"beyond.txt");
-  EXPECT_EQ(file.dataLength, 300u);
-  EXPECT_EQ(file.dataPosition, base + 1024 + MtfWriter::FirstEventFor(20) + 22);
-}
-
 }  // namespace
 }  // namespace ostrel

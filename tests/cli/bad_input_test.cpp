@@ -1,0 +1,131 @@
+// Hostile and broken inputs given to ostrel-bkf as a process: each gets its
+// exit code and message; none may crash or hang.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <nlohmann/json.hpp>
+
+#include "tests/fixtures/mtf_writer.h"
+#include "tests/fixtures/run_process.h"
+#include "tests/fixtures/temp_dir.h"
+
+namespace ostrel {
+namespace {
+
+using fixtures::MtfWriter;
+using fixtures::RunCli;
+using fixtures::Stream;
+using fixtures::TempDir;
+
+Stream Stan(std::size_t n) { return {"STAN", fixtures::Noise(n, 5), {}, 0}; }
+
+struct Case {
+  const char* name;
+  // Builds the input in the folder and answers the command's arguments.
+  std::function<std::vector<std::string>(const TempDir&)> setUp;
+  int exitCode;
+  std::string stdoutHas;
+  std::string stderrHas;
+};
+
+const Case kScanCases[] = {
+    {"missing file", [](const TempDir& d) { return std::vector<std::string>{"scan", d.File("none.bkf")}; }, 2, "",
+     "No such file or directory"},
+    {"a directory", [](const TempDir& d) { return std::vector<std::string>{"scan", d.Path().string()}; }, 2, "",
+     "is a directory"},
+    {"unreadable file",
+     [](const TempDir& d) {
+       MtfWriter w;
+       w.PadTo(10);
+       const std::string p = d.Write(w);
+       ::chmod(p.c_str(), 0);
+       // Root reads it all the same; then it is merely an empty catalogue.
+       return std::vector<std::string>{"scan", p};
+     },
+     geteuid() == 0 ? 0 : 2, "", geteuid() == 0 ? "" : "Permission denied"},
+    {"empty file",
+     [](const TempDir& d) { return std::vector<std::string>{"scan", d.Write(MtfWriter{})}; }, 0,
+     "Total number of files found: 0", ""},
+    {"one byte",
+     [](const TempDir& d) {
+       MtfWriter w;
+       w.PutAscii(0, "F");
+       return std::vector<std::string>{"scan", d.Write(w)};
+     },
+     0, "Total number of files found: 0", ""},
+    {"1,023 bytes ending in a cut ID",
+     [](const TempDir& d) {
+       MtfWriter w;
+       w.PutAscii(1020, "FIL");
+       return std::vector<std::string>{"scan", d.Write(w)};
+     },
+     0, "Total number of files found: 0", ""},
+    {"1,025 bytes with a block at the last offset",
+     [](const TempDir& d) {
+       MtfWriter w;
+       w.PadTo(1025);
+       w.PutAscii(1021, "FILE");
+       return std::vector<std::string>{"scan", d.Write(w)};
+     },
+     0, "Total number of files found: 0", ""},
+    {"nothing but block IDs",
+     [](const TempDir& d) {
+       MtfWriter w;
+       for (int i = 0; i < 8192; ++i) w.AppendText(i % 3 == 0 ? "FILE" : i % 3 == 1 ? "DIRB" : "VOLB");
+       return std::vector<std::string>{"scan", d.Write(w)};
+     },
+     0, "Total number of files found: 0", ""},
+    {"stream length 2^64 - 1",
+     [](const TempDir& d) {
+       MtfWriter w;
+       w.Volb(u"C:");
+       w.File(u"huge", {{"STAN", fixtures::Noise(10, 1), ~std::uint64_t{0}, 0}});
+       w.File(u"after", {Stan(10)});
+       return std::vector<std::string>{"scan", d.Write(w)};
+     },
+     0, "after  (10 bytes)\nTotal number of files found: 1", ""},
+    {"a name of 511 bytes of unpaired surrogates",
+     [](const TempDir& d) {
+       MtfWriter w;
+       w.Volb(u"C:");
+       const std::uint64_t at = w.File(std::u16string(256, char16_t(0xDC01)), {Stan(3)});
+       w.PutU16(at + 84, 511);
+       return std::vector<std::string>{"scan", d.Write(w), "--json"};
+     },
+     0, "\xEF\xBF\xBD\xEF\xBF\xBD", ""},
+    {"a folder tree 250 levels deep",
+     [](const TempDir& d) {
+       // Each folder block met before any volume adds a placeholder set and
+       // volume below the folder added last: two levels a block.
+       MtfWriter w;
+       for (int i = 0; i < 125; ++i) w.Dirb(u"x");
+       return std::vector<std::string>{"scan", d.Write(w)};
+     },
+     0, std::string(2 * 249, ' ') + "DUMY VOLUME XX: \\\n", ""},
+};
+
+class BadInput : public ::testing::TestWithParam<Case> {};
+
+TEST_P(BadInput, ExitCodeAndMessage) {
+  const Case& c = GetParam();
+  TempDir dir;
+  const auto args = c.setUp(dir);
+  const auto r = RunCli(args);
+  EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+  EXPECT_NE(r.out.find(c.stdoutHas), std::string::npos) << r.out.substr(0, 2000);
+  EXPECT_NE(r.err.find(c.stderrHas), std::string::npos) << r.err;
+  if (!args.empty() && args.back() == "--json" && r.exitCode == 0) {
+    EXPECT_TRUE(nlohmann::json::accept(r.out));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scan, BadInput, ::testing::ValuesIn(kScanCases), [](const auto& info) {
+  std::string n = info.param.name;
+  for (char& ch : n) if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return n;
+});
+
+}  // namespace
+}  // namespace ostrel
