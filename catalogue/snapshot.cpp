@@ -1,0 +1,350 @@
+#include "catalogue/snapshot.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "reader/bytes.h"
+
+namespace ostrel {
+namespace {
+
+constexpr std::uint8_t kFolderTag = 'T';
+constexpr std::uint8_t kFileTag = 'F';
+constexpr std::uint8_t kEndTag = 'E';
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string Hex(std::uint64_t v) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
+  return buf;
+}
+
+std::string Number(std::uint64_t v) { return std::to_string(v); }
+
+// ------------------------------------------------------------------- writing
+
+class Out {
+ public:
+  void U8(std::uint8_t v) { bytes_.push_back(v); }
+  void U16(std::uint16_t v) { Le(v, 2); }
+  void U32(std::uint32_t v) { Le(v, 4); }
+  void U64(std::uint64_t v) { Le(v, 8); }
+  void Zeros(std::size_t n) { bytes_.insert(bytes_.end(), n, 0); }
+  // The name's units and one NUL unit.
+  void Name(std::u16string_view name) {
+    for (char16_t u : name) U16(static_cast<std::uint16_t>(u));
+    U16(0);
+  }
+  // Hands the bytes gathered so far to `f`; false on a write error.
+  bool Flush(std::FILE* f) {
+    const bool ok = bytes_.empty() || std::fwrite(bytes_.data(), 1, bytes_.size(), f) == bytes_.size();
+    bytes_.clear();
+    return ok;
+  }
+  std::size_t Pending() const { return bytes_.size(); }
+
+ private:
+  void Le(std::uint64_t v, int width) {
+    for (int i = 0; i < width; ++i) bytes_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  std::vector<std::uint8_t> bytes_;
+};
+
+// M for a name: its bytes and the NUL unit, or 0 when that reaches the limit.
+std::uint32_t NameBytes(std::u16string_view name) {
+  if (name.size() >= kSnapshotNameLimit / 2) return 0;
+  const auto m = static_cast<std::uint32_t>(2 * (name.size() + 1));
+  return m < kSnapshotNameLimit ? m : 0;
+}
+
+void EndTag(Out& out) {
+  out.U8(kEndTag);
+  out.Zeros(kSnapshotTagSize - 1);
+}
+
+std::string WriteBody(const Catalogue& cat, std::u16string_view bkfPath, std::FILE* f,
+                      const std::atomic<int>& running) {
+  Out out;
+  constexpr std::size_t kFlushAt = 256 * 1024;
+  auto stopped = [&] { return running.load(std::memory_order_relaxed) == 0; };
+
+  if (2 * (static_cast<std::uint64_t>(bkfPath.size()) + 1) > kSnapshotPathLimit) {
+    return "the BKF path is longer than a snapshot can hold (" + Number(kSnapshotPathLimit) + " bytes)";
+  }
+  out.U32(static_cast<std::uint32_t>(2 * (bkfPath.size() + 1)));
+  out.Name(bkfPath);
+
+  const auto& tree = cat.Tree();
+  for (std::uint64_t i = 0; i < tree.Count(); ++i) {
+    if (stopped()) return "stopped";
+    const FolderNode& n = tree.NodeAt(i);
+    const std::uint32_t m = NameBytes(n.name);
+    if (m == 0) return "the name of folder " + Number(i) + " is too long for a snapshot";
+    out.U8(kFolderTag);
+    out.U32(m);
+    out.Zeros(4);  // reserved
+    out.Zeros(4);  // name reference
+    out.U64(n.parent);
+    out.U64(n.firstChild);
+    out.U64(n.nextSibling);
+    out.U64(n.index);
+    out.U64(n.firstFile);
+    out.U64(n.lastFile);
+    out.U8(n.checkState);
+    out.U8(n.inTree);
+    out.Name(n.name);
+    if (out.Pending() >= kFlushAt && !out.Flush(f)) return "write error";
+  }
+  EndTag(out);
+
+  for (std::uint64_t i = 0; i < cat.FileCount(); ++i) {
+    if (stopped()) return "stopped";
+    const FileNode& n = cat.FileAt(i);
+    const std::uint32_t m = NameBytes(n.name);
+    if (m == 0) return "the name of file " + Number(i) + " is too long for a snapshot";
+    out.U8(kFileTag);
+    out.U32(m);
+    out.Zeros(4);  // reserved
+    out.Zeros(4);  // name reference
+    out.U16(n.nameSize);
+    out.U64(n.parent);
+    out.U8(n.kind);
+    out.U64(n.index);
+    out.U64(n.dataPosition);
+    out.U64(n.dataLength);
+    out.U8(n.checkState);
+    out.U8(n.inTree);
+    out.Name(n.name);
+    if (out.Pending() >= kFlushAt && !out.Flush(f)) return "write error";
+  }
+  EndTag(out);
+  if (!out.Flush(f)) return "write error";
+  return {};
+}
+
+// ------------------------------------------------------------------- reading
+
+// Gives n bytes or nothing, and knows where it is.
+class In {
+ public:
+  explicit In(std::FILE* f) : f_(f) {}
+  // Reads exactly `n` bytes into `buffer` (resized); false when the file
+  // ends first.
+  bool Read(std::vector<std::uint8_t>& buffer, std::size_t n) {
+    buffer.resize(n);
+    const std::size_t got = n == 0 ? 0 : std::fread(buffer.data(), 1, n, f_);
+    position_ += got;
+    return got == n;
+  }
+  std::uint64_t Position() const { return position_; }
+
+ private:
+  std::FILE* f_;
+  std::uint64_t position_ = 0;
+};
+
+// UTF-16LE units up to the first NUL unit (or all of them); an odd last byte
+// is no unit.
+std::u16string UnitsToNul(ByteView bytes) {
+  std::u16string text;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto u = static_cast<char16_t>(bytes.U16(i).value_or(0));
+    if (u == u'\0') break;
+    text.push_back(u);
+  }
+  return text;
+}
+
+// One section's entries. `what` names them in messages ("folder", "file").
+struct Section {
+  const char* what;
+  std::size_t recordSize;
+};
+
+std::string ReadBody(In& in, const std::atomic<int>& running, SnapshotReadResult& result) {
+  std::vector<std::uint8_t> buf;
+  auto stopped = [&] { return running.load(std::memory_order_relaxed) == 0; };
+
+  if (!in.Read(buf, 4)) return "the file ends inside the path block (at byte " + Number(in.Position()) + ")";
+  const std::uint32_t n = ByteView(buf.data(), buf.size()).U32(0).value_or(0);
+  if (n > kSnapshotPathLimit) {
+    return "the path block claims " + Number(n) + " bytes; at most " + Number(kSnapshotPathLimit) +
+           " are allowed";
+  }
+  if (!in.Read(buf, n)) {
+    return "the file ends inside the BKF path (" + Number(n) + " bytes claimed, at byte 4)";
+  }
+  result.bkfPath = UnitsToNul(ByteView(buf.data(), buf.size()));
+
+  auto& tree = result.catalogue.Tree();
+  tree.RemoveAllNodes();
+  result.catalogue.RemoveAllFiles();
+
+  for (const Section section : {Section{"folder", kSnapshotFolderRecordSize},
+                                Section{"file", kSnapshotFileRecordSize}}) {
+    const bool folders = section.recordSize == kSnapshotFolderRecordSize;
+    for (std::uint64_t entry = 0;; ++entry) {
+      if (stopped()) return "stopped";
+      const std::uint64_t at = in.Position();
+      const std::string where = std::string(section.what) + " entry " + Number(entry) + " at byte " +
+                                Number(at);
+      if (!in.Read(buf, kSnapshotTagSize)) {
+        return "the file ends inside the tag of " + where + " (no end tag of the " + section.what +
+               " section)";
+      }
+      const ByteView tag(buf.data(), buf.size());
+      // Only byte 0 of a tag ends a section; any other value starts an entry.
+      if (tag.U8(0).value_or(0) == kEndTag) break;
+      const std::uint32_t m = tag.U32(1).value_or(0);
+      if (m >= kSnapshotNameLimit) {
+        return "name too long: " + where + " claims a name of " + Number(m) + " bytes (limit " +
+               Number(kSnapshotNameLimit - 1) + ")";
+      }
+      std::vector<std::uint8_t> record;
+      if (!in.Read(record, section.recordSize)) return "the file ends inside the record of " + where;
+      if (!in.Read(buf, m)) return "the file ends inside the name of " + where;
+      const std::u16string name = UnitsToNul(ByteView(buf.data(), buf.size()));
+      const ByteView r(record.data(), record.size());
+      if (folders) {
+        FolderNode node;
+        node.parent = r.U64(4).value_or(kNone);
+        node.firstChild = r.U64(12).value_or(kNone);
+        node.nextSibling = r.U64(20).value_or(kNone);
+        node.index = r.U64(28).value_or(kNone);
+        node.firstFile = r.U64(36).value_or(kNone);
+        node.lastFile = r.U64(44).value_or(kNone);
+        node.checkState = r.U8(52).value_or(0);
+        node.inTree = r.U8(53).value_or(0);
+        tree.AppendStoredNode(node, name);
+      } else {
+        FileNode node;
+        node.nameSize = r.U16(4).value_or(0);
+        node.parent = r.U64(6).value_or(kNone);
+        node.kind = r.U8(14).value_or(0);
+        node.index = r.U64(15).value_or(kNone);
+        node.dataPosition = r.U64(23).value_or(0);
+        node.dataLength = r.U64(31).value_or(0);
+        node.checkState = r.U8(39).value_or(0);
+        node.inTree = r.U8(40).value_or(0);
+        result.catalogue.AppendFile(node, name);
+      }
+    }
+  }
+  return CheckCatalogueLinks(result.catalogue);
+}
+
+bool IndexOk(std::uint64_t v, std::uint64_t count) { return v == kNone || v < count; }
+
+}  // namespace
+
+SnapshotWriteResult WriteSnapshot(const Catalogue& catalogue, std::u16string_view bkfPath,
+                                  const std::string& path, const std::atomic<int>& processRunning) {
+  SnapshotWriteResult result;
+  const std::string partial = path + ".partial";
+  FilePtr f(std::fopen(partial.c_str(), "wb"));
+  if (!f) {
+    result.error = "cannot create '" + partial + "'";
+    return result;
+  }
+  result.error = WriteBody(catalogue, bkfPath, f.get(), processRunning);
+  if (std::fclose(f.release()) != 0 && result.error.empty()) result.error = "write error";
+  std::error_code ec;
+  if (result.error.empty()) {
+    std::filesystem::rename(partial, path, ec);
+    if (ec) result.error = "cannot replace '" + path + "': " + ec.message();
+  }
+  if (!result.error.empty()) {
+    std::filesystem::remove(partial, ec);
+    return result;
+  }
+  result.ok = true;
+  return result;
+}
+
+SnapshotReadResult ReadSnapshot(const std::string& path, const std::atomic<int>& processRunning) {
+  SnapshotReadResult result;
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    result.error = "'" + path + "' is a directory";
+    return result;
+  }
+  FilePtr f(std::fopen(path.c_str(), "rb"));
+  if (!f) {
+    result.error = "cannot open '" + path + "'";
+    return result;
+  }
+  In in(f.get());
+  result.error = ReadBody(in, processRunning, result);
+  result.ok = result.error.empty();
+  return result;
+}
+
+std::string CheckCatalogueLinks(const Catalogue& cat) {
+  const auto& tree = cat.Tree();
+  const std::uint64_t folders = tree.Count();
+  const std::uint64_t files = cat.FileCount();
+  if (folders == 0) return "there is no root folder";
+
+  for (std::uint64_t i = 0; i < folders; ++i) {
+    const FolderNode& n = tree.NodeAt(i);
+    const std::string which = "folder " + Number(i);
+    if (n.index != i) return which + " holds the index " + Hex(n.index);
+    if (!IndexOk(n.parent, folders) || !IndexOk(n.firstChild, folders) ||
+        !IndexOk(n.nextSibling, folders)) {
+      return which + " links to a folder that does not exist";
+    }
+    if ((i == 0) != (n.parent == kNone)) {
+      return i == 0 ? "the root names a parent" : which + " has no parent";
+    }
+    const bool noFiles = n.firstFile == kNone && n.lastFile == kNone;
+    if (!noFiles && !(n.firstFile < files && n.lastFile < files && n.firstFile <= n.lastFile)) {
+      return which + " names files " + Hex(n.firstFile) + " to " + Hex(n.lastFile) + " of " +
+             Number(files);
+    }
+    if (n.checkState > kUnchecked || n.inTree > 1) return which + " has an invalid state byte";
+  }
+
+  // The folders must form one tree: walking the child chains from the root
+  // reaches every folder exactly once, each in the chain of its own parent.
+  std::vector<std::uint8_t> reached(folders, 0);
+  std::vector<std::uint64_t> pending{0};
+  reached[0] = 1;
+  std::uint64_t count = 1;
+  while (!pending.empty()) {
+    const std::uint64_t p = pending.back();
+    pending.pop_back();
+    for (std::uint64_t c = tree.NodeAt(p).firstChild; c != kNone; c = tree.NodeAt(c).nextSibling) {
+      if (reached[c]) return "folder " + Number(c) + " is linked twice (a cycle in the child chains)";
+      if (tree.NodeAt(c).parent != p) {
+        return "folder " + Number(c) + " is a child of folder " + Number(p) + " but names folder " +
+               Number(tree.NodeAt(c).parent) + " as its parent";
+      }
+      reached[c] = 1;
+      ++count;
+      pending.push_back(c);
+    }
+  }
+  if (count != folders) {
+    for (std::uint64_t i = 0; i < folders; ++i) {
+      if (!reached[i]) return "folder " + Number(i) + " cannot be reached from the root";
+    }
+  }
+
+  for (std::uint64_t i = 0; i < files; ++i) {
+    const FileNode& f = cat.FileAt(i);
+    const std::string which = "file " + Number(i);
+    if (f.index != i) return which + " holds the index " + Hex(f.index);
+    if (f.parent >= folders) return which + " names the folder " + Hex(f.parent) + ", which does not exist";
+    if (f.kind != 'F') return which + " is not of kind 'F'";
+    if (f.checkState > kUnchecked || f.inTree > 1) return which + " has an invalid state byte";
+  }
+  return {};
+}
+
+}  // namespace ostrel

@@ -1,0 +1,261 @@
+#include "catalogue/snapshot.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/fixtures/snapshot_image.h"
+#include "tests/fixtures/temp_dir.h"
+
+namespace ostrel {
+namespace {
+
+using fixtures::ReadBytes;
+using fixtures::SnapshotImage;
+using fixtures::SmallSnapshot;
+using fixtures::TempDir;
+using fixtures::WriteBytes;
+
+std::atomic<int> gRunning{1};
+
+// The catalogue SmallSnapshot() describes, built through the catalogue's own
+// operations.
+Catalogue SmallCatalogue() {
+  Catalogue cat;
+  auto& tree = cat.Tree();
+  tree.AddNode(u"T", 0);
+  tree.AddNode(u"Docs", 1);
+  tree.NodeAt(2).firstFile = 0;
+  tree.NodeAt(2).lastFile = 1;
+  tree.NodeAt(2).checkState = kChecked;
+  FileNode f;
+  f.nameSize = 10;
+  f.parent = 2;
+  f.index = 0;
+  f.dataPosition = 5262;
+  f.dataLength = 120;
+  f.checkState = kChecked;
+  cat.AppendFile(f, u"a.txt");
+  f.index = 1;
+  f.dataPosition = 7306;
+  f.dataLength = 0;
+  f.checkState = kUnchecked;
+  f.inTree = 1;
+  cat.AppendFile(f, u"b.txt");
+  return cat;
+}
+
+SnapshotReadResult ReadImage(const SnapshotImage& image) {
+  TempDir dir;
+  const std::string path = dir.File("s.KVSNAPSHOT");
+  WriteBytes(path, image.Bytes());
+  return ReadSnapshot(path, gRunning);
+}
+
+TEST(Snapshot, RootAndTapeWithoutFiles) {
+  Catalogue cat;
+  cat.Tree().AddNode(u"Tape", 0);
+  TempDir dir;
+  const std::string path = dir.File("s.KVSNAPSHOT");
+  ASSERT_TRUE(WriteSnapshot(cat, u"C:\\b.bkf", path, gRunning).ok);
+
+  SnapshotImage expected;
+  expected.bkfPath = u"C:\\b.bkf";
+  expected.folders = {{u"ROOT", kNone, 1, kNone, 0, kNone, kNone}, {u"Tape", 0, kNone, kNone, 1, kNone, kNone}};
+  const std::vector<std::uint8_t> bytes = ReadBytes(path);
+  EXPECT_EQ(bytes, expected.Bytes());
+  // Path block (4 + 18), two T entries (63 + 10, 63 + 10), two end tags.
+  EXPECT_EQ(bytes.size(), 22u + 73u + 73u + 9u + 9u);
+  EXPECT_FALSE(std::filesystem::exists(path + ".partial"));
+}
+
+TEST(Snapshot, WritesEveryFieldAndReadsItBack) {
+  TempDir dir;
+  const std::string path = dir.File("s.KVSNAPSHOT");
+  ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/data/backup.bkf", path, gRunning).ok);
+  EXPECT_EQ(ReadBytes(path), SmallSnapshot().Bytes());
+
+  const SnapshotReadResult read = ReadSnapshot(path, gRunning);
+  ASSERT_TRUE(read.ok) << read.error;
+  EXPECT_EQ(read.bkfPath, u"/data/backup.bkf");
+  const auto& tree = read.catalogue.Tree();
+  ASSERT_EQ(tree.Count(), 3u);
+  EXPECT_EQ(tree.NodeAt(0).name, u"ROOT");
+  EXPECT_EQ(tree.NodePath(2), u"T\\Docs\\");
+  EXPECT_EQ(tree.NodeAt(2).checkState, kChecked);
+  ASSERT_EQ(read.catalogue.FileCount(), 2u);
+  const FileNode& b = read.catalogue.FileAt(1);
+  EXPECT_EQ(b.name, u"b.txt");
+  EXPECT_EQ(b.nameSize, 10u);
+  EXPECT_EQ(b.dataPosition, 7306u);
+  EXPECT_EQ(b.checkState, kUnchecked);
+  EXPECT_EQ(b.inTree, 1u);
+
+  // Saving what was loaded gives the same bytes.
+  const std::string again = dir.File("again.KVSNAPSHOT");
+  ASSERT_TRUE(WriteSnapshot(read.catalogue, read.bkfPath, again, gRunning).ok);
+  EXPECT_EQ(ReadBytes(again), ReadBytes(path));
+}
+
+TEST(Snapshot, LongNames) {
+  Catalogue cat = SmallCatalogue();
+  const std::u16string long2000(2000, u'x');
+  cat.Tree().RenameNode(1, long2000);
+  cat.RenameFileNode(0, long2000);
+  TempDir dir;
+  const std::string path = dir.File("s.KVSNAPSHOT");
+  ASSERT_TRUE(WriteSnapshot(cat, u"/b.bkf", path, gRunning).ok);
+  const std::vector<std::uint8_t> bytes = ReadBytes(path);
+  // The tape's entry follows the path block (4 + 14) and the root's entry (63 + 10).
+  const std::size_t tape = 18 + 73;
+  EXPECT_EQ(bytes[tape], 'T');
+  EXPECT_EQ(bytes[tape + 1] | bytes[tape + 2] << 8, 4002);
+  const SnapshotReadResult read = ReadSnapshot(path, gRunning);
+  ASSERT_TRUE(read.ok) << read.error;
+  EXPECT_EQ(read.catalogue.Tree().NodeAt(1).name, long2000);
+  EXPECT_EQ(read.catalogue.FileAt(0).name, long2000);
+
+  // A name of 2,047 units (M = 4,096) cannot be written: the reader would
+  // refuse it. Nothing is left behind.
+  cat.Tree().RenameNode(2, std::u16string(2047, u'y'));
+  const std::string refused = dir.File("refused.KVSNAPSHOT");
+  const SnapshotWriteResult w = WriteSnapshot(cat, u"/b.bkf", refused, gRunning);
+  EXPECT_FALSE(w.ok);
+  EXPECT_NE(w.error.find("folder 2"), std::string::npos) << w.error;
+  EXPECT_FALSE(std::filesystem::exists(refused));
+  EXPECT_FALSE(std::filesystem::exists(refused + ".partial"));
+}
+
+TEST(Snapshot, WriteFailures) {
+  TempDir dir;
+  std::atomic<int> stopped{0};
+  const std::string path = dir.File("s.KVSNAPSHOT");
+  const SnapshotWriteResult w = WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, stopped);
+  EXPECT_FALSE(w.ok);
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_FALSE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", dir.File("no/such/dir/s"), gRunning).ok);
+  // An earlier snapshot stays as it was when a new write fails.
+  ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, gRunning).ok);
+  const auto before = ReadBytes(path);
+  EXPECT_FALSE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, stopped).ok);
+  EXPECT_EQ(ReadBytes(path), before);
+}
+
+// Every cut of a valid snapshot fails to load with a reason: a tag, record or
+// name that cannot be read whole is never taken for an entry.
+TEST(Snapshot, EveryTruncationFails) {
+  const std::vector<std::uint8_t> whole = SmallSnapshot().Bytes();
+  TempDir dir;
+  const std::string path = dir.File("cut.KVSNAPSHOT");
+  for (std::size_t n = 0; n < whole.size(); ++n) {
+    WriteBytes(path, {whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n)});
+    const SnapshotReadResult read = ReadSnapshot(path, gRunning);
+    EXPECT_FALSE(read.ok) << "cut at " << n;
+    EXPECT_NE(read.error.find("ends inside"), std::string::npos) << "cut at " << n << ": " << read.error;
+  }
+  WriteBytes(path, whole);
+  EXPECT_TRUE(ReadSnapshot(path, gRunning).ok);
+}
+
+// Damaged snapshots: each fails with a reason naming the problem.
+TEST(Snapshot, MalformedInputFailsCleanly) {
+  const struct {
+    const char* name;
+    std::function<void(SnapshotImage&)> damage;
+    const char* reason;  // part of the error text
+  } cases[] = {
+      {"path block of 70,000 bytes", [](SnapshotImage& s) { s.pathBytes = 70000; }, "path block"},
+      {"path block of 4 GiB", [](SnapshotImage& s) { s.pathBytes = 0xFFFFFFFF; }, "path block"},
+      {"folder name of 4,096 bytes", [](SnapshotImage& s) { s.folders[1].m = 4096; }, "name too long"},
+      {"folder name of 4 GiB", [](SnapshotImage& s) { s.folders[2].m = 0xFFFFFFFF; }, "name too long"},
+      {"file name of 5,000 bytes", [](SnapshotImage& s) { s.files[0].m = 5000; }, "name too long"},
+      {"no folders", [](SnapshotImage& s) { s.folders.clear(); s.files.clear(); }, "no root"},
+      {"index not the position", [](SnapshotImage& s) { s.folders[2].index = 1; }, "folder 2 holds the index"},
+      {"parent out of range", [](SnapshotImage& s) { s.folders[2].parent = 3; }, "does not exist"},
+      {"first child out of range", [](SnapshotImage& s) { s.folders[1].firstChild = 99; }, "does not exist"},
+      {"next sibling out of range", [](SnapshotImage& s) { s.folders[2].nextSibling = kNotFound; },
+       "does not exist"},
+      {"root with a parent", [](SnapshotImage& s) { s.folders[0].parent = 1; }, "root"},
+      {"folder without a parent", [](SnapshotImage& s) { s.folders[2].parent = kNone; }, "no parent"},
+      {"sibling chain points to itself", [](SnapshotImage& s) { s.folders[2].nextSibling = 2; }, "cycle"},
+      {"child chain back to the root", [](SnapshotImage& s) { s.folders[2].firstChild = 0; }, "cycle"},
+      {"child chain back to an ancestor", [](SnapshotImage& s) { s.folders[2].firstChild = 1; }, "cycle"},
+      {"child in the chain of another parent", [](SnapshotImage& s) { s.folders[2].parent = 0; }, "names folder"},
+      {"folder outside every chain",
+       [](SnapshotImage& s) { s.folders.push_back({u"X", 1, kNone, kNone, 3, kNone, kNone}); }, "cannot be reached"},
+      {"first file out of range", [](SnapshotImage& s) { s.folders[2].firstFile = 2; }, "names files"},
+      {"first file without a last", [](SnapshotImage& s) { s.folders[2].lastFile = kNone; }, "names files"},
+      {"file run backwards", [](SnapshotImage& s) { s.folders[2].firstFile = 1, s.folders[2].lastFile = 0; },
+       "names files"},
+      {"bad check state", [](SnapshotImage& s) { s.folders[1].checkState = 7; }, "state"},
+      {"file index not the position", [](SnapshotImage& s) { s.files[1].index = 0; }, "file 1 holds the index"},
+      {"file parent not a folder", [](SnapshotImage& s) { s.files[0].parent = 3; }, "file 0 names the folder"},
+      {"file parent none", [](SnapshotImage& s) { s.files[0].parent = kNone; }, "file 0 names the folder"},
+      {"file of another kind", [](SnapshotImage& s) { s.files[1].kind = 'D'; }, "kind"},
+  };
+  for (const auto& c : cases) {
+    SnapshotImage image = SmallSnapshot();
+    c.damage(image);
+    const SnapshotReadResult read = ReadImage(image);
+    EXPECT_FALSE(read.ok) << c.name;
+    EXPECT_NE(read.error.find(c.reason), std::string::npos) << c.name << ": " << read.error;
+  }
+}
+
+// Only byte 0 of a tag ends a section: any other tag byte starts an entry,
+// and names are read up to their first NUL unit.
+TEST(Snapshot, TolerantReadings) {
+  SnapshotImage image = SmallSnapshot();
+  image.folders[1].tag = 'X';
+  image.files[0].tag = 'T';
+  image.files[1].name = u"b.txt";
+  image.files[1].name += u'\0';
+  image.files[1].name += u"junk";
+  image.folders[2].name = u"";
+  const SnapshotReadResult read = ReadImage(image);
+  ASSERT_TRUE(read.ok) << read.error;
+  EXPECT_EQ(read.catalogue.Tree().Count(), 3u);
+  EXPECT_EQ(read.catalogue.FileCount(), 2u);
+  EXPECT_EQ(read.catalogue.FileAt(1).name, u"b.txt");
+  EXPECT_EQ(read.catalogue.Tree().NodeAt(2).name, u"");
+}
+
+TEST(Snapshot, ReadFailures) {
+  TempDir dir;
+  EXPECT_FALSE(ReadSnapshot(dir.File("absent"), gRunning).ok);
+  EXPECT_FALSE(ReadSnapshot(dir.Path().string(), gRunning).ok);
+  const std::string path = dir.File("s.KVSNAPSHOT");
+  WriteBytes(path, SmallSnapshot().Bytes());
+  std::atomic<int> stopped{0};
+  const SnapshotReadResult read = ReadSnapshot(path, stopped);
+  EXPECT_FALSE(read.ok);
+  EXPECT_EQ(read.error, "stopped");
+}
+
+// A large catalogue (deep and wide) round-trips and is checked in one pass.
+TEST(Snapshot, LargeCatalogueRoundTrips) {
+  Catalogue cat;
+  std::uint64_t parent = 0;
+  for (int i = 0; i < 20000; ++i) {
+    const std::uint64_t n = cat.Tree().AddNode(u"d" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)), parent);
+    if (i % 2 == 0) parent = n;  // half of them nest: a chain 10,000 deep
+    FileNode f;
+    f.parent = n;
+    f.index = cat.FileCount();
+    cat.Tree().NodeAt(n).firstFile = cat.Tree().NodeAt(n).lastFile = f.index;
+    cat.AppendFile(f, u"f");
+  }
+  TempDir dir;
+  const std::string path = dir.File("big.KVSNAPSHOT");
+  ASSERT_TRUE(WriteSnapshot(cat, u"/b.bkf", path, gRunning).ok);
+  const SnapshotReadResult read = ReadSnapshot(path, gRunning);
+  ASSERT_TRUE(read.ok) << read.error;
+  EXPECT_EQ(read.catalogue.Tree().Count(), 20001u);
+  EXPECT_EQ(read.catalogue.FileCount(), 20000u);
+}
+
+}  // namespace
+}  // namespace ostrel
