@@ -55,10 +55,18 @@ void bkf::ResolveRange(std::uint64_t fileLength) {
 
 void bkf::ReportProgress(std::uint64_t a, bool force) {
   if (fileLength_ == 0) return;
-  const auto perMille = static_cast<int>(std::min<std::uint64_t>(MulDiv(a, 1000, fileLength_), 1000));
-  if (perMille > lastPerMille_) {
-    lastPerMille_ = perMille;
-    force = true;
+  // The per-mille is worked out only when the position reaches the next one:
+  // this runs once per window.
+  if (a >= nextPerMilleAt_) {
+    const auto perMille = static_cast<int>(std::min<std::uint64_t>(MulDiv(a, 1000, fileLength_), 1000));
+    if (perMille > lastPerMille_) {
+      lastPerMille_ = perMille;
+      force = true;
+    }
+    // The first position whose per-mille is above the last one reported.
+    __extension__ using u128 = unsigned __int128;
+    const u128 next = (static_cast<u128>(lastPerMille_ + 1) * fileLength_ + 999) / 1000;
+    nextPerMilleAt_ = next > kU64Max ? kU64Max : static_cast<std::uint64_t>(next);
   }
   if (force && listener_) listener_->OnProgress({percent_, a, filesFound_, fileLength_});
 }

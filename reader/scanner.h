@@ -148,6 +148,7 @@ class bkf {
   std::uint64_t tapeNode_ = 0;
   std::uint64_t setNode_ = 0;
   int lastPerMille_ = 0;
+  std::uint64_t nextPerMilleAt_ = 0;  // where the per-mille next grows
   float percent_ = 0.0f;
   std::uint64_t fileLength_ = 0;
 
