@@ -1,0 +1,379 @@
+#include "reader/extract.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "reader/lzs.h"
+#include "reader/mtf.h"
+
+namespace ostrel {
+
+std::string_view OutcomeName(ExtractOutcome outcome) {
+  switch (outcome) {
+    case ExtractOutcome::NoData:
+      return "NoData";
+    case ExtractOutcome::CannotCreate:
+      return "CannotCreate";
+    case ExtractOutcome::Empty:
+      return "Empty";
+    case ExtractOutcome::Continuation:
+      return "Continuation";
+    case ExtractOutcome::Split:
+      return "Split";
+    case ExtractOutcome::Extracted:
+      return "Extracted";
+  }
+  return "?";
+}
+
+std::string_view OutcomeReason(ExtractOutcome outcome) {
+  switch (outcome) {
+    case ExtractOutcome::NoData:
+      return "no data was found for the file in the backup";
+    case ExtractOutcome::CannotCreate:
+      return "the output file could not be created";
+    case ExtractOutcome::Empty:
+      return "the backup holds no data for the file (written as an empty file)";
+    case ExtractOutcome::Continuation:
+      return "its data begins on an earlier medium of the backup (continuation stream); not "
+             "written";
+    case ExtractOutcome::Split:
+      return "its data continues after a soft filemark: the backup seems to be split; not written";
+    case ExtractOutcome::Extracted:
+      return "extracted";
+  }
+  return "?";
+}
+
+// ------------------------------------------------------------------ ChunkList
+
+void ChunkList::Append(const DataChunk& chunk) {
+  chunks_.push_back(chunk);
+  ends_.push_back(SatAdd(Total(), chunk.length));
+}
+
+void ChunkList::SetLength(std::size_t index, std::uint64_t length) {
+  if (index >= chunks_.size()) return;
+  chunks_[index].length = length;
+  std::uint64_t end = index == 0 ? 0 : ends_[index - 1];
+  for (std::size_t i = index; i < chunks_.size(); ++i) {
+    end = SatAdd(end, chunks_[i].length);
+    ends_[i] = end;
+  }
+}
+
+void ChunkList::CutTo(std::uint64_t limit) {
+  if (Total() <= limit) return;
+  // The first range whose end passes the limit is shortened; the rest go.
+  const auto it = std::upper_bound(ends_.begin(), ends_.end(), limit);
+  const auto index = static_cast<std::size_t>(it - ends_.begin());
+  const std::uint64_t start = index == 0 ? 0 : ends_[index - 1];
+  chunks_.resize(index + 1);
+  ends_.resize(index + 1);
+  SetLength(index, limit - start);
+}
+
+std::optional<std::pair<std::size_t, std::uint64_t>> ChunkList::Find(std::uint64_t offset) const {
+  const auto it = std::upper_bound(ends_.begin(), ends_.end(), offset);
+  if (it == ends_.end()) return std::nullopt;
+  const auto index = static_cast<std::size_t>(it - ends_.begin());
+  return std::make_pair(index, index == 0 ? std::uint64_t{0} : ends_[index - 1]);
+}
+
+std::uint64_t ReadChunkedData(const ChunkList& chunks, std::span<const BkfFile* const> files,
+                              std::uint64_t& cursor, std::uint8_t* buffer, std::uint64_t count) {
+  const auto found = chunks.Find(cursor);
+  if (!found) return 0;
+  std::size_t index = found->first;
+  std::uint64_t offset = cursor - found->second;
+  std::uint64_t delivered = 0;
+  while (delivered < count && index < chunks.Count()) {
+    const DataChunk& c = chunks.At(index);
+    const std::uint64_t take = std::min(count - delivered, c.length - offset);
+    if (take > 0) {
+      if (c.fileIndex < files.size() && files[c.fileIndex] != nullptr) {
+        files[c.fileIndex]->ReadAt(SatAdd(c.position, offset), buffer + delivered,
+                                   static_cast<std::size_t>(take));
+      } else {
+        std::memset(buffer + delivered, 0, static_cast<std::size_t>(take));
+      }
+    }
+    delivered += take;
+    offset = 0;
+    ++index;
+  }
+  cursor = SatAdd(cursor, delivered);
+  return delivered;
+}
+
+// ---------------------------------------------------------------- stream walk
+
+namespace {
+
+using StreamHeader = std::array<std::uint8_t, mtf::kStreamHeaderSize>;
+
+// A header read at `position`; positions before the file start or past its end
+// read as zeros.
+StreamHeader ReadStreamHeader(const BkfFile& file, std::uint64_t position) {
+  StreamHeader h{};
+  file.ReadAt(position, h.data(), h.size());
+  return h;
+}
+
+std::uint64_t StreamLength(const StreamHeader& h) {
+  return ByteView(h.data(), h.size()).U64(mtf::kStreamLengthOffset).value_or(0);
+}
+
+// Data streams are recognised by the first three letters of STAN.
+bool IsDataStream(const StreamHeader& h) { return h[0] == 'S' && h[1] == 'T' && h[2] == 'A'; }
+
+bool IsSoftFilemark(const StreamHeader& h) { return std::memcmp(h.data(), "SFMB", 4) == 0; }
+
+// The header after a stream's data: 22 + length rounded up to a multiple of 4,
+// counted from the stream's own header (the block-relative alignment, since
+// stream headers lie at multiples of 4 from their block's start).
+std::uint64_t NextHeader(std::uint64_t header, std::uint64_t length) {
+  return SatAdd(header, SatRoundUp(SatAdd(mtf::kStreamHeaderSize, length), 4));
+}
+
+}  // namespace
+
+DataStreams FindDataStreams(const FileNode& node, const BkfFile& bkfFile,
+                            std::optional<std::uint64_t> limit,
+                            const std::atomic<int>& processRunning) {
+  DataStreams out;
+  const std::uint64_t p = node.dataPosition;
+  const std::uint64_t fileLength = bkfFile.Size();
+  auto running = [&] { return processRunning.load(std::memory_order_relaxed) != 0; };
+
+  // A data position inside the first 22 bytes has no header before it: the
+  // header reads as zeros, as one past the end of the file would.
+  std::uint64_t h = p >= mtf::kStreamHeaderSize ? p - mtf::kStreamHeaderSize : 0;
+  StreamHeader header{};
+  if (p >= mtf::kStreamHeaderSize) header = ReadStreamHeader(bkfFile, h);
+  const auto attributes =
+      ByteView(header.data(), header.size()).U16(mtf::kStreamMediaAttrOffset).value_or(0);
+  if (attributes & 1u) {
+    out.kind = DataStreams::Kind::Continuation;
+    return out;
+  }
+
+  // The first range comes from the node, whatever the header before it is.
+  const std::uint64_t firstLength = limit && node.dataLength > *limit ? *limit : node.dataLength;
+  out.chunks.Append({p, firstLength, 0});
+  std::uint64_t total = firstLength;
+  std::uint64_t next = 0;
+  const std::uint64_t length = StreamLength(header);
+  if (SatAdd(h, length) >= fileLength) {
+    // The stream runs past the end of the file: its data is taken to end
+    // 1,024 bytes before the end (nothing when the data position lies in the
+    // last kilobyte), and the next header is looked for there.
+    out.chunks.SetLength(0, SatSub(SatSub(fileLength, p), 1024));
+    next = SatSub(fileLength, 1024);
+  } else {
+    next = NextHeader(h, length);
+  }
+
+  // Further STAN streams. Each is cut to end at the end of the file: past it
+  // reads would only give zeros, and a damaged length would make them endless.
+  while (IsDataStream(header) && running() && (!limit || total < *limit) &&
+         out.chunks.Count() < kMaxDataChunks) {
+    h = next;
+    header = ReadStreamHeader(bkfFile, h);
+    if (!IsDataStream(header)) break;
+    const std::uint64_t streamLength = StreamLength(header);
+    const std::uint64_t start = SatAdd(h, mtf::kStreamHeaderSize);
+    if (start >= fileLength) break;
+    out.chunks.Append({start, std::min(streamLength, fileLength - start), 0});
+    total = SatAdd(total, SatAdd(streamLength, mtf::kStreamHeaderSize));
+    next = NextHeader(h, streamLength);
+  }
+  if (IsSoftFilemark(header)) {
+    out.kind = DataStreams::Kind::Split;
+    return out;
+  }
+  if (limit) out.chunks.CutTo(*limit);
+  return out;
+}
+
+bool LooksCompressed(ByteView header, std::uint64_t total) {
+  if (header.U8(0) != 'F' || header.U8(1) != 'H') return false;
+  const auto uncompressed = header.U32(12);
+  const auto compressed = header.U32(16);
+  if (!uncompressed || !compressed || total < kFrameHeaderSize) return false;
+  return *uncompressed >= 1 && *uncompressed <= kFrameOutputSize &&
+         *compressed <= kFrameInputSize && *compressed <= total - kFrameHeaderSize;
+}
+
+// ------------------------------------------------------------------- copying
+
+namespace {
+
+// The output file, closed on every path.
+class OutputFile {
+ public:
+  // Creates or truncates `path` (mode 0644 less the umask); refuses a symbolic
+  // link and anything that is not a regular file (a FIFO would block).
+  bool Create(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                 0644);
+    if (fd_ < 0) {
+      error_ = errno;
+      return false;
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+      error_ = S_ISREG(st.st_mode) ? errno : EINVAL;
+      Close();
+      return false;
+    }
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+    return true;
+  }
+  ~OutputFile() { Close(); }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+  // Writes all `count` bytes; false (and no further writes) after a failure.
+  bool Write(const std::uint8_t* data, std::uint64_t count) {
+    if (error_ != 0) return false;
+    while (count > 0) {
+      const ssize_t n =
+          ::write(fd_, data, static_cast<std::size_t>(std::min<std::uint64_t>(count, 1u << 30)));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        error_ = n < 0 ? errno : EIO;
+        return false;
+      }
+      data += n;
+      count -= static_cast<std::uint64_t>(n);
+      written_ += static_cast<std::uint64_t>(n);
+    }
+    return true;
+  }
+  std::uint64_t Written() const { return written_; }
+  int Error() const { return error_; }
+
+ private:
+  int fd_ = -1;
+  int error_ = 0;
+  std::uint64_t written_ = 0;
+};
+
+class Copier {
+ public:
+  Copier(const ChunkList& chunks, const BkfFile& file, OutputFile& out,
+         const std::atomic<int>& running)
+      : chunks_(chunks), file_(&file), out_(out), running_(running) {}
+
+  bool Running() const { return running_.load(std::memory_order_relaxed) != 0; }
+
+  // Each range read in blocks of at most 1 MiB (a range of up to 1 MiB in one
+  // read) and written whole; bytes past the end of the BKF file read as zeros.
+  void Plain() {
+    std::uint64_t largest = 0;
+    for (std::size_t i = 0; i < chunks_.Count(); ++i)
+      largest = std::max(largest, chunks_.At(i).length);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(largest, kPlainBlockSize)));
+    for (std::size_t i = 0; i < chunks_.Count() && Running(); ++i) {
+      const DataChunk& c = chunks_.At(i);
+      std::uint64_t done = 0;
+      while (done < c.length && Running()) {
+        const std::uint64_t n = std::min(c.length - done, kPlainBlockSize);
+        file_->ReadAt(SatAdd(c.position, done), buffer.data(), static_cast<std::size_t>(n));
+        if (!out_.Write(buffer.data(), n)) return;
+        done += n;
+      }
+    }
+  }
+
+  // Frames through ReadChunkedData with one history for the whole file.
+  void Compressed() {
+    std::vector<std::uint8_t> input(kFrameInputSize);
+    std::vector<std::uint8_t> output(kFrameOutputSize);
+    LzsHistory history;
+    std::array<std::uint8_t, kFrameHeaderSize> header{};
+    std::uint64_t cursor = 0;
+    const std::span<const BkfFile* const> files(&file_, 1);
+
+    auto readHeader = [&] {
+      header.fill(0);
+      return ReadChunkedData(chunks_, files, cursor, header.data(), header.size());
+    };
+    for (std::uint64_t got = readHeader();
+         got > 0 && header[0] == 'F' && header[1] == 'H' && Running(); got = readHeader()) {
+      const ByteView h(header.data(), header.size());
+      const std::uint32_t uncompressed = h.U32(12).value_or(0);
+      const std::uint32_t compressed = h.U32(16).value_or(0);
+      // A frame larger than the buffers ends the copy: memory stays bounded
+      // whatever a damaged header claims.
+      if (compressed > kFrameInputSize || uncompressed > kFrameOutputSize) return;
+      std::fill(input.begin(), input.end(), 0);
+      const std::uint64_t delivered =
+          ReadChunkedData(chunks_, files, cursor, input.data(), compressed);
+      if (compressed < uncompressed) {
+        // Decoded from all compressed-size bytes, zeros where the data ran out.
+        const std::uint32_t n = LzsDecodeFrame(history, ByteView(input.data(), compressed),
+                                               output.data(), uncompressed);
+        if (!out_.Write(output.data(), n)) return;
+      } else if (!out_.Write(input.data(), delivered)) {
+        return;
+      }
+    }
+  }
+
+ private:
+  const ChunkList& chunks_;
+  const BkfFile* file_;
+  OutputFile& out_;
+  const std::atomic<int>& running_;
+};
+
+}  // namespace
+
+ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
+                               const std::string& outputPath, std::optional<std::uint64_t> limit,
+                               const std::atomic<int>& processRunning, ExtractStats* stats) {
+  ExtractStats local;
+  ExtractStats& st = stats ? *stats : local;
+  st = {};
+  if (node.dataPosition == 0) return ExtractOutcome::NoData;
+  OutputFile out;
+  if (!out.Create(outputPath)) {
+    st.systemError = out.Error();
+    return ExtractOutcome::CannotCreate;
+  }
+  if (node.dataLength == 0) return ExtractOutcome::Empty;
+
+  const DataStreams streams = FindDataStreams(node, bkfFile, limit, processRunning);
+  if (streams.kind == DataStreams::Kind::Continuation) return ExtractOutcome::Continuation;
+  if (streams.kind == DataStreams::Kind::Split) return ExtractOutcome::Split;
+
+  // Compressed or plain is decided by the first 24 bytes of the data.
+  std::array<std::uint8_t, kFrameHeaderSize> first{};
+  std::uint64_t cursor = 0;
+  const BkfFile* files[] = {&bkfFile};
+  ReadChunkedData(streams.chunks, files, cursor, first.data(), first.size());
+  st.compressed = LooksCompressed(ByteView(first.data(), first.size()), streams.chunks.Total());
+
+  Copier copier(streams.chunks, bkfFile, out, processRunning);
+  if (st.compressed) {
+    copier.Compressed();
+  } else {
+    copier.Plain();
+  }
+  st.bytesWritten = out.Written();
+  st.systemError = out.Error();
+  return ExtractOutcome::Extracted;
+}
+
+}  // namespace ostrel

@@ -1,0 +1,137 @@
+// File data extraction: turns a catalogued file back into bytes.
+//
+// Nothing is trusted beyond the position the scanner recorded: the stream
+// header 22 bytes before it, the data streams that follow it, and the
+// signature of the first compression frame decide what is copied. The data is
+// gathered into an ordered list of byte ranges of the BKF file (DataChunk) and
+// written out either plain or through the LZS decoder.
+//
+// Compression frame (24-byte header, then compressed-size data bytes; the next
+// frame follows with no padding, and a frame may straddle two ranges):
+//   0  2  signature 'F' 'H'
+//  12  u32 uncompressed size (bytes the frame restores to)
+//  16  u32 compressed size   (data bytes after the header)
+// A frame whose compressed size is not below its uncompressed size is stored:
+// its data bytes are the file's bytes.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalogue/nodes.h"
+#include "reader/bkf_file.h"
+#include "reader/bytes.h"
+
+namespace ostrel {
+
+enum class ExtractOutcome {
+  NoData,        // the node has no data position; no output file
+  CannotCreate,  // the output file could not be created; no output file
+  Empty,         // the node's data length is 0; an empty output file
+  Continuation,  // the first stream continues data begun on earlier media; empty file
+  Split,         // the stream walk ended at a soft filemark (SFMB); empty file
+  Extracted,     // data was copied (all of it, or up to a stop)
+};
+
+// "NoData", "CannotCreate", ...
+std::string_view OutcomeName(ExtractOutcome outcome);
+// The outcome in words, for reports ("no data was found for the file", ...).
+std::string_view OutcomeReason(ExtractOutcome outcome);
+
+// One byte range of a file's data in a BKF file.
+struct DataChunk {
+  std::uint64_t position = 0;
+  std::uint64_t length = 0;
+  std::uint8_t fileIndex = 0;  // into the list of open BKF files; always 0 here
+};
+
+// The ranges of a file's data in order; the data is their concatenation.
+// Keeps the running ends so that an offset into the data is found in
+// logarithmic time whatever the number of ranges.
+class ChunkList {
+ public:
+  void Append(const DataChunk& chunk);
+  void SetLength(std::size_t index, std::uint64_t length);
+  // Shortens the list so that the lengths add up to at most `limit`.
+  void CutTo(std::uint64_t limit);
+
+  std::size_t Count() const { return chunks_.size(); }
+  const DataChunk& At(std::size_t index) const { return chunks_[index]; }
+  // Sum of the lengths (saturating at 2^64 - 1).
+  std::uint64_t Total() const { return ends_.empty() ? 0 : ends_.back(); }
+  // The index of the range holding data offset `offset` and that range's
+  // first offset; nullopt at or past the end.
+  std::optional<std::pair<std::size_t, std::uint64_t>> Find(std::uint64_t offset) const;
+
+ private:
+  std::vector<DataChunk> chunks_;
+  std::vector<std::uint64_t> ends_;  // ends_[i]: data offset just past range i
+};
+
+// Reads up to `count` bytes of the concatenated data at `cursor` into
+// `buffer`, continuing across ranges; answers how many bytes of the request
+// lie within the ranges and advances the cursor by that many. Parts of a range
+// past the end of its BKF file read as zeros and count as delivered; the rest
+// of the buffer is left as it was.
+std::uint64_t ReadChunkedData(const ChunkList& chunks, std::span<const BkfFile* const> files,
+                              std::uint64_t& cursor, std::uint8_t* buffer, std::uint64_t count);
+
+// A file's data streams, found from the header before its data position.
+struct DataStreams {
+  enum class Kind { Data, Continuation, Split } kind = Kind::Data;
+  ChunkList chunks;
+};
+
+// The most ranges one file's data is gathered from: a damaged file cannot make
+// the list grow without bound (about 32 MiB at most).
+inline constexpr std::size_t kMaxDataChunks = std::size_t{1} << 20;
+
+// The stream walk: the first range from the node (cut to end 1,024 bytes
+// before the end of the file when its stream runs past it), further STAN
+// streams after it (each cut at the end of the file), the continuation bit and
+// a soft filemark where the walk ends. With a limit the ranges add up to at
+// most the limit. `node.dataPosition` must not be 0.
+DataStreams FindDataStreams(const FileNode& node, const BkfFile& bkfFile,
+                            std::optional<std::uint64_t> limit,
+                            const std::atomic<int>& processRunning);
+
+// Frame sizes that fit the decoder's buffers.
+inline constexpr std::uint32_t kFrameInputSize = 63488;  // 31 x 2,048
+inline constexpr std::uint32_t kFrameOutputSize = 63520;
+inline constexpr std::size_t kFrameHeaderSize = 24;
+
+// Whether the first 24 bytes of a file's data (of `total` bytes) read as a
+// frame header: "FH", an uncompressed size of 1 to 63,520, and a compressed
+// size of at most 63,488 that fits the data after the header. Plain data that
+// merely begins with "FH" is copied as it is.
+bool LooksCompressed(ByteView header, std::uint64_t total);
+
+// What a call did beyond its outcome.
+struct ExtractStats {
+  std::uint64_t bytesWritten = 0;
+  // errno of a failed create or write (0 when none). A failed write ends the
+  // copy; the outcome stays Extracted with what was written before it.
+  int systemError = 0;
+  bool compressed = false;
+};
+
+inline constexpr std::uint64_t kPlainBlockSize = 1048576;
+inline constexpr std::uint64_t kPreviewLimit = 10485760;
+
+// Writes the data of file `node` to `outputPath` (created with mode 0644 less
+// the umask, or truncated; a symbolic link at that path is refused and gives
+// CannotCreate). `limit` cuts the data read from the BKF file (the preview's
+// 10 MiB). The copy ends early, keeping what was written, when
+// `processRunning` is cleared; the outcome is then Extracted. The BKF file
+// stays open; the output file is closed on every path.
+ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
+                               const std::string& outputPath, std::optional<std::uint64_t> limit,
+                               const std::atomic<int>& processRunning,
+                               ExtractStats* stats = nullptr);
+
+}  // namespace ostrel
