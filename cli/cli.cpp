@@ -104,9 +104,11 @@ std::string Index(std::uint64_t v) {
 
 }  // namespace
 
-void PrintCatalogueJson(std::FILE* out, const Catalogue& cat, const std::string& bkfPath) {
+void PrintCatalogueJson(std::FILE* out, const Catalogue& cat, const std::string& bkfPath,
+                        const std::string& extraMembers) {
   const auto& tree = cat.Tree();
-  std::fprintf(out, "{\n \"bkf\": %s,\n \"folders\": [", JsonString(bkfPath).c_str());
+  std::fprintf(out, "{\n \"bkf\": %s,\n%s \"folders\": [", JsonString(bkfPath).c_str(),
+               extraMembers.c_str());
   for (std::uint64_t i = 0; i < tree.Count(); ++i) {
     const FolderNode& n = tree.NodeAt(i);
     std::fprintf(out,

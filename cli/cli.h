@@ -2,8 +2,10 @@
 // bar, and the catalogue printers.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +31,23 @@ void Error(const std::string& message);
 // An unsigned decimal number (digits only, no overflow).
 std::optional<std::uint64_t> ParseU64(const std::string& text);
 
+// The scan options that scan and extract share:
+//   --mode standard|advanced   --heuristic   --range START END
+struct ScanOptions {
+  bool advanced = false;
+  bool heuristic = false;
+  std::uint64_t rangeStart = 0, rangeEnd = 0;
+};
+// If args[i] is one of the shared scan options, takes it (and its values,
+// moving i past them) into `options` and answers true; `problem` is set when
+// the option is malformed. Answers false for any other argument.
+bool TakeScanOption(const Args& args, std::size_t& i, ScanOptions& options, std::string& problem);
+// Checks the options taken together; answers the problem or an empty text.
+std::string CheckScanOptions(const ScanOptions& options);
+// The scanner of the chosen mode, with its range and heuristic flag set.
+std::unique_ptr<bkf> MakeScanner(const ScanOptions& options, std::atomic<int>& running,
+                                 ScanListener* listener);
+
 // Draws a one-line progress bar on stderr when stderr is a terminal; prints
 // range warnings on stderr. Redraws at most ten times a second.
 class ProgressBar : public ScanListener {
@@ -49,7 +68,10 @@ class ProgressBar : public ScanListener {
 };
 
 // The catalogue as a JSON document (none = -1, not found = -2).
-void PrintCatalogueJson(std::FILE* out, const Catalogue& cat, const std::string& bkfPath);
+// `extraMembers`, if given, is written after the "bkf" member: whole JSON
+// members, each ending with a comma and a newline.
+void PrintCatalogueJson(std::FILE* out, const Catalogue& cat, const std::string& bkfPath,
+                        const std::string& extraMembers = {});
 // The catalogue as an indented tree of folders, each followed by its files
 // with their data length, and the "Total number of files found" line.
 void PrintCatalogueTree(std::FILE* out, const Catalogue& cat);

@@ -14,6 +14,8 @@ const char kUsage[] =
     "\n"
     "Commands:\n"
     "  scan BKF      scan a BKF file and print the catalogue it holds\n"
+    "  extract BKF   scan a BKF file and write the files it holds into a folder\n"
+    "  list SNAP     print the catalogue stored in a recovery snapshot\n"
     "\n"
     "Run 'ostrel-bkf COMMAND --help' for the options of a command.\n"
     "Exit status: 0 success, 1 some files could not be recovered, 2 bad arguments\n"
@@ -33,6 +35,8 @@ int main(int argc, char** argv) {
   }
   const ostrel::cli::Args args(argv + 2, argv + argc);
   if (command == "scan") return ostrel::cli::ScanCommand(args);
+  if (command == "extract") return ostrel::cli::ExtractCommand(args);
+  if (command == "list") return ostrel::cli::ListCommand(args);
   ostrel::cli::Error("unknown command '" + command + "'");
   std::fputs(kUsage, stderr);
   return ostrel::cli::kExitError;

@@ -1,25 +1,36 @@
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
+#include "catalogue/snapshot.h"
 #include "cli/cli.h"
 #include "reader/scanner.h"
+#include "reader/text.h"
 
 namespace ostrel::cli {
 namespace {
 
 const char kScanUsage[] =
-    "Usage: ostrel-bkf scan BKF [--mode standard] [--range START END] [--json]\n"
+    "Usage: ostrel-bkf scan BKF [--mode standard|advanced] [--heuristic]\n"
+    "                           [--range START END] [--snapshot OUT] [--json]\n"
     "\n"
     "Scans BKF for MTF descriptor blocks and prints the catalogue it rebuilds:\n"
     "tapes, backup sets, volumes, folders and files, with placeholder entries\n"
     "where the file has lost them.\n"
     "\n"
     "Options:\n"
-    "  --mode standard    the recovery mode (standard: 1,024-byte windows)\n"
+    "  --mode standard    moves on 1,024 bytes after each block (the default)\n"
+    "  --mode advanced    checks each block harder (OS version byte), measures it\n"
+    "                     by its data streams and jumps past it; catalogues files\n"
+    "                     whose streams begin late in the block\n"
+    "  --heuristic        with --mode advanced: any four digits or capital\n"
+    "                     letters that are not a block ID count as a stream ID\n"
     "  --range START END  scan only the bytes from START to END (decimal byte\n"
     "                     positions; 0 0 is the whole file)\n"
+    "  --snapshot OUT     also write the catalogue and the BKF file's absolute path\n"
+    "                     to the recovery snapshot OUT (see 'ostrel-bkf list')\n"
     "  --json             print the catalogue as one JSON document instead of a\n"
     "                     tree (none is written -1, not found -2)\n"
     "  --help             show this text\n"
@@ -36,28 +47,22 @@ int Usage(const std::string& problem) {
 
 int ScanCommand(const Args& args) {
   std::string bkfPath;
-  std::string mode = "standard";
-  std::uint64_t rangeStart = 0, rangeEnd = 0;
+  std::string snapshotPath;
+  ScanOptions options;
   bool json = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    std::string problem;
     if (a == "--help" || a == "-h") {
       std::fputs(kScanUsage, stdout);
       return kExitOk;
     } else if (a == "--json") {
       json = true;
-    } else if (a == "--mode") {
-      if (i + 1 >= args.size()) return Usage("--mode needs a value");
-      mode = args[++i];
-      if (mode != "standard") return Usage("unknown mode '" + mode + "'");
-    } else if (a == "--range") {
-      if (i + 2 >= args.size()) return Usage("--range needs START and END");
-      const auto s = ParseU64(args[i + 1]);
-      const auto e = ParseU64(args[i + 2]);
-      if (!s || !e) return Usage("--range takes two unsigned decimal byte positions");
-      rangeStart = *s;
-      rangeEnd = *e;
-      i += 2;
+    } else if (a == "--snapshot") {
+      if (i + 1 >= args.size()) return Usage("--snapshot needs the path of the snapshot to write");
+      snapshotPath = args[++i];
+    } else if (TakeScanOption(args, i, options, problem)) {
+      if (!problem.empty()) return Usage(problem);
     } else if (!a.empty() && a[0] == '-') {
       return Usage("unknown option '" + a + "'");
     } else if (bkfPath.empty()) {
@@ -67,21 +72,34 @@ int ScanCommand(const Args& args) {
     }
   }
   if (bkfPath.empty()) return Usage("no BKF file given");
+  if (const std::string problem = CheckScanOptions(options); !problem.empty()) return Usage(problem);
 
   std::atomic<int> running{1};
   ProgressBar progress("Scanning");
-  bkf scanner(running, &progress);
-  scanner.SetRange(rangeStart, rangeEnd);
-  if (scanner.Scan(bkfPath) == 0) {
+  const std::unique_ptr<bkf> scanner = MakeScanner(options, running, &progress);
+  if (scanner->Scan(bkfPath) == 0) {
     progress.Finish();
-    Error("cannot open '" + bkfPath + "': " + scanner.FileError());
+    Error("cannot open '" + bkfPath + "': " + scanner->FileError());
     return kExitError;
   }
   progress.Finish();
+  if (!snapshotPath.empty()) {
+    // The snapshot names the BKF file by its absolute path, so that it can be
+    // loaded from anywhere.
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(bkfPath, ec);
+    if (ec) absolute = bkfPath;
+    const SnapshotWriteResult written =
+        WriteSnapshot(scanner->Cat(), Utf8ToUtf16(absolute.string()), snapshotPath, running);
+    if (!written.ok) {
+      Error("cannot write the snapshot '" + snapshotPath + "': " + written.error);
+      return kExitError;
+    }
+  }
   if (json) {
-    PrintCatalogueJson(stdout, scanner.Cat(), bkfPath);
+    PrintCatalogueJson(stdout, scanner->Cat(), bkfPath);
   } else {
-    PrintCatalogueTree(stdout, scanner.Cat());
+    PrintCatalogueTree(stdout, scanner->Cat());
   }
   return kExitOk;
 }

@@ -1,0 +1,62 @@
+#include "cli/cli.h"
+#include "reader/advanced_scanner.h"
+
+namespace ostrel::cli {
+
+bool TakeScanOption(const Args& args, std::size_t& i, ScanOptions& options, std::string& problem) {
+  const std::string& a = args[i];
+  if (a == "--mode") {
+    if (i + 1 >= args.size()) {
+      problem = "--mode needs a value (standard or advanced)";
+    } else if (args[i + 1] == "standard" || args[i + 1] == "advanced") {
+      options.advanced = args[i + 1] == "advanced";
+    } else {
+      problem = "unknown mode '" + args[i + 1] + "' (standard or advanced)";
+    }
+    i += 1;
+    return true;
+  }
+  if (a == "--heuristic") {
+    options.heuristic = true;
+    return true;
+  }
+  if (a == "--range") {
+    if (i + 2 >= args.size()) {
+      problem = "--range needs START and END";
+      return true;
+    }
+    const auto s = ParseU64(args[i + 1]);
+    const auto e = ParseU64(args[i + 2]);
+    if (!s || !e) {
+      problem = "--range takes two unsigned decimal byte positions";
+    } else {
+      options.rangeStart = *s;
+      options.rangeEnd = *e;
+    }
+    i += 2;
+    return true;
+  }
+  return false;
+}
+
+std::string CheckScanOptions(const ScanOptions& options) {
+  if (options.heuristic && !options.advanced) {
+    return "--heuristic widens the stream IDs of the advanced scan: it needs --mode advanced";
+  }
+  return {};
+}
+
+std::unique_ptr<bkf> MakeScanner(const ScanOptions& options, std::atomic<int>& running,
+                                 ScanListener* listener) {
+  std::unique_ptr<bkf> scanner;
+  if (options.advanced) {
+    scanner = std::make_unique<bkfAdvance>(running, listener);
+  } else {
+    scanner = std::make_unique<bkf>(running, listener);
+  }
+  scanner->SetRange(options.rangeStart, options.rangeEnd);
+  scanner->SetHeuristic(options.heuristic);
+  return scanner;
+}
+
+}  // namespace ostrel::cli

@@ -1,0 +1,163 @@
+// ostrel-bkf scan with the advanced mode, the heuristic flag and --snapshot,
+// and ostrel-bkf list.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "tests/fixtures/mtf_writer.h"
+#include "tests/fixtures/run_process.h"
+#include "tests/fixtures/snapshot_image.h"
+#include "tests/fixtures/temp_dir.h"
+
+namespace ostrel {
+namespace {
+
+namespace fs = std::filesystem;
+using fixtures::RunCli;
+using nlohmann::json;
+
+const std::string kConformance = std::string(OSTREL_SHARED_DIR) + "/conformance/";
+
+std::string Joined(const std::vector<std::string>& args) {
+  std::string s;
+  for (const auto& a : args) s += a + " ";
+  return s;
+}
+
+TEST(ScanModes, AdvancedExamplesMatch) {
+  const struct {
+    const char* example;
+    std::vector<std::string> options;
+  } cases[] = {
+      {"intact-advanced", {"--mode", "advanced"}},
+      {"unknown-stream-id", {"--mode", "advanced"}},
+      {"unknown-stream-id-heuristic", {"--heuristic", "--mode", "advanced"}},
+  };
+  for (const auto& c : cases) {
+    std::ifstream in(kConformance + c.example + ".expected.json");
+    const json expected = json::parse(in);
+    std::vector<std::string> args{"scan", kConformance + expected["bkf"].get<std::string>(), "--json"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const auto r = RunCli(args);
+    ASSERT_EQ(r.exitCode, 0) << c.example << "\n" << r.err;
+    const json got = json::parse(r.out);
+    EXPECT_EQ(got["folders"], expected["folders"]) << c.example;
+    EXPECT_EQ(got["files"], expected["files"]) << c.example;
+  }
+}
+
+// --heuristic reaches the scanner: a FILE whose data stream has an unknown ID
+// hides an old FILE block in its data. Only the heuristic scan measures the
+// stream and jumps over the old block.
+TEST(ScanModes, HeuristicFlagIsPassedOn) {
+  fixtures::TempDir dir;
+  fixtures::MtfWriter w;
+  w.Volb(u"C:");
+  const std::uint64_t at = w.File(u"new.bin", {{"X9Z1", std::vector<std::uint8_t>(5000, 0), {}, 0}});
+  w.File(u"old.txt", {{"STAN", {1, 2, 3}, {}, 0}}, at + 2048);
+  const std::string bkf = dir.Write(w);
+  auto names = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args{"scan", bkf, "--mode", "advanced", "--json"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const auto r = RunCli(args);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const json got = json::parse(r.out);
+    std::vector<std::string> files;
+    for (const auto& f : got["files"]) files.push_back(f["name"]);
+    return files;
+  };
+  EXPECT_EQ(names({}), (std::vector<std::string>{"new.bin", "old.txt"}));
+  EXPECT_EQ(names({"--heuristic"}), (std::vector<std::string>{"new.bin"}));
+}
+
+TEST(ScanModes, OptionErrors) {
+  const std::string bkf = kConformance + "intact.bkf";
+  fixtures::TempDir dir;
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"scan", bkf, "--heuristic"}, "needs --mode advanced"},
+      {{"scan", bkf, "--mode", "standard", "--heuristic"}, "needs --mode advanced"},
+      {{"scan", bkf, "--mode"}, "--mode needs a value"},
+      {{"scan", bkf, "--mode", "Advanced"}, "unknown mode 'Advanced'"},
+      {{"scan", bkf, "--snapshot"}, "--snapshot needs"},
+      {{"scan", bkf, "--snapshot", dir.File("no/such/dir/s.KVSNAPSHOT")}, "cannot write the snapshot"},
+      {{"list"}, "no snapshot given"},
+      {{"list", dir.File("absent.KVSNAPSHOT")}, "cannot load the snapshot"},
+      {{"list", bkf}, "cannot load the snapshot"},  // a BKF file is no snapshot
+      {{"list", "a", "b"}, "only one snapshot"},
+      {{"list", "a", "--bogus"}, "unknown option '--bogus'"},
+  };
+  for (const auto& c : cases) {
+    const auto r = RunCli(c.args);
+    EXPECT_EQ(r.exitCode, 2) << Joined(c.args);
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << Joined(c.args) << "\n" << r.err;
+  }
+}
+
+// scan --snapshot stores the catalogue with the BKF file's absolute path;
+// list prints it as scan did, and says whether the BKF file can be opened.
+TEST(ListCommand, PrintsTheStoredCatalogue) {
+  fixtures::TempDir dir;
+  const std::string bkf = dir.File("copy.bkf");
+  fs::copy_file(kConformance + "unknown-stream-id.bkf", bkf);
+  const std::string snap = dir.File("s.KVSNAPSHOT");
+  const std::string relative = fs::relative(bkf).string();
+  const auto scan = RunCli({"scan", relative, "--mode", "advanced", "--snapshot", snap, "--json"});
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+
+  const auto list = RunCli({"list", snap, "--json"});
+  ASSERT_EQ(list.exitCode, 0) << list.err;
+  const json stored = json::parse(list.out);
+  const json scanned = json::parse(scan.out);
+  EXPECT_EQ(stored["bkf"], fs::absolute(relative).string());
+  EXPECT_EQ(stored["bkfOpens"], true);
+  EXPECT_EQ(stored["folders"], scanned["folders"]);
+  EXPECT_EQ(stored["files"], scanned["files"]);
+
+  const auto tree = RunCli({"list", snap});
+  EXPECT_EQ(tree.exitCode, 0);
+  EXPECT_EQ(tree.out.rfind("BKF file: " + fs::absolute(relative).string() + " (can be opened)\n", 0), 0u)
+      << tree.out;
+  EXPECT_NE(tree.out.find("Total number of files found: 5\n"), std::string::npos) << tree.out;
+
+  fs::remove(bkf);
+  const auto gone = RunCli({"list", snap, "--json"});
+  EXPECT_EQ(gone.exitCode, 0);
+  const json missing = json::parse(gone.out);
+  EXPECT_EQ(missing["bkfOpens"], false);
+  EXPECT_EQ(missing["bkfError"], "No such file or directory");
+  EXPECT_EQ(missing["files"], scanned["files"]);
+  const auto goneTree = RunCli({"list", snap});
+  EXPECT_NE(goneTree.out.find("(cannot be opened: No such file or directory)"), std::string::npos);
+}
+
+TEST(ListCommand, DamagedSnapshotIsRefusedWithTheReason) {
+  fixtures::TempDir dir;
+  fixtures::SnapshotImage image = fixtures::SmallSnapshot();
+  image.folders[1].firstChild = 1;  // a folder that is its own child
+  const std::string snap = dir.File("bad.KVSNAPSHOT");
+  fixtures::WriteBytes(snap, image.Bytes());
+  const auto r = RunCli({"list", snap});
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_NE(r.err.find("cycle"), std::string::npos) << r.err;
+}
+
+TEST(ListCommand, Help) {
+  const auto top = RunCli({"--help"});
+  EXPECT_NE(top.out.find("list SNAP"), std::string::npos);
+  const auto scan = RunCli({"scan", "--help"});
+  for (const char* option : {"advanced", "--heuristic", "--snapshot"}) {
+    EXPECT_NE(scan.out.find(option), std::string::npos) << option;
+  }
+  const auto list = RunCli({"list", "--help"});
+  EXPECT_EQ(list.exitCode, 0);
+  EXPECT_NE(list.out.find("--json"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ostrel
