@@ -1,0 +1,234 @@
+#include <atomic>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "reader/extract.h"
+#include "reader/recovery_paths.h"
+#include "reader/scanner.h"
+#include "reader/text.h"
+
+namespace ostrel::cli {
+namespace {
+
+const char kExtractUsage[] =
+    "Usage: ostrel-bkf extract BKF --to DIR [--flat] [--index N]... [--pattern WILDCARD]\n"
+    "                          [--mode standard|advanced] [--heuristic] [--range START END]\n"
+    "\n"
+    "Scans BKF and writes the files of the catalogue it rebuilds into DIR (created\n"
+    "if missing), in their folder hierarchy (tape, backup set, volume, folders).\n"
+    "\n"
+    "Options:\n"
+    "  --to DIR            the destination folder\n"
+    "  --flat              put every file directly in DIR\n"
+    "  --index N           extract only file N of the catalogue (as numbered by\n"
+    "                      'ostrel-bkf scan --json'); may be given several times\n"
+    "  --pattern WILDCARD  extract only files whose name matches WILDCARD, case-\n"
+    "                      sensitive: '*' any run of characters, '?' one character\n"
+    "                      (quote it for the shell)\n"
+    "  --mode MODE         the recovery mode of the scan: standard (1,024-byte\n"
+    "                      windows, the default) or advanced (every byte offset)\n"
+    "  --heuristic         with --mode advanced: also take unknown stream IDs\n"
+    "  --range START END   scan only the bytes from START to END (decimal byte\n"
+    "                      positions; 0 0 is the whole file)\n"
+    "  --help              show this text\n"
+    "\n"
+    "Names are made safe: '/' and NUL become '_', empty names, '.' and '..' become\n"
+    "'_', names are cut to 255 bytes keeping their extension, and a name already\n"
+    "written in the same folder by this run gets ' (2)', ' (3)', ... before its\n"
+    "extension. Nothing is written outside DIR, and no symbolic link is followed.\n"
+    "\n"
+    "Every file that is not fully extracted is reported with the reason; a summary\n"
+    "follows. Exit status: 0 every selected file was extracted, 1 some were not,\n"
+    "2 bad arguments or an unreadable BKF file.\n";
+
+int Usage(const std::string& problem) {
+  Error(problem);
+  std::fputs(kExtractUsage, stderr);
+  return kExitError;
+}
+
+struct ExtractOptions {
+  std::string bkfPath;
+  std::string destination;
+  bool flat = false;
+  std::set<std::uint64_t> indices;
+  std::optional<std::string> pattern;
+  ScanOptions scan;
+};
+
+// How the catalogue to extract from is made: one scan of the BKF file. The
+// scanner keeps the file open for the extraction. Null (with the reason in
+// `error`) when the file cannot be read.
+std::unique_ptr<bkf> BuildCatalogue(const ExtractOptions& options, std::atomic<int>& running,
+                                    ProgressBar& progress, std::string& error) {
+  std::unique_ptr<bkf> scanner = MakeScanner(options.scan, running, &progress);
+  const int scanned = scanner->Scan(options.bkfPath);
+  progress.Finish();
+  if (scanned == 0) {
+    error = "cannot open '" + options.bkfPath + "': " + scanner->FileError();
+    return nullptr;
+  }
+  return scanner;
+}
+
+// The files to extract, in catalogue order; nullopt (with the problem) when an
+// index names no file.
+std::optional<std::vector<std::uint64_t>> SelectFiles(const Catalogue& cat,
+                                                      const ExtractOptions& options,
+                                                      std::string& problem) {
+  for (std::uint64_t i : options.indices) {
+    if (i >= cat.FileCount()) {
+      problem = "no file with index " + std::to_string(i) + " (the catalogue holds " +
+                std::to_string(cat.FileCount()) + " files)";
+      return std::nullopt;
+    }
+  }
+  const std::u16string pattern = options.pattern ? Utf8ToUtf16(*options.pattern) : u"";
+  std::vector<std::uint64_t> out;
+  auto take = [&](std::uint64_t i) {
+    if (!options.pattern || WildcardMatch(cat.FileAt(i).name, pattern)) out.push_back(i);
+  };
+  if (options.indices.empty()) {
+    for (std::uint64_t i = 0; i < cat.FileCount(); ++i) take(i);
+  } else {
+    for (std::uint64_t i : options.indices) take(i);
+  }
+  return out;
+}
+
+// The file's place in the catalogue, as the scan prints it.
+std::string CataloguePath(const Catalogue& cat, const FileNode& file) {
+  return Utf16ToUtf8(cat.Tree().NodePath(file.parent)) + Utf16ToUtf8(file.name);
+}
+
+}  // namespace
+
+int ExtractCommand(const Args& args) {
+  ExtractOptions options;
+  std::string problem;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(kExtractUsage, stdout);
+      return kExitOk;
+    } else if (a == "--to") {
+      if (i + 1 >= args.size()) return Usage("--to needs a folder");
+      options.destination = args[++i];
+    } else if (a == "--flat") {
+      options.flat = true;
+    } else if (a == "--index") {
+      const auto n = i + 1 < args.size() ? ParseU64(args[i + 1]) : std::nullopt;
+      if (!n) return Usage("--index takes an unsigned decimal file index");
+      options.indices.insert(*n);
+      ++i;
+    } else if (a == "--pattern") {
+      if (i + 1 >= args.size()) return Usage("--pattern needs a wildcard");
+      options.pattern = args[++i];
+    } else if (TakeScanOption(args, i, options.scan, problem)) {
+      if (!problem.empty()) return Usage(problem);
+    } else if (!a.empty() && a[0] == '-') {
+      return Usage("unknown option '" + a + "'");
+    } else if (options.bkfPath.empty()) {
+      options.bkfPath = a;
+    } else {
+      return Usage("only one BKF file can be extracted from");
+    }
+  }
+  if (options.bkfPath.empty()) return Usage("no BKF file given");
+  if (options.destination.empty()) return Usage("no destination given (--to DIR)");
+  problem = CheckScanOptions(options.scan);
+  if (!problem.empty()) return Usage(problem);
+
+  std::atomic<int> running{1};
+  std::string error;
+  ProgressBar scanProgress("Scanning");
+  const std::unique_ptr<bkf> scanner = BuildCatalogue(options, running, scanProgress, error);
+  if (!scanner) {
+    Error(error);
+    return kExitError;
+  }
+  const Catalogue& cat = scanner->Cat();
+  const auto selected = SelectFiles(cat, options, error);
+  if (!selected) return Usage(error);
+
+  std::error_code ec;
+  std::filesystem::create_directories(options.destination, ec);
+  if (!std::filesystem::is_directory(options.destination)) {
+    Error("cannot use '" + options.destination + "' as the destination folder" +
+          (ec ? ": " + ec.message() : ""));
+    return kExitError;
+  }
+  if (selected->empty()) Error("no file of the catalogue is selected");
+
+  RecoveryLayout layout(cat, !options.flat);
+  ProgressBar progress("Extracting");
+  std::uint64_t written = 0, empty = 0, problems = 0, bytes = 0, done = 0;
+  auto report = [&](const char* what, const FileNode& file, const std::string& reason) {
+    progress.Finish();
+    std::printf("%s: %s: %s\n", what, CataloguePath(cat, file).c_str(), reason.c_str());
+  };
+  for (std::uint64_t index : *selected) {
+    const FileNode& file = cat.FileAt(index);
+    progress.Show(done++, selected->size(), written);
+    const std::vector<std::string> relative = layout.Claim(index);
+    const auto path = PrepareOutputPath(options.destination, relative, error);
+    if (!path) {
+      layout.Release(relative);
+      report("not extracted", file, error);
+      ++problems;
+      continue;
+    }
+    ExtractStats stats;
+    const ExtractOutcome outcome =
+        ExtractFileData(file, scanner->File(), *path, std::nullopt, running, &stats);
+    const std::string reason =
+        std::string(OutcomeReason(outcome)) + " [" + std::string(OutcomeName(outcome)) + "]";
+    switch (outcome) {
+      case ExtractOutcome::Extracted:
+        ++written;
+        bytes += stats.bytesWritten;
+        if (stats.systemError != 0) {
+          report("incomplete", file,
+                 "writing '" + *path + "' failed after " + std::to_string(stats.bytesWritten) +
+                     " bytes: " + std::strerror(stats.systemError));
+          ++problems;
+        }
+        break;
+      case ExtractOutcome::Empty:
+        ++written;
+        ++empty;
+        report("empty", file, reason);
+        break;
+      case ExtractOutcome::CannotCreate:
+        layout.Release(relative);
+        report("not extracted", file,
+               reason + ": '" + *path + "': " + std::strerror(stats.systemError));
+        ++problems;
+        break;
+      case ExtractOutcome::Continuation:
+      case ExtractOutcome::Split:
+        // The routine leaves an empty file behind; nothing of it is recovered.
+        std::filesystem::remove(*path, ec);
+        [[fallthrough]];
+      case ExtractOutcome::NoData:
+        layout.Release(relative);
+        report("not extracted", file, reason);
+        ++problems;
+        break;
+    }
+  }
+  progress.Finish();
+  std::printf("Files written: %" PRIu64 " (%" PRIu64 " empty)\n", written, empty);
+  std::printf("Bytes written: %" PRIu64 "\n", bytes);
+  std::printf("Files with problems: %" PRIu64 "\n", problems);
+  return problems == 0 ? kExitOk : kExitSome;
+}
+
+}  // namespace ostrel::cli

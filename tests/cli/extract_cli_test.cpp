@@ -1,0 +1,298 @@
+// ostrel-bkf extract run as a process: files in their hierarchy or flat,
+// selections, hostile names that must stay inside the destination, outcomes
+// that leave no file behind, and the exit codes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tests/fixtures/lzs_encoder.h"
+#include "tests/fixtures/mtf_writer.h"
+#include "tests/fixtures/run_process.h"
+#include "tests/fixtures/sha256.h"
+#include "tests/fixtures/temp_dir.h"
+
+namespace ostrel {
+namespace {
+
+namespace fs = std::filesystem;
+using fixtures::MtfWriter;
+using fixtures::RunCli;
+using fixtures::Stream;
+using fixtures::TempDir;
+using Bytes = std::vector<std::uint8_t>;
+
+const fs::path kConformance = fs::path(OSTREL_SHARED_DIR) / "conformance";
+
+Stream Stan(Bytes data, std::uint16_t mediaAttributes = 0) {
+  Stream s;
+  s.id = "STAN";
+  s.data = std::move(data);
+  s.mediaAttributes = mediaAttributes;
+  return s;
+}
+
+Bytes Text(const std::string& s) { return {s.begin(), s.end()}; }
+
+std::string ReadText(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Every regular file below `root`, relative to it, with its content.
+std::map<std::string, std::string> Files(const fs::path& root) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    if (e.is_regular_file()) out[fs::relative(e.path(), root).string()] = ReadText(e.path());
+  }
+  return out;
+}
+
+// The folder path of a file of an example, from its "folders" (their names
+// are safe as they are).
+std::string ExpectedFolder(const nlohmann::json& example, std::int64_t folder) {
+  std::string path;
+  for (std::size_t guard = 0; folder > 0 && guard < example["folders"].size(); ++guard) {
+    const auto& f = example["folders"][static_cast<std::size_t>(folder)];
+    path = f["name"].get<std::string>() + "/" + path;
+    folder = f["parent"].get<std::int64_t>();
+  }
+  return path;
+}
+
+TEST(ExtractCommand, WritesTheConformanceFilesInTheirHierarchy) {
+  std::size_t examples = 0;
+  for (const auto& entry : fs::directory_iterator(kConformance)) {
+    if (!entry.path().string().ends_with(".expected.json")) continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    std::ifstream in(entry.path());
+    const auto example = nlohmann::json::parse(in);
+    const auto& options = example["options"];
+    TempDir dir;
+    std::vector<std::string> args = {
+        "extract", (kConformance / example["bkf"].get<std::string>()).string(),
+        "--to",    dir.File("out"),
+        "--mode",  options["mode"]};
+    if (options.value("heuristic", false)) args.push_back("--heuristic");
+    if (options.contains("range")) {
+      args.insert(args.end(), {"--range", std::to_string(options["range"][0].get<std::uint64_t>()),
+                               std::to_string(options["range"][1].get<std::uint64_t>())});
+    }
+    const auto r = RunCli(args);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;  // no progress bar when stderr is no terminal
+
+    std::map<std::string, std::string> expected;  // path -> SHA-256
+    for (const auto& e : example["extract"]) {
+      const auto& file = example["files"][e["index"].get<std::size_t>()];
+      expected[ExpectedFolder(example, file["parent"].get<std::int64_t>()) +
+               file["name"].get<std::string>()] = e["sha256"];
+    }
+    std::map<std::string, std::string> got;
+    for (const auto& [path, content] : Files(dir.File("out"))) {
+      got[path] = fixtures::Sha256Hex(
+          {reinterpret_cast<const std::uint8_t*>(content.data()), content.size()});
+    }
+    EXPECT_EQ(got, expected);
+    ++examples;
+  }
+  EXPECT_GT(examples, 0u);
+}
+
+// Two folders holding files of the same names.
+std::string TwinFolders(const TempDir& dir) {
+  MtfWriter w;
+  w.Tape(u"Tape");
+  w.Sset(1, u"Set");
+  w.Volb(u"C:");
+  w.Dirb(u"One");
+  w.File(u"report.txt", {Stan(Text("one"))});
+  w.File(u"notes.doc", {Stan(Text("notes"))});
+  w.Dirb(u"Two");
+  w.File(u"report.txt", {Stan(Text("two"))});
+  w.File(u"big.log", {Stan(fixtures::CompressFrames(Text(std::string(100000, 'z'))))});
+  w.Bare("ESET");
+  return dir.Write(w);
+}
+
+TEST(ExtractCommand, SelectionsAndFlatNames) {
+  TempDir dir;
+  const std::string bkf = TwinFolders(dir);
+  const std::string z(100000, 'z');
+  const struct {
+    const char* name;
+    std::vector<std::string> options;
+    std::map<std::string, std::string> files;
+  } cases[] = {
+      {"hierarchy",
+       {},
+       {{"Tape/SET 1 :Set/C:/One/report.txt", "one"},
+        {"Tape/SET 1 :Set/C:/One/notes.doc", "notes"},
+        {"Tape/SET 1 :Set/C:/Two/report.txt", "two"},
+        {"Tape/SET 1 :Set/C:/Two/big.log", z}}},
+      {"flat: the second report is numbered",
+       {"--flat"},
+       {{"report.txt", "one"}, {"notes.doc", "notes"}, {"report (2).txt", "two"}, {"big.log", z}}},
+      {"indices",
+       {"--flat", "--index", "3", "--index", "1"},
+       {{"notes.doc", "notes"}, {"big.log", z}}},
+      {"pattern",
+       {"--pattern", "*.txt", "--flat"},
+       {{"report.txt", "one"}, {"report (2).txt", "two"}}},
+      {"pattern and index together",
+       {"--pattern", "report.*", "--index", "2"},
+       {{"Tape/SET 1 :Set/C:/Two/report.txt", "two"}}},
+      {"a pattern nothing matches", {"--pattern", "*.TXT"}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dest = dir.File("out");
+    fs::remove_all(dest);
+    std::vector<std::string> args = {"extract", bkf, "--to", dest};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const auto r = RunCli(args);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(Files(dest), c.files);
+  }
+}
+
+TEST(ExtractCommand, HostileNamesStayInsideTheDestination) {
+  TempDir dir;
+  MtfWriter w;
+  w.Tape(u"..");
+  w.Sset(1, u"/etc");
+  w.Volb(u"C:");
+  w.Dirb(u"..\\..\\..\\etc");
+  w.File(u"..\\..\\etc\\passwd", {Stan(Text("1"))});
+  w.File(u"/abs", {Stan(Text("2"))});
+  w.File(u"..", {Stan(Text("3"))});
+  w.File(u"a/b", {Stan(Text("4"))});
+  w.File(std::u16string(120, u'\u6587') + u".txt", {Stan(Text("5"))});  // 3 bytes each in UTF-8
+  w.File(std::u16string(u"x") + char16_t(0xDC00) + u".txt", {Stan(Text("6"))});
+  w.Bare("ESET");
+  const std::string bkf = dir.Write(w);
+  const std::string dest = dir.File("dest");
+
+  const auto r = RunCli({"extract", bkf, "--to", dest});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  // Nothing but the BKF file and the destination in the test's folder.
+  std::vector<std::string> top;
+  for (const auto& e : fs::directory_iterator(dir.Path()))
+    top.push_back(e.path().filename().string());
+  std::sort(top.begin(), top.end());
+  EXPECT_EQ(top, (std::vector<std::string>{"dest", "test.bkf"}));
+
+  std::string cut;
+  for (int i = 0; i < 83; ++i) cut += "\xE6\x96\x87";  // 249 bytes, then ".txt"
+  const std::string folder = "_/SET 1 :_etc/C:/_/_/_/etc/";
+  const std::map<std::string, std::string> expected = {
+      {folder + "..\\..\\etc\\passwd", "1"},
+      {folder + "_abs", "2"},
+      {folder + "_", "3"},
+      {folder + "a_b", "4"},
+      {folder + cut + ".txt", "5"},
+      {folder + "x\xEF\xBF\xBD.txt", "6"},
+  };
+  EXPECT_EQ(Files(dest), expected);
+}
+
+TEST(ExtractCommand, SymbolicLinksInTheDestinationAreNotFollowed) {
+  TempDir dir;
+  const std::string bkf = TwinFolders(dir);
+  const std::string dest = dir.File("dest");
+  const std::string outside = dir.File("outside");
+  fs::create_directories(dest);
+  fs::create_directories(outside);
+  fs::create_directory_symlink(outside, dest + "/Tape");
+
+  const auto r = RunCli({"extract", bkf, "--to", dest});
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_TRUE(fs::is_empty(outside));
+  EXPECT_NE(r.out.find("not extracted: Tape\\SET 1 :Set\\C:\\One\\report.txt: '"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Files with problems: 4\n"), std::string::npos) << r.out;
+
+  // A link planted at a file's own path is not followed either.
+  fs::remove(dest + "/Tape");
+  fs::create_symlink(outside + "/planted", dest + "/notes.doc");
+  const auto flat = RunCli({"extract", bkf, "--to", dest, "--flat"});
+  EXPECT_EQ(flat.exitCode, 1) << flat.out << flat.err;
+  EXPECT_NE(flat.out.find("[CannotCreate]"), std::string::npos) << flat.out;
+  EXPECT_TRUE(fs::is_empty(outside));
+  EXPECT_EQ(ReadText(dest + "/report.txt"), "one");
+}
+
+TEST(ExtractCommand, FilesNotRecoveredAreReportedAndLeaveNothingBehind) {
+  TempDir dir;
+  MtfWriter w;
+  w.Volb(u"C:");
+  w.File(u"good.txt", {Stan(Text("good"))});
+  w.File(u"later.txt", {Stan(Text("rest of a file"), /*continuation*/ 1)});
+  w.File(u"empty.txt", {Stan({})});
+  const std::uint64_t split = w.File(u"split.txt", {Stan(Text("12345678"))});
+  // Where the stream after split.txt's data should start: a soft filemark.
+  w.Bare("SFMB", split + MtfWriter::FirstEventFor(18) + 32);
+  w.Bare("ESET");
+  const std::string dest = dir.File("dest");
+
+  const auto r = RunCli({"extract", dir.Write(w), "--to", dest, "--flat"});
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_EQ(Files(dest),
+            (std::map<std::string, std::string>{{"good.txt", "good"}, {"empty.txt", ""}}));
+  EXPECT_NE(r.out.find(
+                "not extracted: TAPE CREATED \\SET CREATED \\C:\\later.txt: its data begins on an"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("[Continuation]"), std::string::npos);
+  EXPECT_NE(r.out.find("not extracted: TAPE CREATED \\SET CREATED \\C:\\split.txt:"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("[Split]"), std::string::npos);
+  EXPECT_NE(r.out.find("empty: TAPE CREATED \\SET CREATED \\C:\\empty.txt:"), std::string::npos);
+  EXPECT_NE(r.out.find("Files written: 2 (1 empty)\nBytes written: 4\nFiles with problems: 2\n"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST(ExtractCommand, ErrorsAndUsage) {
+  TempDir dir;
+  const std::string bkf = TwinFolders(dir);
+  std::ofstream(dir.File("a-file")) << "x";
+  const struct {
+    std::vector<std::string> args;
+    std::string err;  // a part of stderr
+  } cases[] = {
+      {{"extract"}, "no BKF file given"},
+      {{"extract", bkf}, "no destination given"},
+      {{"extract", bkf, "--to"}, "--to needs a folder"},
+      {{"extract", bkf, "--to", dir.File("o"), "--index", "x"}, "--index takes an unsigned"},
+      {{"extract", bkf, "--to", dir.File("o"), "--index", "4"},
+       "no file with index 4 (the catalogue holds 4 files)"},
+      {{"extract", bkf, "--to", dir.File("o"), "--pattern"}, "--pattern needs a wildcard"},
+      {{"extract", bkf, "--to", dir.File("o"), "--range", "1"}, "--range needs START and END"},
+      {{"extract", bkf, "--to", dir.File("o"), "--bogus"}, "unknown option '--bogus'"},
+      {{"extract", dir.File("missing.bkf"), "--to", dir.File("o")}, "cannot open"},
+      {{"extract", bkf, "--to", dir.File("a-file")}, "cannot use"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    const auto r = RunCli(c.args);
+    EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(dir.File("o")));  // nothing is created before the arguments are good
+
+  const auto help = RunCli({"extract", "--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("Usage: ostrel-bkf extract BKF --to DIR"), std::string::npos);
+  EXPECT_NE(RunCli({"--help"}).out.find("extract BKF"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ostrel
