@@ -1,0 +1,304 @@
+#include "app/main_frame.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QIcon>
+#include <QSettings>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "app/log_file.h"
+#include "app/look.h"
+#include "app/output_wnd.h"
+#include "app/panes.h"
+#include "app/ribbon.h"
+#include "app/texts.h"
+#include "preview/static_file_viewer.h"
+#include "preview/temp_folder.h"
+#include "reader/scanner.h"
+
+namespace ostrel::app {
+namespace {
+
+// The per-user settings store: window geometry, pane state, and the visual
+// style's number, which the program writes on every start.
+constexpr int kApplicationLook = 216;
+
+std::unique_ptr<QSettings> OpenSettings() {
+  return std::make_unique<QSettings>(QStringLiteral("KorvaneHallorBKFRepv1.01"),
+                                     QStringLiteral("Ostrel BKF Repair"));
+}
+
+QIcon Artwork(const QString& name) { return QIcon(QStringLiteral(":/artwork/%1.png").arg(name)); }
+
+// While the catalogue view is not there, the tree pane shows a plain tree
+// configured the way the catalogue tree is.
+QTreeWidget* MakeCatalogueTree() {
+  auto* tree = new QTreeWidget;
+  tree->setObjectName(QStringLiteral("CatalogueTree"));
+  tree->setHeaderHidden(true);
+  tree->setColumnCount(1);
+  tree->setRootIsDecorated(true);
+  tree->setSelectionMode(QAbstractItemView::SingleSelection);
+  tree->setAllColumnsShowFocus(true);
+  tree->setContextMenuPolicy(Qt::PreventContextMenu);
+  return tree;
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(CKorvaneBKFFileRepProjApp& app, QWidget* parent) : QMainWindow(parent), app_(app) {
+  setObjectName(QStringLiteral("MainFrame"));
+  setWindowTitle(kAppCaption);
+  setWindowIcon(Artwork(QStringLiteral("app-icon")));
+
+  // The visual style first, then the ribbon, the status bar and the panes.
+  OpenSettings()->setValue(QStringLiteral("ApplicationLook"), kApplicationLook);
+  setStyleSheet(BlackLookStyleSheet());
+  CreateRibbon();
+  CreatePanes();
+  ConnectMessages();
+
+  // Stop follows the flag: at once when it is set through the application
+  // state, and on a short timer for anything that stores it directly.
+  connect(&app_, &CKorvaneBKFFileRepProjApp::processRunningChanged, this, &CMainFrame::UpdateCommandState);
+  commandStateTimer_ = new QTimer(this);
+  commandStateTimer_->setInterval(100);
+  connect(commandStateTimer_, &QTimer::timeout, this, &CMainFrame::UpdateCommandState);
+  commandStateTimer_->start();
+  UpdateCommandState();
+
+  RestoreWindowState();
+  // What an earlier run left behind goes now.
+  preview::CleanTempFolder();
+}
+
+CMainFrame::~CMainFrame() = default;
+
+QAction* CMainFrame::AddCommand(Command command, const QString& label, const QString& toolTip,
+                                const QString& icon, void (CMainFrame::*handler)()) {
+  auto* action = new QAction(label, this);
+  action->setObjectName(QStringLiteral("Command%1").arg(static_cast<int>(command)));
+  action->setToolTip(toolTip);
+  action->setStatusTip(toolTip);
+  if (!icon.isEmpty()) action->setIcon(Artwork(icon));
+  connect(action, &QAction::triggered, this, handler);
+  actions_.insert(command, action);
+  return action;
+}
+
+void CMainFrame::CreateRibbon() {
+  ribbon_ = new CKorvaneMFCRibboBarCls(this);
+  ribbon_->SetApplicationButton(Artwork(QStringLiteral("app-button")), QStringLiteral("Korvane Ostrel BKF Repair"));
+  ribbon_->SetCategory(QStringLiteral("Korvane Ostrel BKF Recovery"));
+
+  RibbonPanel* recovery = ribbon_->AddPanel(QStringLiteral("BKF Recovery"), Artwork(QStringLiteral("panel-recovery")));
+  recovery->AddLargeButton(AddCommand(Command::Open, QStringLiteral("Open"), QStringLiteral("Open BKF file"),
+                                      QStringLiteral("open"), &CMainFrame::OnOpenBkf));
+  recovery->AddLargeButton(AddCommand(Command::Stop, QStringLiteral("Stop"),
+                                      QStringLiteral("Stop running recovery process"), QStringLiteral("stop"),
+                                      &CMainFrame::OnStopProcess));
+  recovery->AddLargeButton(AddCommand(Command::Save, QStringLiteral("Save"), QStringLiteral("Save recovered data"),
+                                      QStringLiteral("save"), &CMainFrame::OnSaveRecoveredFiles));
+  recovery->AddLargeButton(AddCommand(Command::Search, QStringLiteral("Search"),
+                                      QStringLiteral("Search file from the list"), QStringLiteral("search"),
+                                      &CMainFrame::OnSearchFiles));
+  recovery->AddLargeButton(AddCommand(Command::Log, QStringLiteral("Log"), QStringLiteral("Save log for BKF file."),
+                                      QStringLiteral("log"), &CMainFrame::OnSaveLog));
+
+  RibbonPanel* snapshots =
+      ribbon_->AddPanel(QStringLiteral("BKF File Snapshots"), Artwork(QStringLiteral("panel-snapshots")));
+  snapshots->AddLargeButton(AddCommand(Command::LoadSnapshot, QStringLiteral("Load"),
+                                       QStringLiteral("Load Ostrel BKF Recovery Snapshot"),
+                                       QStringLiteral("snapshot-load"), &CMainFrame::OnLoadSnapshot));
+  snapshots->AddLargeButton(AddCommand(Command::SaveSnapshot, QStringLiteral("Save"),
+                                       QStringLiteral("Save Ostrel BKF Recovery Snapshot"),
+                                       QStringLiteral("snapshot-save"), &CMainFrame::OnSaveSnapshot));
+
+  RibbonPanel* about = ribbon_->AddPanel(QStringLiteral("About BKF Repair"), Artwork(QStringLiteral("panel-recovery")));
+  about->AddLargeButton(AddCommand(Command::Help, QStringLiteral("Help"),
+                                   QStringLiteral("Help for Korvane Ostrel BKF Repair"), QStringLiteral("help"),
+                                   &CMainFrame::OnHelp));
+  about->AddLargeButton(AddCommand(Command::About, QStringLiteral("About"),
+                                   QStringLiteral("About Korvane Ostrel BKF Repair"), QStringLiteral("about"),
+                                   &CMainFrame::OnAbout));
+  setMenuWidget(ribbon_);
+
+  QAction* link = AddCommand(Command::MakerLink, kMakerUrl, QString(), QString(), &CMainFrame::OnMakerLink);
+  statusBar_ = new CMyRibbonStatusBar(link, this);
+  setStatusBar(statusBar_);
+}
+
+void CMainFrame::CreatePanes() {
+  view_ = new CKorvaneBKFFileRepProjView(this);
+  setCentralWidget(view_);
+
+  // The tree pane runs the full height on the left; the status pane sits
+  // under the file list.
+  setCorner(Qt::BottomLeftCorner, Qt::LeftDockWidgetArea);
+  setDockOptions(QMainWindow::AnimatedDocks);
+
+  fileView_ = new CFileView(this);
+  fileView_->SetTree(MakeCatalogueTree());
+  addDockWidget(Qt::LeftDockWidgetArea, fileView_);
+
+  output_ = new COutputWnd(this);
+  addDockWidget(Qt::BottomDockWidgetArea, output_);
+
+  resizeDocks({fileView_}, {200}, Qt::Horizontal);
+  resizeDocks({output_}, {100}, Qt::Vertical);
+}
+
+void CMainFrame::ConnectMessages() {
+  ShellMessages& messages = app_.messages();
+  connect(&messages, &ShellMessages::treeSelect, this, &CMainFrame::OnTreeItemSelected);
+  connect(&messages, &ShellMessages::treeExpand, this, &CMainFrame::OnTreeExpandButton);
+  connect(&messages, &ShellMessages::treeContextMenu, this, &CMainFrame::OnTreeContextMenu);
+  connect(&messages, &ShellMessages::treeCheck, this, &CMainFrame::OnTreeCheckChanged);
+  connect(&messages, &ShellMessages::treeRename, this, &CMainFrame::OnTreeLabelEdited);
+  connect(&messages, &ShellMessages::listPreview, this, &CMainFrame::OnListPreview);
+}
+
+QTreeWidget* CMainFrame::Tree() const { return fileView_->Tree(); }
+
+preview::CKorvaneStaticFileViewer* CMainFrame::FileViewer() const { return output_->FileViewer(); }
+
+CKorvaneRightViewListCtrl* CMainFrame::List() const { return view_->List(); }
+
+void CMainFrame::SetScanner(std::unique_ptr<ostrel::bkf> scanner) { scanner_ = std::move(scanner); }
+
+void CMainFrame::FreeScanner() { scanner_.reset(); }
+
+bool CMainFrame::RefuseWhileRunning(const QString& text) {
+  if (!app_.IsProcessRunning()) return false;
+  Tell(app_.prompts(), this, text);
+  return true;
+}
+
+void CMainFrame::UpdateCommandState() {
+  if (QAction* stop = CommandAction(Command::Stop)) stop->setEnabled(app_.IsProcessRunning());
+}
+
+void CMainFrame::OnOpenBkf() {
+  if (RefuseWhileRunning(QStringLiteral("Please stop the running process to open the BKF file."))) return;
+}
+
+// Enabled only while a process runs, so it never needs a refusal.
+void CMainFrame::OnStopProcess() {}
+
+void CMainFrame::OnSaveRecoveredFiles() {
+  if (RefuseWhileRunning(QStringLiteral("Please stop the running process to save the recovered files."))) return;
+}
+
+void CMainFrame::OnSearchFiles() {
+  if (RefuseWhileRunning(QStringLiteral("Please stop the running process to search the files."))) return;
+  if (!HasCatalogue() || Tree()->topLevelItemCount() == 0) {
+    Tell(app_.prompts(), this, kSelectBkfFirst);
+    return;
+  }
+  FileViewer()->DestroyCurrentView();
+  output_->ShowLogTab();
+}
+
+void CMainFrame::OnSaveLog() {
+  if (RefuseWhileRunning(QStringLiteral("Please stop the running process to save the log file."))) return;
+  if (Tree()->topLevelItemCount() == 0) {
+    Tell(app_.prompts(), this, QStringLiteral("Please start the recovery process of BKF file to save the log file."));
+    return;
+  }
+
+  FileDialogRequest request;
+  request.owner = this;
+  request.filters = QStringList{QStringLiteral("Text Files (*.TXT)")};
+  request.defaultSuffix = QStringLiteral("txt");
+  request.initialName = QStringLiteral("Untitled");
+  request.overwritePrompt = true;
+  const QString path = app_.prompts().GetSaveFileName(request);
+  if (path.isEmpty()) return;
+
+  const LogFileResult result = WriteLogFile(path, output_->Lines());
+  switch (result.outcome) {
+    case LogFileResult::Outcome::Saved:
+      break;
+    case LogFileResult::Outcome::CannotCreate:
+      Tell(app_.prompts(), this, FileErrorText(result.error, path));
+      break;
+    case LogFileResult::Outcome::WriteFailed:
+      Tell(app_.prompts(), this, QStringLiteral("Disk full while accessing %1.").arg(path),
+           MessageIcon::Exclamation);
+      break;
+  }
+}
+
+void CMainFrame::OnLoadSnapshot() {
+  if (RefuseWhileRunning(QStringLiteral("Please stop the running process to load recovery snapshot."))) return;
+}
+
+void CMainFrame::OnSaveSnapshot() {
+  if (RefuseWhileRunning(QStringLiteral("Please stop the running process to save recovery snapshot."))) return;
+}
+
+// Help and About are never refused.
+void CMainFrame::OnHelp() {}
+
+void CMainFrame::OnAbout() {}
+
+void CMainFrame::OnMakerLink() { app_.prompts().OpenUrl(QUrl(kMakerUrl)); }
+
+void CMainFrame::OnTreeItemSelected(QTreeWidgetItem*, int) {
+  if (RefuseWhileRunning(kWaitForProcess)) return;
+}
+
+void CMainFrame::OnTreeExpandButton(QTreeWidgetItem*, int) {
+  if (RefuseWhileRunning(kWaitForProcess)) return;
+}
+
+void CMainFrame::OnTreeContextMenu(QTreeWidgetItem*, int) {
+  if (RefuseWhileRunning(kWaitForProcess)) return;
+}
+
+// A check mark set while a process runs is not copied to the catalogue, and
+// nobody is told.
+void CMainFrame::OnTreeCheckChanged(QTreeWidgetItem*, int) {
+  if (app_.IsProcessRunning()) return;
+}
+
+void CMainFrame::OnTreeLabelEdited(QTreeWidgetItem*, const QString&) {
+  if (RefuseWhileRunning(kWaitForProcess)) return;
+}
+
+void CMainFrame::OnListPreview(int) {
+  if (RefuseWhileRunning(kWaitForProcess)) return;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (RefuseWhileRunning(QStringLiteral("Please stop the running process to close the application."))) {
+    event->ignore();
+    return;
+  }
+  if (Tell(app_.prompts(), this, QStringLiteral("Are you sure to close the application?"), MessageIcon::Information,
+           MessageButtons::YesNo) != MessageAnswer::Yes) {
+    event->ignore();
+    return;
+  }
+  FreeScanner();
+  preview::CleanTempFolder();
+  app_.prompts().OpenUrl(QUrl(kMakerUrl));
+  SaveWindowState();
+  commandStateTimer_->stop();
+  event->accept();
+}
+
+void CMainFrame::RestoreWindowState() {
+  const auto settings = OpenSettings();
+  restoreGeometry(settings->value(QStringLiteral("MainFrame/Geometry")).toByteArray());
+  restoreState(settings->value(QStringLiteral("MainFrame/State")).toByteArray());
+}
+
+void CMainFrame::SaveWindowState() {
+  const auto settings = OpenSettings();
+  settings->setValue(QStringLiteral("MainFrame/Geometry"), saveGeometry());
+  settings->setValue(QStringLiteral("MainFrame/State"), saveState());
+}
+
+}  // namespace ostrel::app

@@ -1,0 +1,131 @@
+// CMainFrame: the program's only top-level window. It holds the ribbon with
+// the commands, the status bar, the "BKF File" tree pane on the left, the
+// "BKF File Status" pane (log and preview) along the bottom and the file list
+// in the centre; it owns the scanner, which is the catalogue; it routes every
+// command and every private message to its handler; and it asks before it
+// closes.
+//
+// Every command handler first checks the process-running flag and refuses
+// with its own message while a long operation runs. Only Stop is ever
+// disabled (it is enabled exactly while a process runs); Help, About and the
+// maker's link are never refused.
+#pragma once
+
+#include <QMainWindow>
+#include <QMap>
+#include <memory>
+
+#include "app/app_state.h"
+
+class QAction;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace ostrel {
+class bkf;
+}
+
+namespace ostrel::preview {
+class CKorvaneStaticFileViewer;
+}
+
+namespace ostrel::app {
+
+class CFileView;
+class CKorvaneBKFFileRepProjView;
+class CKorvaneMFCRibboBarCls;
+class CKorvaneRightViewListCtrl;
+class CMyRibbonStatusBar;
+class COutputWnd;
+
+// The commands, numbered as the program's resources number them.
+enum class Command {
+  Open = 283,
+  Stop = 322,
+  Save = 298,
+  Search = 297,
+  Log = 325,
+  LoadSnapshot = 293,
+  SaveSnapshot = 294,
+  Help = 295,
+  About = 296,
+  MakerLink = 311,
+};
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit CMainFrame(CKorvaneBKFFileRepProjApp& app, QWidget* parent = nullptr);
+  ~CMainFrame() override;
+
+  CKorvaneBKFFileRepProjApp& App() const { return app_; }
+  QAction* CommandAction(Command command) const { return actions_.value(command); }
+
+  CKorvaneMFCRibboBarCls* Ribbon() const { return ribbon_; }
+  CMyRibbonStatusBar* StatusBar() const { return statusBar_; }
+  CFileView* FileView() const { return fileView_; }
+  QTreeWidget* Tree() const;
+  COutputWnd* OutputWnd() const { return output_; }
+  preview::CKorvaneStaticFileViewer* FileViewer() const;
+  CKorvaneBKFFileRepProjView* View() const { return view_; }
+  CKorvaneRightViewListCtrl* List() const;
+
+  // The scanner is the catalogue: absent until a scan or a snapshot load,
+  // replaced by the next one, destroyed when the program closes.
+  bool HasCatalogue() const { return scanner_ != nullptr; }
+  ostrel::bkf* Scanner() const { return scanner_.get(); }
+  void SetScanner(std::unique_ptr<ostrel::bkf> scanner);
+  void FreeScanner();
+
+ public slots:
+  // Ribbon commands.
+  void OnOpenBkf();
+  void OnStopProcess();
+  void OnSaveRecoveredFiles();
+  void OnSearchFiles();
+  void OnSaveLog();
+  void OnLoadSnapshot();
+  void OnSaveSnapshot();
+  void OnHelp();
+  void OnAbout();
+  void OnMakerLink();
+
+  // Private messages from the tree pane and the file list.
+  void OnTreeItemSelected(QTreeWidgetItem* item, int hitFlags);
+  void OnTreeExpandButton(QTreeWidgetItem* item, int hitFlags);
+  void OnTreeContextMenu(QTreeWidgetItem* item, int hitFlags);
+  void OnTreeCheckChanged(QTreeWidgetItem* item, int checked);
+  void OnTreeLabelEdited(QTreeWidgetItem* item, const QString& newText);
+  void OnListPreview(int row);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  // No menu for showing and hiding the panes: they are always there.
+  QMenu* createPopupMenu() override { return nullptr; }
+
+ private:
+  // Shows `text` and answers true while a process runs; answers false otherwise.
+  bool RefuseWhileRunning(const QString& text);
+  QAction* AddCommand(Command command, const QString& label, const QString& toolTip, const QString& icon,
+                      void (CMainFrame::*handler)());
+  void CreateRibbon();
+  void CreatePanes();
+  void ConnectMessages();
+  void UpdateCommandState();
+  void RestoreWindowState();
+  void SaveWindowState();
+
+  CKorvaneBKFFileRepProjApp& app_;
+  QMap<Command, QAction*> actions_;
+  CKorvaneMFCRibboBarCls* ribbon_ = nullptr;
+  CMyRibbonStatusBar* statusBar_ = nullptr;
+  CFileView* fileView_ = nullptr;
+  COutputWnd* output_ = nullptr;
+  CKorvaneBKFFileRepProjView* view_ = nullptr;
+  QTimer* commandStateTimer_ = nullptr;
+  std::unique_ptr<ostrel::bkf> scanner_;
+};
+
+}  // namespace ostrel::app

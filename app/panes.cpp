@@ -1,0 +1,137 @@
+#include "app/panes.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QStandardItemModel>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace ostrel::app {
+namespace {
+
+// The tree's surroundings: a one-pixel line in the button-shadow colour.
+class TreeFrame : public QWidget {
+ public:
+  explicit TreeFrame(QWidget* parent) : QWidget(parent) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setSpacing(0);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setPen(palette().color(QPalette::Mid));
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
+  }
+};
+
+}  // namespace
+
+CFileView::CFileView(QWidget* parent) : QDockWidget(QStringLiteral("BKF File"), parent) {
+  setObjectName(QStringLiteral("BKFFilePane"));
+  setFeatures(QDockWidget::NoDockWidgetFeatures);
+  setContextMenuPolicy(Qt::PreventContextMenu);
+  frame_ = new TreeFrame(this);
+  setWidget(frame_);
+}
+
+void CFileView::SetTree(QTreeWidget* tree) {
+  delete tree_;
+  tree_ = tree;
+  tree->setParent(frame_);
+  tree->setFrameShape(QFrame::NoFrame);
+  frame_->layout()->addWidget(tree);
+  frame_->setFocusProxy(tree);
+  setFocusProxy(tree);
+}
+
+CMyRibbonStatusBar::CMyRibbonStatusBar(QAction* linkAction, QWidget* parent) : QStatusBar(parent) {
+  setObjectName(QStringLiteral("StatusBar"));
+  setSizeGripEnabled(true);
+  static_ = new QLabel(QStringLiteral("Korvane Ostrel BKF Repair"), this);
+  static_->setObjectName(QStringLiteral("StatusStatic"));
+  addWidget(static_);
+
+  link_ = new QToolButton(this);
+  link_->setObjectName(QStringLiteral("StatusLink"));
+  link_->setDefaultAction(linkAction);
+  link_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  link_->setAutoRaise(true);
+  link_->setCursor(Qt::PointingHandCursor);
+  link_->setFocusPolicy(Qt::NoFocus);
+  addPermanentWidget(link_);
+}
+
+CKorvaneRightViewListCtrl::CKorvaneRightViewListCtrl(QWidget* parent)
+    : QTableView(parent), background_(QStringLiteral(":/artwork/list-background.png")) {
+  setObjectName(QStringLiteral("FileList"));
+  rows_ = new QStandardItemModel(0, 2, this);
+  rows_->setHorizontalHeaderLabels({QStringLiteral("File Name"), QStringLiteral("File Type")});
+  setModel(rows_);
+
+  setShowGrid(true);
+  setGridStyle(Qt::SolidLine);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setWordWrap(false);
+  setIconSize(QSize(16, 16));
+  setContextMenuPolicy(Qt::PreventContextMenu);
+  setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+
+  verticalHeader()->hide();
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+
+  QHeaderView* header = horizontalHeader();
+  QFont headerFont(QStringLiteral("Arial"));
+  headerFont.setPixelSize(16);
+  headerFont.setBold(true);
+  headerFont.setStyleHint(QFont::SansSerif);
+  header->setFont(headerFont);
+  header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  header->setHighlightSections(false);
+  header->setSectionsMovable(false);
+  header->setStretchLastSection(true);
+  header->resizeSection(0, 400);
+  header->resizeSection(1, 150);
+}
+
+void CKorvaneRightViewListCtrl::paintEvent(QPaintEvent* event) {
+  if (!scaled_.isNull()) {
+    QPainter p(viewport());
+    p.drawPixmap(event->rect(), scaled_, event->rect());
+  }
+  QTableView::paintEvent(event);
+}
+
+void CKorvaneRightViewListCtrl::resizeEvent(QResizeEvent* event) {
+  QTableView::resizeEvent(event);
+  const QSize size = viewport()->size();
+  if (!background_.isNull() && !size.isEmpty()) {
+    scaled_ = background_.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  }
+}
+
+// The picture stays put while the rows scroll over it: repaint instead of
+// moving the pixels already drawn.
+void CKorvaneRightViewListCtrl::scrollContentsBy(int dx, int dy) {
+  QTableView::scrollContentsBy(dx, dy);
+  viewport()->update();
+}
+
+CKorvaneBKFFileRepProjView::CKorvaneBKFFileRepProjView(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("CatalogueView"));
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  list_ = new CKorvaneRightViewListCtrl(this);
+  layout->addWidget(list_);
+  setFocusProxy(list_);
+}
+
+}  // namespace ostrel::app

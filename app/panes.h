@@ -1,0 +1,88 @@
+// The window parts around the catalogue: the "BKF File" pane on the left that
+// holds the catalogue tree, the status bar, and the central view with the file
+// list.
+#pragma once
+
+#include <QDockWidget>
+#include <QPixmap>
+#include <QStatusBar>
+#include <QTableView>
+
+class QAction;
+class QLabel;
+class QStandardItemModel;
+class QToolButton;
+class QTreeWidget;
+
+namespace ostrel::app {
+
+// CFileView: the tree pane. It draws a one-pixel frame around the tree and
+// passes the keyboard focus on to it.
+class CFileView : public QDockWidget {
+  Q_OBJECT
+
+ public:
+  explicit CFileView(QWidget* parent = nullptr);
+
+  // Puts `tree` into the pane, which takes it over; a tree shown before is
+  // destroyed.
+  void SetTree(QTreeWidget* tree);
+  QTreeWidget* Tree() const { return tree_; }
+
+ private:
+  QWidget* frame_ = nullptr;
+  QTreeWidget* tree_ = nullptr;
+};
+
+// CMyRibbonStatusBar: the program's name on the left, the maker's link on the
+// right. The scan adds its progress elements in between while it runs.
+class CMyRibbonStatusBar : public QStatusBar {
+  Q_OBJECT
+
+ public:
+  CMyRibbonStatusBar(QAction* linkAction, QWidget* parent = nullptr);
+
+  QLabel* StaticPane() const { return static_; }
+  QToolButton* Link() const { return link_; }
+
+ private:
+  QLabel* static_ = nullptr;
+  QToolButton* link_ = nullptr;
+};
+
+// CKorvaneRightViewListCtrl: the file list, in two columns "File Name" and
+// "File Type", with grid lines and whole-row selection. A picture is stretched
+// behind the rows; the last column always reaches the right edge.
+class CKorvaneRightViewListCtrl : public QTableView {
+  Q_OBJECT
+
+ public:
+  explicit CKorvaneRightViewListCtrl(QWidget* parent = nullptr);
+
+  QStandardItemModel* Rows() const { return rows_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
+
+ private:
+  QStandardItemModel* rows_ = nullptr;
+  QPixmap background_;
+  QPixmap scaled_;
+};
+
+// CKorvaneBKFFileRepProjView: the centre of the main window; the file list
+// fills it.
+class CKorvaneBKFFileRepProjView : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit CKorvaneBKFFileRepProjView(QWidget* parent = nullptr);
+  CKorvaneRightViewListCtrl* List() const { return list_; }
+
+ private:
+  CKorvaneRightViewListCtrl* list_ = nullptr;
+};
+
+}  // namespace ostrel::app

@@ -1,0 +1,88 @@
+#include "app/prompts.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include "app/texts.h"
+
+namespace ostrel::app {
+namespace {
+
+QMessageBox::Icon ToQt(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::None: return QMessageBox::NoIcon;
+    case MessageIcon::Information: return QMessageBox::Information;
+    case MessageIcon::Question: return QMessageBox::Question;
+    case MessageIcon::Exclamation: return QMessageBox::Warning;
+    case MessageIcon::Error: return QMessageBox::Critical;
+  }
+  return QMessageBox::NoIcon;
+}
+
+QMessageBox::StandardButtons ToQt(MessageButtons buttons) {
+  switch (buttons) {
+    case MessageButtons::Ok: return QMessageBox::Ok;
+    case MessageButtons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
+    case MessageButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
+    case MessageButtons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+  }
+  return QMessageBox::Ok;
+}
+
+// Qt's own dialog rather than the desktop's: it behaves the same everywhere
+// (filter patterns match in any case, the default suffix is added before the
+// overwrite question) and wears the program's look.
+QString RunFileDialog(const FileDialogRequest& request, QFileDialog::AcceptMode mode) {
+  QFileDialog dialog(request.owner, request.title);
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog.setAcceptMode(mode);
+  dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  if (!request.overwritePrompt) dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+  if (!request.filters.isEmpty()) dialog.setNameFilters(request.filters);
+  if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
+  if (!request.initialName.isEmpty()) dialog.selectFile(request.initialName);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  const QStringList chosen = dialog.selectedFiles();
+  return chosen.isEmpty() ? QString() : chosen.first();
+}
+
+}  // namespace
+
+MessageAnswer Tell(Prompts& prompts, QWidget* owner, const QString& text, MessageIcon icon,
+                   MessageButtons buttons) {
+  MessageRequest request;
+  request.owner = owner;
+  request.caption = kAppCaption;
+  request.text = text;
+  request.icon = icon;
+  request.buttons = buttons;
+  return prompts.ShowMessage(request);
+}
+
+MessageAnswer QtPrompts::ShowMessage(const MessageRequest& request) {
+  QMessageBox box(ToQt(request.icon), request.caption, request.text, ToQt(request.buttons), request.owner);
+  switch (box.exec()) {
+    case QMessageBox::Yes: return MessageAnswer::Yes;
+    case QMessageBox::No: return MessageAnswer::No;
+    case QMessageBox::Cancel: return MessageAnswer::Cancel;
+    default: return request.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
+  }
+}
+
+QString QtPrompts::GetSaveFileName(const FileDialogRequest& request) {
+  return RunFileDialog(request, QFileDialog::AcceptSave);
+}
+
+QString QtPrompts::GetOpenFileName(const FileDialogRequest& request) {
+  return RunFileDialog(request, QFileDialog::AcceptOpen);
+}
+
+QString QtPrompts::GetFolder(const FolderDialogRequest& request) {
+  return QFileDialog::getExistingDirectory(request.owner, request.title, request.startFolder,
+                                           QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+}
+
+bool QtPrompts::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+
+}  // namespace ostrel::app

@@ -1,0 +1,65 @@
+#include "preview/static_file_viewer.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+
+namespace ostrel::preview {
+namespace {
+
+QFont MakeFont(const QString& family, int pixelHeight, QFont::Weight weight) {
+  QFont font(family);
+  font.setPixelSize(pixelHeight);
+  font.setWeight(weight);
+  font.setItalic(false);
+  font.setUnderline(false);
+  font.setStrikeOut(false);
+  font.setStyleHint(QFont::SansSerif);
+  return font;
+}
+
+}  // namespace
+
+CKorvaneStaticFileViewer::CKorvaneStaticFileViewer(QWidget* parent)
+    : QWidget(parent),
+      textFont_(MakeFont(QStringLiteral("Times New Roman"), 18, QFont::Normal)),
+      headerFont_(MakeFont(QStringLiteral("Arial"), 16, QFont::Bold)) {
+  setObjectName(QStringLiteral("FileViewer"));
+  // The pane's text is a label for tools such as screen readers; it is never
+  // painted: an empty pane is a white area.
+  setWindowTitle(QStringLiteral("Select file to see preview....."));
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+CKorvaneStaticFileViewer::~CKorvaneStaticFileViewer() = default;
+
+void CKorvaneStaticFileViewer::SetCurrentView(QWidget* view) {
+  if (view == current_) return;
+  DestroyCurrentView();
+  current_ = view;
+  if (view == nullptr) return;
+  view->setParent(this);
+  view->setGeometry(rect());
+  view->show();
+}
+
+void CKorvaneStaticFileViewer::DestroyCurrentView() {
+  if (current_ == nullptr) return;
+  delete current_.data();
+  current_ = nullptr;
+  update();
+}
+
+void CKorvaneStaticFileViewer::paintEvent(QPaintEvent* event) {
+  QPainter painter(this);
+  painter.fillRect(event->rect(), Qt::white);
+}
+
+void CKorvaneStaticFileViewer::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (current_ != nullptr) {
+    current_->setGeometry(rect());
+    current_->update();
+  }
+}
+
+}  // namespace ostrel::preview

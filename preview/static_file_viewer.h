@@ -1,0 +1,54 @@
+// CKorvaneStaticFileViewer: the window behind the "File Viewer" tab. It shows
+// at most one view (hex dump, text, image, archive listing, web page), always
+// stretched over its whole area, and is plain white when it shows none.
+#pragma once
+
+#include <QFont>
+#include <QPointer>
+#include <QWidget>
+#include <cstdint>
+#include <vector>
+
+namespace ostrel::preview {
+
+class CKorvaneStaticFileViewer : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit CKorvaneStaticFileViewer(QWidget* parent = nullptr);
+  ~CKorvaneStaticFileViewer() override;
+
+  // Makes `view` the current view: the pane takes it over, destroys the view it
+  // showed before, and keeps `view` at its own full size from now on.
+  void SetCurrentView(QWidget* view);
+  QWidget* CurrentView() const { return current_; }
+  // The current view as one kind of view, or nullptr.
+  template <typename View>
+  View* CurrentViewAs() const {
+    return qobject_cast<View*>(current_.data());
+  }
+  // Destroys the current view, if there is one; the pane shows white again.
+  // The dump buffer is kept.
+  void DestroyCurrentView();
+
+  // The bytes that the current or the last hex dump shows. The pane owns them;
+  // only the next hex dump replaces them, and they go with the pane.
+  const std::vector<std::uint8_t>& DumpBuffer() const { return dumpBuffer_; }
+  void SetDumpBuffer(std::vector<std::uint8_t> bytes) { dumpBuffer_ = std::move(bytes); }
+
+  // The text view's font and the archive listing's column-header font.
+  const QFont& TextFont() const { return textFont_; }
+  const QFont& HeaderFont() const { return headerFont_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  QPointer<QWidget> current_;
+  std::vector<std::uint8_t> dumpBuffer_;
+  QFont textFont_;
+  QFont headerFont_;
+};
+
+}  // namespace ostrel::preview
