@@ -1,0 +1,345 @@
+// The main window driven through its ribbon, its messages and its close box,
+// with every prompt answered by the scripted fake.
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QPointer>
+#include <QSettings>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QtTest>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "app/app_state.h"
+#include "app/main_frame.h"
+#include "app/output_wnd.h"
+#include "app/panes.h"
+#include "app/ribbon.h"
+#include "preview/static_file_viewer.h"
+#include "preview/temp_folder.h"
+#include "reader/scanner.h"
+#include "tests/app/frame_fixture.h"
+#include "tests/app/gui_test_env.h"
+#include "tests/app/scripted_prompts.h"
+
+using ostrel::app::CKorvaneBKFFileRepProjApp;
+using ostrel::app::CMainFrame;
+using ostrel::app::Command;
+using ostrel::app::MessageAnswer;
+using ostrel::app::MessageButtons;
+using ostrel::app::MessageIcon;
+using ostrel::app::ShellMessages;
+using ostrel::testing::ScriptedPrompts;
+
+namespace {
+
+const QString kCaption = QStringLiteral("Korvane Ostrel BKF Repair v1.0");
+const QUrl kMakerPage(QStringLiteral("https://ostrel-bkf-repair.example.org/"));
+
+// A scanner that notes its own destruction.
+class WatchedScanner : public ostrel::bkf {
+ public:
+  WatchedScanner(std::atomic<int>& running, bool* destroyed) : bkf(running), destroyed_(destroyed) {}
+  ~WatchedScanner() override { *destroyed_ = true; }
+
+ private:
+  bool* destroyed_;
+};
+
+const Command kAllCommands[] = {Command::Open, Command::Stop,         Command::Save,         Command::Search,
+                                Command::Log,  Command::LoadSnapshot, Command::SaveSnapshot, Command::Help,
+                                Command::About, Command::MakerLink};
+
+QToolButton* ButtonOf(CMainFrame& frame, Command command) {
+  QAction* action = frame.CommandAction(command);
+  for (QToolButton* button : frame.findChildren<QToolButton*>()) {
+    if (button->defaultAction() == action) return button;
+  }
+  return nullptr;
+}
+
+void Click(CMainFrame& frame, Command command) {
+  QToolButton* button = ButtonOf(frame, command);
+  QVERIFY2(button != nullptr, "every command has a button");
+  QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// What the user does while a process runs, and the answer expected; an empty
+// answer means none at all.
+struct WhileRunning {
+  const char* name;
+  std::function<void(CMainFrame&)> act;
+  const char* answer;
+};
+
+QTreeWidgetItem* AnyItem(CMainFrame& frame) { return frame.Tree()->topLevelItem(0); }
+
+const std::vector<WhileRunning>& WhileRunningCases() {
+  static const std::vector<WhileRunning> cases = {
+      {"Open", [](CMainFrame& f) { Click(f, Command::Open); }, "Please stop the running process to open the BKF file."},
+      {"Save", [](CMainFrame& f) { Click(f, Command::Save); },
+       "Please stop the running process to save the recovered files."},
+      {"Search", [](CMainFrame& f) { Click(f, Command::Search); },
+       "Please stop the running process to search the files."},
+      {"Log", [](CMainFrame& f) { Click(f, Command::Log); }, "Please stop the running process to save the log file."},
+      {"Load snapshot", [](CMainFrame& f) { Click(f, Command::LoadSnapshot); },
+       "Please stop the running process to load recovery snapshot."},
+      {"Save snapshot", [](CMainFrame& f) { Click(f, Command::SaveSnapshot); },
+       "Please stop the running process to save recovery snapshot."},
+      {"close", [](CMainFrame& f) { QVERIFY(!f.close()); },
+       "Please stop the running process to close the application."},
+      {"tree select", [](CMainFrame& f) { emit f.App().messages().treeSelect(AnyItem(f), 0); },
+       "Please wait for the running process."},
+      {"tree expand", [](CMainFrame& f) { emit f.App().messages().treeExpand(AnyItem(f), 0); },
+       "Please wait for the running process."},
+      {"tree context menu", [](CMainFrame& f) { emit f.App().messages().treeContextMenu(AnyItem(f), 0); },
+       "Please wait for the running process."},
+      {"tree rename", [](CMainFrame& f) { emit f.App().messages().treeRename(AnyItem(f), QStringLiteral("x")); },
+       "Please wait for the running process."},
+      {"list preview", [](CMainFrame& f) { emit f.App().messages().listPreview(0); },
+       "Please wait for the running process."},
+      {"tree check", [](CMainFrame& f) { emit f.App().messages().treeCheck(AnyItem(f), 1); }, ""},
+      {"Help", [](CMainFrame& f) { Click(f, Command::Help); }, ""},
+      {"About", [](CMainFrame& f) { Click(f, Command::About); }, ""},
+  };
+  return cases;
+}
+
+}  // namespace
+
+class MainFrameTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { QVERIFY(env_.IsValid()); }
+  void init();
+  void cleanup();
+
+  void commandsWhileRunning_data();
+  void commandsWhileRunning();
+  void makerLinkOpensThePageEvenWhileRunning();
+  void onlyStopIsDisabledAndOnlyWhileIdle();
+  void stopFollowsTheFlagFromAnyThread();
+
+  void closeAnsweredNoKeepsEverything();
+  void closeAnsweredYesFreesCleansOpensThePageAndCloses();
+  void settingsKeepTheLookAndTheWindow();
+
+  void searchNeedsACatalogueWithItems_data();
+  void searchNeedsACatalogueWithItems();
+  void searchClearsThePreviewAndShowsTheLog();
+
+  void panesOfferNoContextMenu();
+
+ private:
+  ostrel::testing::PrivateEnvironment env_;
+  ostrel::testing::FrameFixture fixture_;
+  ScriptedPrompts* prompts_ = nullptr;
+  CKorvaneBKFFileRepProjApp* state_ = nullptr;
+  CMainFrame* frame_ = nullptr;
+};
+
+void MainFrameTest::init() {
+  fixture_.SetUp();
+  prompts_ = &fixture_.prompts();
+  state_ = &fixture_.state();
+  frame_ = &fixture_.frame();
+}
+
+void MainFrameTest::cleanup() { fixture_.TearDown(); }
+
+void MainFrameTest::commandsWhileRunning_data() {
+  QTest::addColumn<int>("index");
+  for (std::size_t i = 0; i < WhileRunningCases().size(); ++i) {
+    QTest::newRow(WhileRunningCases()[i].name) << static_cast<int>(i);
+  }
+}
+
+void MainFrameTest::commandsWhileRunning() {
+  QFETCH(int, index);
+  const WhileRunning& c = WhileRunningCases()[static_cast<std::size_t>(index)];
+  // A catalogue and a tree item, so that nothing but the flag can refuse.
+  frame_->SetScanner(std::make_unique<ostrel::bkf>(state_->processRunning));
+  new QTreeWidgetItem(frame_->Tree(), {QStringLiteral("TAPE CREATED ")});
+  state_->SetProcessRunning(1);
+
+  c.act(*frame_);
+
+  const QString answer = QString::fromUtf8(c.answer);
+  if (answer.isEmpty()) {
+    QCOMPARE(prompts_->shown().size(), 0);
+    return;
+  }
+  QCOMPARE(prompts_->shown().size(), 1);  // the refusal, and no dialog after it
+  const auto shown = prompts_->Messages().value(0).message;
+  QCOMPARE(shown.text, answer);
+  QCOMPARE(shown.caption, kCaption);
+  QCOMPARE(shown.icon, MessageIcon::Information);
+  QCOMPARE(shown.buttons, MessageButtons::Ok);
+  QCOMPARE(shown.owner, frame_);
+  QVERIFY(frame_->isVisible());
+  QCOMPARE(state_->processRunning.load(), 1);
+}
+
+void MainFrameTest::makerLinkOpensThePageEvenWhileRunning() {
+  for (int running : {0, 1}) {
+    prompts_->Clear();
+    state_->SetProcessRunning(running);
+    Click(*frame_, Command::MakerLink);
+    QCOMPARE(prompts_->MessageTexts(), QStringList());
+    QCOMPARE(prompts_->OpenedUrls(), QList<QUrl>{kMakerPage});
+  }
+  QCOMPARE(ButtonOf(*frame_, Command::MakerLink)->text(), kMakerPage.toString());
+}
+
+void MainFrameTest::onlyStopIsDisabledAndOnlyWhileIdle() {
+  for (int running : {0, 1, 0}) {
+    state_->SetProcessRunning(running);
+    for (Command command : kAllCommands) {
+      const bool expected = command != Command::Stop || running == 1;
+      QCOMPARE(frame_->CommandAction(command)->isEnabled(), expected);
+      QCOMPARE(ButtonOf(*frame_, command)->isEnabled(), expected);
+    }
+  }
+  // The flag stored without telling anyone is noticed all the same.
+  state_->processRunning.store(1);
+  QTRY_VERIFY(frame_->CommandAction(Command::Stop)->isEnabled());
+  state_->processRunning.store(0);
+  QTRY_VERIFY(!frame_->CommandAction(Command::Stop)->isEnabled());
+}
+
+void MainFrameTest::stopFollowsTheFlagFromAnyThread() {
+  std::thread worker([this] { state_->SetProcessRunning(1); });
+  worker.join();
+  QTRY_VERIFY(ButtonOf(*frame_, Command::Stop)->isEnabled());
+  std::thread ender([this] { state_->SetProcessRunning(0); });
+  ender.join();
+  QTRY_VERIFY(!ButtonOf(*frame_, Command::Stop)->isEnabled());
+}
+
+void MainFrameTest::closeAnsweredNoKeepsEverything() {
+  bool destroyed = false;
+  frame_->SetScanner(std::make_unique<WatchedScanner>(state_->processRunning, &destroyed));
+  const QString temp = ostrel::preview::GetTempFolderPath();
+  QVERIFY(QDir().mkpath(temp));
+  prompts_->AnswerMessage(MessageAnswer::No);
+
+  QVERIFY(!frame_->close());
+
+  QCOMPARE(prompts_->shown().size(), 1);
+  const auto question = prompts_->Messages().value(0).message;
+  QCOMPARE(question.text, QStringLiteral("Are you sure to close the application?"));
+  QCOMPARE(question.caption, kCaption);
+  QCOMPARE(question.icon, MessageIcon::Information);
+  QCOMPARE(question.buttons, MessageButtons::YesNo);
+  QVERIFY(frame_->isVisible());
+  QVERIFY(frame_->HasCatalogue());
+  QVERIFY(!destroyed);
+  QVERIFY(QFileInfo::exists(temp));
+}
+
+void MainFrameTest::closeAnsweredYesFreesCleansOpensThePageAndCloses() {
+  bool destroyed = false;
+  frame_->SetScanner(std::make_unique<WatchedScanner>(state_->processRunning, &destroyed));
+  const QString temp = ostrel::preview::GetTempFolderPath();
+  QVERIFY(QDir().mkpath(temp + QStringLiteral("/sub")));
+  QFile copy(temp + QStringLiteral("/sub/preview.txt"));
+  QVERIFY(copy.open(QIODevice::WriteOnly));
+  copy.close();
+  // The page opens last: by then the catalogue is gone and the folder too.
+  bool scannerGoneFirst = false;
+  bool folderGoneFirst = false;
+  prompts_->onOpenUrl = [&](const QUrl&) {
+    scannerGoneFirst = destroyed;
+    folderGoneFirst = !QFileInfo::exists(temp);
+  };
+  prompts_->AnswerMessage(MessageAnswer::Yes);
+
+  QVERIFY(frame_->close());
+
+  QCOMPARE(prompts_->MessageTexts(), QStringList{QStringLiteral("Are you sure to close the application?")});
+  QCOMPARE(prompts_->OpenedUrls(), QList<QUrl>{kMakerPage});
+  QVERIFY(scannerGoneFirst);
+  QVERIFY(folderGoneFirst);
+  QVERIFY(!frame_->HasCatalogue());
+  QVERIFY(!frame_->isVisible());
+}
+
+void MainFrameTest::settingsKeepTheLookAndTheWindow() {
+  QSettings store(QStringLiteral("KorvaneHallorBKFRepv1.01"), QStringLiteral("Ostrel BKF Repair"));
+  store.setValue(QStringLiteral("ApplicationLook"), 0);
+  store.sync();
+  frame_->resize(900, 640);
+  prompts_->AnswerMessage(MessageAnswer::Yes);
+  QVERIFY(frame_->close());
+
+  fixture_.Restart();
+  frame_ = &fixture_.frame();
+  store.sync();
+  QCOMPARE(store.value(QStringLiteral("ApplicationLook")).toInt(), 216);
+  QCOMPARE(frame_->size(), QSize(900, 640));
+}
+
+void MainFrameTest::searchNeedsACatalogueWithItems_data() {
+  QTest::addColumn<bool>("catalogue");
+  QTest::addColumn<bool>("item");
+  QTest::newRow("nothing scanned") << false << false;
+  QTest::newRow("catalogue, empty tree") << true << false;
+  QTest::newRow("tree item, no catalogue") << false << true;
+}
+
+void MainFrameTest::searchNeedsACatalogueWithItems() {
+  QFETCH(bool, catalogue);
+  QFETCH(bool, item);
+  if (catalogue) frame_->SetScanner(std::make_unique<ostrel::bkf>(state_->processRunning));
+  if (item) new QTreeWidgetItem(frame_->Tree(), {QStringLiteral("TAPE CREATED ")});
+  QPointer<QWidget> view = new QLabel(QStringLiteral("preview"));
+  frame_->FileViewer()->SetCurrentView(view);
+
+  Click(*frame_, Command::Search);
+
+  QCOMPARE(prompts_->MessageTexts(), QStringList{QStringLiteral("Please select BKF file to recover data.")});
+  QCOMPARE(prompts_->Messages().value(0).message.caption, kCaption);
+  QVERIFY(view != nullptr);  // a refused search leaves the preview alone
+}
+
+void MainFrameTest::searchClearsThePreviewAndShowsTheLog() {
+  frame_->SetScanner(std::make_unique<ostrel::bkf>(state_->processRunning));
+  new QTreeWidgetItem(frame_->Tree(), {QStringLiteral("TAPE CREATED ")});
+  QPointer<QWidget> view = new QLabel(QStringLiteral("preview"));
+  frame_->FileViewer()->SetCurrentView(view);
+  frame_->OutputWnd()->ShowFileViewerTab();
+
+  Click(*frame_, Command::Search);
+
+  QCOMPARE(prompts_->shown().size(), 0);
+  QVERIFY(view == nullptr);
+  QCOMPARE(frame_->OutputWnd()->Tabs()->currentIndex(), 0);
+}
+
+// Qt's main window offers a menu for hiding panes on a right click; the panes
+// here can never be hidden, and neither pane nor log has a menu of its own.
+void MainFrameTest::panesOfferNoContextMenu() {
+  const QList<QWidget*> targets = {frame_,
+                                   frame_->FileView(),
+                                   frame_->OutputWnd(),
+                                   frame_->OutputWnd()->LogList(),
+                                   frame_->OutputWnd()->LogList()->viewport(),
+                                   frame_->OutputWnd()->Tabs()->tabBar(),
+                                   frame_->Ribbon(),
+                                   frame_->StatusBar()};
+  for (QWidget* target : targets) {
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), target->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(target, &event);
+    QCoreApplication::processEvents();
+    QVERIFY2(QApplication::activePopupWidget() == nullptr, qPrintable(target->objectName()));
+  }
+  QCOMPARE(frame_->FileView()->features(), QDockWidget::NoDockWidgetFeatures);
+  QCOMPARE(frame_->OutputWnd()->features(), QDockWidget::NoDockWidgetFeatures);
+}
+
+QTEST_MAIN(MainFrameTest)
+#include "main_frame_test.moc"

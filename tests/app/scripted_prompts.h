@@ -1,0 +1,67 @@
+// A Prompts implementation for tests: it records every message box, dialog and
+// opened URL, and answers from a script, in order. A message box with only an
+// OK button needs no script entry. Anything else that finds no answer of its
+// kind at the head of the script is recorded as a problem (and cancelled), so
+// a test sees unexpected questions.
+#pragma once
+
+#include <QList>
+#include <QStringList>
+#include <QUrl>
+#include <functional>
+
+#include "app/prompts.h"
+
+namespace ostrel::testing {
+
+class ScriptedPrompts : public app::Prompts {
+ public:
+  enum class Kind { Message, SaveFile, OpenFile, Folder, Url };
+
+  struct Shown {
+    Kind kind = Kind::Message;
+    app::MessageRequest message;
+    app::FileDialogRequest file;
+    app::FolderDialogRequest folder;
+    QUrl url;
+  };
+
+  // Script entries, consumed in order.
+  void AnswerMessage(app::MessageAnswer answer);
+  void AnswerSaveFile(const QString& path);  // empty: the user cancels
+  void AnswerOpenFile(const QString& path);
+  void AnswerFolder(const QString& path);
+  // Called when a URL is handed to the desktop, before OpenUrl returns.
+  std::function<void(const QUrl&)> onOpenUrl;
+
+  const QList<Shown>& shown() const { return shown_; }
+  QList<Shown> Messages() const;
+  QStringList MessageTexts() const;
+  QList<QUrl> OpenedUrls() const;
+  int PendingAnswers() const { return static_cast<int>(script_.size()); }
+  const QStringList& Problems() const { return problems_; }
+  void Clear();
+
+  app::MessageAnswer ShowMessage(const app::MessageRequest& request) override;
+  QString GetSaveFileName(const app::FileDialogRequest& request) override;
+  QString GetOpenFileName(const app::FileDialogRequest& request) override;
+  QString GetFolder(const app::FolderDialogRequest& request) override;
+  bool OpenUrl(const QUrl& url) override;
+
+ private:
+  struct Answer {
+    Kind kind;
+    app::MessageAnswer button = app::MessageAnswer::Ok;
+    QString path;
+  };
+  // The head of the script when it is of `kind`; otherwise a problem.
+  bool Take(Kind kind, const QString& what, Answer& answer);
+  // Records a file or folder dialog and answers its path from the script.
+  QString AnswerDialog(const Shown& shown, const QString& what);
+
+  QList<Answer> script_;
+  QList<Shown> shown_;
+  QStringList problems_;
+};
+
+}  // namespace ostrel::testing
