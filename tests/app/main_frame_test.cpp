@@ -133,6 +133,7 @@ class MainFrameTest : public QObject {
   void searchClearsThePreviewAndShowsTheLog();
 
   void panesOfferNoContextMenu();
+  void treePaneHandsTheFocusToItsTree();
 
  private:
   ostrel::testing::PrivateEnvironment env_;
@@ -339,6 +340,15 @@ void MainFrameTest::panesOfferNoContextMenu() {
   }
   QCOMPARE(frame_->FileView()->features(), QDockWidget::NoDockWidgetFeatures);
   QCOMPARE(frame_->OutputWnd()->features(), QDockWidget::NoDockWidgetFeatures);
+}
+
+void MainFrameTest::treePaneHandsTheFocusToItsTree() {
+  frame_->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(frame_));
+  frame_->List()->setFocus();
+  QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(frame_->List()));
+  frame_->FileView()->setFocus();
+  QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(frame_->Tree()));
 }
 
 QTEST_MAIN(MainFrameTest)
