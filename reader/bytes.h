@@ -5,6 +5,7 @@
 // offset through a ByteView, which answers nothing for bytes it does not hold.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -47,8 +48,13 @@ class ByteView {
   }
   std::optional<std::uint64_t> U64(std::size_t offset) const {
     if (!Has(offset, 8)) return std::nullopt;
+    // One load where the host is little-endian (hot in the LZS bit reader).
     std::uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | data_[offset + static_cast<std::size_t>(i)];
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(&v, data_ + offset, 8);
+    } else {
+      for (int i = 7; i >= 0; --i) v = (v << 8) | data_[offset + static_cast<std::size_t>(i)];
+    }
     return v;
   }
 

@@ -101,10 +101,13 @@ std::uint32_t LzsDecodeFrame(LzsHistory& history, ByteView input, std::uint8_t* 
     const std::uint32_t dst = written + k;
     const std::uint32_t src = dst - offset;
     const std::uint32_t rest = n - k;
-    if (offset >= rest) {
-      std::memcpy(output + dst, output + src, rest);
+    if (offset >= 8 && room - dst >= rest + 8) {
+      // Eight bytes at a time: each piece lies at least 8 bytes after its
+      // source, so it only reads finished bytes; up to 7 bytes beyond the
+      // match are scratch, still inside the room, and overwritten later.
+      for (std::uint32_t i = 0; i < rest; i += 8) std::memcpy(output + dst + i, output + src + i, 8);
     } else {
-      // Overlapping: a byte may be one this match has just produced.
+      // A byte may be one this match has just produced.
       for (std::uint32_t i = 0; i < rest; ++i) output[dst + i] = output[src + i];
     }
     written += n;
