@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Extraction speed and memory: `ostrel-bkf extract` of a synthetic BKF file
+# holding one plain file of PLAIN_MIB MiB, beside `cp` of a file of the same
+# size, and of one holding an LZS-compressed file of LZS_MIB MiB (text-like
+# data, packed to about a third).
+# Goals: plain extraction takes at most 1.3 times as long as cp; LZS
+# extraction gives at least 300 MB/s of output; peak RSS stays under 64 MiB
+# whatever the size.
+#
+# All files stay in the page cache; every output is removed before each run,
+# outside the timing. Best of five runs.
+#
+#   bench/extract_bench.sh [PLAIN_MIB [LZS_MIB]]     (default 1024 256)
+#   OSTREL_BENCH_DIR    where the inputs and outputs go (default /tmp/ostrel-bench)
+#   OSTREL_BENCH_BUILD  the Release build folder (default build/release)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+plain_mib="${1:-1024}"
+lzs_mib="${2:-256}"
+work="${OSTREL_BENCH_DIR:-/tmp/ostrel-bench}"
+build="${OSTREL_BENCH_BUILD:-$root/build/release}"
+mkdir -p "$work"
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" --target ostrel-bkf make_extract_bench_bkf >/dev/null
+cli="$build/cli/ostrel-bkf"
+plain="$work/extract-plain-${plain_mib}m.bkf"
+lzs="$work/extract-lzs-${lzs_mib}m.bkf"
+[ -f "$plain" ] || "$build/bench/make_extract_bench_bkf" "$plain" plain "$plain_mib"
+[ -f "$lzs" ] || "$build/bench/make_extract_bench_bkf" "$lzs" lzs "$lzs_mib"
+out="$work/extract-out"
+
+# Best of five runs of "$@" in seconds; `clean` runs before each, untimed.
+best() {
+  local best="" t0 t1 t
+  for _ in 1 2 3 4 5; do
+    clean
+    t0=$(date +%s.%N)
+    "$@" >/dev/null
+    t1=$(date +%s.%N)
+    t=$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')
+    if [ -z "$best" ] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then best=$t; fi
+  done
+  clean
+  printf '%.3f' "$best"
+}
+clean() { rm -rf "$out" "$work/cp-copy"; sync -f "$work" 2>/dev/null || true; }
+# Peak resident set of one run, in KiB.
+peak_kib() { clean; /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -n 1; }
+
+cat "$plain" "$lzs" >/dev/null  # into the page cache
+# The plain file's data itself, the size of what cp is compared with.
+head -c $((plain_mib << 20)) "$plain" >"$work/cp-source"
+
+t_cp=$(best cp "$work/cp-source" "$work/cp-copy")
+t_plain=$(best "$cli" extract "$plain" --to "$out" --flat)
+t_lzs=$(best "$cli" extract "$lzs" --to "$out" --flat)
+rss_plain=$(peak_kib "$cli" extract "$plain" --to "$out" --flat)
+rss_lzs=$(peak_kib "$cli" extract "$lzs" --to "$out" --flat)
+rm -f "$work/cp-source"
+
+mb() { awk -v m="$1" -v t="$2" 'BEGIN { printf "%.0f", m * 1048576 / t / 1e6 }'; }
+printf 'plain file:      %s MiB    LZS file: %s MiB of output (%s bytes of frames)\n' \
+  "$plain_mib" "$lzs_mib" "$(stat -c %s "$lzs")"
+printf 'cp:              %ss  %s MB/s\n' "$t_cp" "$(mb "$plain_mib" "$t_cp")"
+printf 'extract plain:   %ss  %s MB/s  ratio to cp %.2f (goal <= 1.3)  peak RSS %s KiB\n' \
+  "$t_plain" "$(mb "$plain_mib" "$t_plain")" "$(awk -v a="$t_plain" -v b="$t_cp" 'BEGIN { print a / b }')" "$rss_plain"
+printf 'extract LZS:     %ss  %s MB/s of output (goal >= 300)  peak RSS %s KiB\n' \
+  "$t_lzs" "$(mb "$lzs_mib" "$t_lzs")" "$rss_lzs"
