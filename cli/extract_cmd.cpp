@@ -12,6 +12,7 @@
 #include "reader/extract.h"
 #include "reader/recovery_paths.h"
 #include "reader/scanner.h"
+#include "reader/snapshot_load.h"
 #include "reader/text.h"
 
 namespace ostrel::cli {
@@ -20,9 +21,13 @@ namespace {
 const char kExtractUsage[] =
     "Usage: ostrel-bkf extract BKF --to DIR [--flat] [--index N]... [--pattern WILDCARD]\n"
     "                          [--mode standard|advanced] [--heuristic] [--range START END]\n"
+    "       ostrel-bkf extract --snapshot IN --to DIR [--flat] [--index N]... [--pattern WILDCARD]\n"
     "\n"
     "Scans BKF and writes the files of the catalogue it rebuilds into DIR (created\n"
     "if missing), in their folder hierarchy (tape, backup set, volume, folders).\n"
+    "With --snapshot the catalogue comes from a recovery snapshot written by\n"
+    "'ostrel-bkf scan --snapshot', without scanning again, and the files are read\n"
+    "from the BKF file the snapshot names.\n"
     "\n"
     "Options:\n"
     "  --to DIR            the destination folder\n"
@@ -32,11 +37,14 @@ const char kExtractUsage[] =
     "  --pattern WILDCARD  extract only files whose name matches WILDCARD, case-\n"
     "                      sensitive: '*' any run of characters, '?' one character\n"
     "                      (quote it for the shell)\n"
-    "  --mode MODE         the recovery mode of the scan: standard (1,024-byte\n"
-    "                      windows, the default) or advanced (every byte offset)\n"
-    "  --heuristic         with --mode advanced: also take unknown stream IDs\n"
+    "  --mode MODE         the recovery mode of the scan: standard (the default) or\n"
+    "                      advanced (blocks measured by their streams and jumped over)\n"
+    "  --heuristic         with --mode advanced: any four digits or capital letters\n"
+    "                      that are not a block ID count as a stream ID\n"
     "  --range START END   scan only the bytes from START to END (decimal byte\n"
     "                      positions; 0 0 is the whole file)\n"
+    "  --snapshot IN       extract from the catalogue stored in the snapshot IN\n"
+    "                      (no BKF argument, no scan options)\n"
     "  --help              show this text\n"
     "\n"
     "Names are made safe: '/' and NUL become '_', empty names, '.' and '..' become\n"
@@ -56,6 +64,7 @@ int Usage(const std::string& problem) {
 
 struct ExtractOptions {
   std::string bkfPath;
+  std::string snapshotPath;
   std::string destination;
   bool flat = false;
   std::set<std::uint64_t> indices;
@@ -63,11 +72,16 @@ struct ExtractOptions {
   ScanOptions scan;
 };
 
-// How the catalogue to extract from is made: one scan of the BKF file. The
-// scanner keeps the file open for the extraction. Null (with the reason in
-// `error`) when the file cannot be read.
+// How the catalogue to extract from is made: one scan of the BKF file, or the
+// load of a snapshot. The scanner keeps the file open for the extraction. Null
+// (with the reason in `error`) when the file or the snapshot cannot be read.
 std::unique_ptr<bkf> BuildCatalogue(const ExtractOptions& options, std::atomic<int>& running,
                                     ProgressBar& progress, std::string& error) {
+  if (!options.snapshotPath.empty()) {
+    LoadedSnapshot loaded = LoadSnapshot(options.snapshotPath, running);
+    if (!loaded.scanner) error = "cannot load the snapshot '" + options.snapshotPath + "': " + loaded.error;
+    return std::move(loaded.scanner);
+  }
   std::unique_ptr<bkf> scanner = MakeScanner(options.scan, running, &progress);
   const int scanned = scanner->Scan(options.bkfPath);
   progress.Finish();
@@ -131,6 +145,9 @@ int ExtractCommand(const Args& args) {
     } else if (a == "--pattern") {
       if (i + 1 >= args.size()) return Usage("--pattern needs a wildcard");
       options.pattern = args[++i];
+    } else if (a == "--snapshot") {
+      if (i + 1 >= args.size()) return Usage("--snapshot needs the path of a snapshot");
+      options.snapshotPath = args[++i];
     } else if (TakeScanOption(args, i, options.scan, problem)) {
       if (!problem.empty()) return Usage(problem);
     } else if (!a.empty() && a[0] == '-') {
@@ -141,7 +158,17 @@ int ExtractCommand(const Args& args) {
       return Usage("only one BKF file can be extracted from");
     }
   }
-  if (options.bkfPath.empty()) return Usage("no BKF file given");
+  if (!options.snapshotPath.empty()) {
+    if (!options.bkfPath.empty()) {
+      return Usage("--snapshot names the BKF file itself: give no BKF argument with it");
+    }
+    if (options.scan.advanced || options.scan.heuristic || options.scan.rangeStart != 0 ||
+        options.scan.rangeEnd != 0) {
+      return Usage("--mode, --heuristic and --range choose how to scan; a snapshot is not scanned");
+    }
+  } else if (options.bkfPath.empty()) {
+    return Usage("no BKF file given (or --snapshot IN)");
+  }
   if (options.destination.empty()) return Usage("no destination given (--to DIR)");
   problem = CheckScanOptions(options.scan);
   if (!problem.empty()) return Usage(problem);

@@ -1,9 +1,11 @@
 // ostrel-bkf scan with the advanced mode, the heuristic flag and --snapshot,
-// and ostrel-bkf list.
+// ostrel-bkf list, and ostrel-bkf extract --snapshot.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "tests/fixtures/mtf_writer.h"
@@ -147,6 +149,70 @@ TEST(ListCommand, DamagedSnapshotIsRefusedWithTheReason) {
   EXPECT_NE(r.err.find("cycle"), std::string::npos) << r.err;
 }
 
+// Every regular file below `root`, relative to it, with its content.
+std::map<std::string, std::string> FilesBelow(const fs::path& root) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    if (!e.is_regular_file()) continue;
+    std::ifstream in(e.path(), std::ios::binary);
+    out[fs::relative(e.path(), root).string()] = std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  return out;
+}
+
+// extract --snapshot writes what extracting after a new scan writes, reading
+// the files from the BKF file the snapshot names.
+TEST(ExtractFromSnapshot, SameFilesAsAfterAScan) {
+  fixtures::TempDir dir;
+  const std::string bkf = dir.File("copy.bkf");
+  fs::copy_file(kConformance + "intact.bkf", bkf);
+  const std::string snap = dir.File("s.KVSNAPSHOT");
+  ASSERT_EQ(RunCli({"scan", bkf, "--mode", "advanced", "--snapshot", snap}).exitCode, 0);
+
+  const auto scanned = RunCli({"extract", bkf, "--mode", "advanced", "--to", dir.File("scanned")});
+  ASSERT_EQ(scanned.exitCode, 0) << scanned.err;
+  const auto stored = RunCli({"extract", "--snapshot", snap, "--to", dir.File("stored")});
+  ASSERT_EQ(stored.exitCode, 0) << stored.err;
+  EXPECT_EQ(stored.out, scanned.out);
+  const auto files = FilesBelow(dir.File("stored"));
+  EXPECT_EQ(files.size(), 6u);
+  EXPECT_EQ(files, FilesBelow(dir.File("scanned")));
+
+  const auto one = RunCli({"extract", "--snapshot", snap, "--to", dir.File("one"), "--pattern", "plan*"});
+  ASSERT_EQ(one.exitCode, 0) << one.err;
+  EXPECT_EQ(FilesBelow(dir.File("one")).size(), 1u);
+
+  fs::remove(bkf);
+  const auto moved = RunCli({"extract", "--snapshot", snap, "--to", dir.File("moved")});
+  EXPECT_EQ(moved.exitCode, 2);
+  EXPECT_NE(moved.err.find("cannot open the BKF file '" + bkf + "'"), std::string::npos) << moved.err;
+}
+
+TEST(ExtractFromSnapshot, OptionErrors) {
+  fixtures::TempDir dir;
+  const std::string snap = dir.File("s.KVSNAPSHOT");
+  fixtures::WriteBytes(snap, fixtures::SmallSnapshot().Bytes());
+  const std::string bkf = kConformance + "intact.bkf";
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"extract", "--snapshot", snap, bkf, "--to", dir.File("o")}, "give no BKF argument"},
+      {{"extract", "--snapshot", snap, "--mode", "advanced", "--to", dir.File("o")}, "a snapshot is not scanned"},
+      {{"extract", "--snapshot", snap, "--range", "0", "10", "--to", dir.File("o")}, "a snapshot is not scanned"},
+      {{"extract", "--snapshot"}, "--snapshot needs"},
+      {{"extract", "--to", dir.File("o")}, "no BKF file given"},
+      {{"extract", "--snapshot", bkf, "--to", dir.File("o")}, "cannot load the snapshot"},
+      // SmallSnapshot() names a BKF file that does not exist.
+      {{"extract", "--snapshot", snap, "--to", dir.File("o")}, "cannot open the BKF file"},
+  };
+  for (const auto& c : cases) {
+    const auto r = RunCli(c.args);
+    EXPECT_EQ(r.exitCode, 2) << Joined(c.args);
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << Joined(c.args) << "\n" << r.err;
+  }
+}
+
 TEST(ListCommand, Help) {
   const auto top = RunCli({"--help"});
   EXPECT_NE(top.out.find("list SNAP"), std::string::npos);
@@ -154,6 +220,7 @@ TEST(ListCommand, Help) {
   for (const char* option : {"advanced", "--heuristic", "--snapshot"}) {
     EXPECT_NE(scan.out.find(option), std::string::npos) << option;
   }
+  EXPECT_NE(RunCli({"extract", "--help"}).out.find("--snapshot IN"), std::string::npos);
   const auto list = RunCli({"list", "--help"});
   EXPECT_EQ(list.exitCode, 0);
   EXPECT_NE(list.out.find("--json"), std::string::npos);
