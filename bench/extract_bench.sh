@@ -8,7 +8,7 @@
 # whatever the size.
 #
 # All files stay in the page cache; every output is removed before each run,
-# outside the timing. Best of five runs.
+# outside the timing. Best of five runs (GNU time: 10 ms steps).
 #
 #   bench/extract_bench.sh [PLAIN_MIB [LZS_MIB]]     (default 1024 256)
 #   OSTREL_BENCH_DIR    where the inputs and outputs go (default /tmp/ostrel-bench)
@@ -30,33 +30,26 @@ lzs="$work/extract-lzs-${lzs_mib}m.bkf"
 [ -f "$lzs" ] || "$build/bench/make_extract_bench_bkf" "$lzs" lzs "$lzs_mib"
 out="$work/extract-out"
 
-# Best of five runs of "$@" in seconds; `clean` runs before each, untimed.
-best() {
-  local best="" t0 t1 t
+# Five runs of "$@", each after `clean` (untimed): the best elapsed time in
+# seconds and the highest peak RSS in KiB, as "SECONDS KIB".
+measure() {
+  local runs=""
   for _ in 1 2 3 4 5; do
     clean
-    t0=$(date +%s.%N)
-    "$@" >/dev/null
-    t1=$(date +%s.%N)
-    t=$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')
-    if [ -z "$best" ] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then best=$t; fi
+    runs+="$(/usr/bin/time -f '%e %M' "$@" 2>&1 >/dev/null | tail -n 1)"$'\n'
   done
   clean
-  printf '%.3f' "$best"
+  printf '%s' "$runs" | awk 'NF == 2 { if (t == "" || $1 < t) t = $1; if ($2 > m) m = $2 } END { printf "%.2f %d", t, m }'
 }
 clean() { rm -rf "$out" "$work/cp-copy"; sync -f "$work" 2>/dev/null || true; }
-# Peak resident set of one run, in KiB.
-peak_kib() { clean; /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -n 1; }
 
 cat "$plain" "$lzs" >/dev/null  # into the page cache
 # The plain file's data itself, the size of what cp is compared with.
 head -c $((plain_mib << 20)) "$plain" >"$work/cp-source"
 
-t_cp=$(best cp "$work/cp-source" "$work/cp-copy")
-t_plain=$(best "$cli" extract "$plain" --to "$out" --flat)
-t_lzs=$(best "$cli" extract "$lzs" --to "$out" --flat)
-rss_plain=$(peak_kib "$cli" extract "$plain" --to "$out" --flat)
-rss_lzs=$(peak_kib "$cli" extract "$lzs" --to "$out" --flat)
+read -r t_cp _ <<<"$(measure cp "$work/cp-source" "$work/cp-copy")"
+read -r t_plain rss_plain <<<"$(measure "$cli" extract "$plain" --to "$out" --flat)"
+read -r t_lzs rss_lzs <<<"$(measure "$cli" extract "$lzs" --to "$out" --flat)"
 rm -f "$work/cp-source"
 
 mb() { awk -v m="$1" -v t="$2" 'BEGIN { printf "%.0f", m * 1048576 / t / 1e6 }'; }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,29 +23,22 @@ using ostrel::fixtures::Stream;
 
 namespace {
 
-struct Rng {
-  std::uint64_t x = 0x9E3779B97F4A7C15ull;
-  std::uint64_t Next() {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    return x;
-  }
-};
-
-// Lines of words and numbers, like a log or a document: LZS packs it to
-// about half.
-void AppendText(std::vector<std::uint8_t>& out, std::size_t size, Rng& rng) {
+// Lines of words and numbers, like a log or a document (LZS packs them to
+// about a third); `seed` picks the lines.
+void AppendText(std::vector<std::uint8_t>& out, std::size_t size, std::uint32_t seed) {
   static const char* const kWords[] = {
       "invoice", "customer", "the", "order", "shipped", "payment", "received", "account",
       "balance", "of", "and", "report", "quarterly", "warehouse", "delivery", "pending",
       "approved", "contract", "supplier", "total", "net", "tax", "item", "quantity"};
   const std::size_t end = out.size() + size;
-  while (out.size() < end) {
-    const std::uint64_t r = rng.Next();
+  // Eight random bytes a line; a line is at least 20 bytes long.
+  const std::vector<std::uint8_t> noise = ostrel::fixtures::Noise(size / 2 + 8, seed);
+  for (std::size_t at = 0; out.size() < end; at += 8) {
+    std::uint64_t r = 0;
+    std::memcpy(&r, noise.data() + at, 8);
     std::string line = std::to_string(r % 100000) + " ";
     for (int w = 0; w < 6 + static_cast<int>(r >> 60); ++w) {
-      line += kWords[(r >> (w * 5)) % (sizeof kWords / sizeof kWords[0])];
+      line += kWords[(r >> (w * 5 % 60)) % (sizeof kWords / sizeof kWords[0])];
       line += ' ';
     }
     line += std::to_string((r >> 20) % 1000) + "." + std::to_string((r >> 40) % 100) + "\n";
@@ -66,15 +60,14 @@ int main(int argc, char** argv) {
   }
   const bool lzs = std::string(argv[2]) == "lzs";
   const std::uint64_t size = std::strtoull(argv[3], nullptr, 10) << 20;
-  Rng rng;
-
   std::vector<std::uint8_t> frames;
   if (lzs) {
     // Frames of 63,488 bytes, each able to refer back into the one before.
     std::vector<std::uint8_t> previous, data;
     for (std::uint64_t done = 0; done < size; done += data.size()) {
       data.clear();
-      AppendText(data, static_cast<std::size_t>(std::min<std::uint64_t>(63488, size - done)), rng);
+      AppendText(data, static_cast<std::size_t>(std::min<std::uint64_t>(63488, size - done)),
+                 static_cast<std::uint32_t>(done / 63488 + 1));
       const std::vector<std::uint8_t> packed = ostrel::fixtures::LzsCompress(data, previous);
       const bool stored = packed.size() >= data.size();
       const auto header = ostrel::fixtures::FrameHeader(
@@ -110,14 +103,9 @@ int main(int argc, char** argv) {
   if (lzs) {
     ok = Write(out, frames);
   } else {
-    std::vector<std::uint8_t> block(1 << 20);
-    for (std::uint64_t done = 0; ok && done < size; done += block.size()) {
-      for (std::size_t i = 0; i + 8 <= block.size(); i += 8) {
-        const std::uint64_t v = rng.Next();
-        for (int k = 0; k < 8; ++k) block[i + k] = static_cast<std::uint8_t>(v >> (8 * k));
-      }
-      block.resize(static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - done)));
-      ok = Write(out, block);
+    for (std::uint64_t done = 0; ok && done < size; done += 1 << 20) {
+      const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(1 << 20, size - done));
+      ok = Write(out, ostrel::fixtures::Noise(n, static_cast<std::uint32_t>(done >> 20) + 1));
     }
   }
   // Then the end of the set, on the next 1,024-byte boundary.
