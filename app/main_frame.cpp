@@ -16,6 +16,7 @@
 #include "preview/static_file_viewer.h"
 #include "preview/temp_folder.h"
 #include "reader/scanner.h"
+#include "widgets/check_tree.h"
 
 namespace ostrel::app {
 namespace {
@@ -30,20 +31,6 @@ std::unique_ptr<QSettings> OpenSettings() {
 }
 
 QIcon Artwork(const QString& name) { return QIcon(QStringLiteral(":/artwork/%1.png").arg(name)); }
-
-// While the catalogue view is not there, the tree pane shows a plain tree
-// configured the way the catalogue tree is.
-QTreeWidget* MakeCatalogueTree() {
-  auto* tree = new QTreeWidget;
-  tree->setObjectName(QStringLiteral("CatalogueTree"));
-  tree->setHeaderHidden(true);
-  tree->setColumnCount(1);
-  tree->setRootIsDecorated(true);
-  tree->setSelectionMode(QAbstractItemView::SingleSelection);
-  tree->setAllColumnsShowFocus(true);
-  tree->setContextMenuPolicy(Qt::PreventContextMenu);
-  return tree;
-}
 
 }  // namespace
 
@@ -139,7 +126,11 @@ void CMainFrame::CreatePanes() {
   setDockOptions(QMainWindow::AnimatedDocks);
 
   fileView_ = new CFileView(this);
-  fileView_->SetTree(MakeCatalogueTree());
+  auto* tree = new widgets::CKorvaneCheckTree;
+  tree->setObjectName(QStringLiteral("CatalogueTree"));
+  tree->SetSmartCheck(true);
+  tree->setContextMenuPolicy(Qt::PreventContextMenu);
+  fileView_->SetTree(tree);
   addDockWidget(Qt::LeftDockWidgetArea, fileView_);
 
   output_ = new COutputWnd(this);
@@ -157,9 +148,20 @@ void CMainFrame::ConnectMessages() {
   connect(&messages, &ShellMessages::treeCheck, this, &CMainFrame::OnTreeCheckChanged);
   connect(&messages, &ShellMessages::treeRename, this, &CMainFrame::OnTreeLabelEdited);
   connect(&messages, &ShellMessages::listPreview, this, &CMainFrame::OnListPreview);
+  // The tree pane and the file list speak through the same messages.
+  widgets::CKorvaneCheckTree* tree = CheckTree();
+  connect(tree, &widgets::CKorvaneCheckTree::treeSelect, &messages, &ShellMessages::treeSelect);
+  connect(tree, &widgets::CKorvaneCheckTree::treeExpand, &messages, &ShellMessages::treeExpand);
+  connect(tree, &widgets::CKorvaneCheckTree::treeContextMenu, &messages, &ShellMessages::treeContextMenu);
+  connect(tree, &widgets::CKorvaneCheckTree::treeCheck, &messages, &ShellMessages::treeCheck);
+  connect(tree, &widgets::CKorvaneCheckTree::treeRename, &messages, &ShellMessages::treeRename);
+  connect(List(), &CKorvaneRightViewListCtrl::listPreview, &messages, &ShellMessages::listPreview);
 }
 
 QTreeWidget* CMainFrame::Tree() const { return fileView_->Tree(); }
+widgets::CKorvaneCheckTree* CMainFrame::CheckTree() const {
+  return static_cast<widgets::CKorvaneCheckTree*>(fileView_->Tree());
+}
 
 preview::CKorvaneStaticFileViewer* CMainFrame::FileViewer() const { return output_->FileViewer(); }
 
@@ -245,27 +247,10 @@ void CMainFrame::OnAbout() {}
 
 void CMainFrame::OnMakerLink() { app_.prompts().OpenUrl(QUrl(kMakerUrl)); }
 
-void CMainFrame::OnTreeItemSelected(QTreeWidgetItem*, int) {
-  if (RefuseWhileRunning(kWaitForProcess)) return;
-}
 
-void CMainFrame::OnTreeExpandButton(QTreeWidgetItem*, int) {
-  if (RefuseWhileRunning(kWaitForProcess)) return;
-}
 
-void CMainFrame::OnTreeContextMenu(QTreeWidgetItem*, int) {
-  if (RefuseWhileRunning(kWaitForProcess)) return;
-}
 
-// A check mark set while a process runs is not copied to the catalogue, and
-// nobody is told.
-void CMainFrame::OnTreeCheckChanged(QTreeWidgetItem*, int) {
-  if (app_.IsProcessRunning()) return;
-}
 
-void CMainFrame::OnTreeLabelEdited(QTreeWidgetItem*, const QString&) {
-  if (RefuseWhileRunning(kWaitForProcess)) return;
-}
 
 void CMainFrame::OnListPreview(int) {
   if (RefuseWhileRunning(kWaitForProcess)) return;

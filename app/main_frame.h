@@ -30,6 +30,10 @@ namespace ostrel::preview {
 class CKorvaneStaticFileViewer;
 }
 
+namespace ostrel::widgets {
+class CKorvaneCheckTree;
+}
+
 namespace ostrel::app {
 
 class CFileView;
@@ -67,6 +71,7 @@ class CMainFrame : public QMainWindow {
   CMyRibbonStatusBar* StatusBar() const { return statusBar_; }
   CFileView* FileView() const { return fileView_; }
   QTreeWidget* Tree() const;
+  widgets::CKorvaneCheckTree* CheckTree() const;
   COutputWnd* OutputWnd() const { return output_; }
   preview::CKorvaneStaticFileViewer* FileViewer() const;
   CKorvaneBKFFileRepProjView* View() const { return view_; }
@@ -78,6 +83,19 @@ class CMainFrame : public QMainWindow {
   ostrel::bkf* Scanner() const { return scanner_.get(); }
   void SetScanner(std::unique_ptr<ostrel::bkf> scanner);
   void FreeScanner();
+
+  // Catalogue view. Empties the file list and the tree and destroys the
+  // scanner (the catalogue and its open BKF file).
+  void ResetCatalogueView();
+  // Puts the root's children into the tree as top-level items, each with a
+  // "Dummy" child and a checked box (after a scan or a snapshot load).
+  void ShowCatalogueTopLevel();
+  // Replaces a folder item's "Dummy" child by the folder's subfolders and
+  // files, each given `checked`; with `listToo` also lists them. Subfolders
+  // come in the order the scan found them, or newest first for a selection.
+  void PopulateFolder(QTreeWidgetItem* item, bool checked, bool listToo, bool forSelection);
+  // The tree item whose contents the file list shows.
+  QTreeWidgetItem* ListSourceItem() const { return listSource_; }
 
  public slots:
   // Ribbon commands.
@@ -126,6 +144,8 @@ class CMainFrame : public QMainWindow {
   CKorvaneBKFFileRepProjView* view_ = nullptr;
   QTimer* commandStateTimer_ = nullptr;
   std::unique_ptr<ostrel::bkf> scanner_;
+  QTreeWidgetItem* listSource_ = nullptr;
+  QMenu* treeMenu_ = nullptr;
 };
 
 }  // namespace ostrel::app

@@ -2,10 +2,11 @@
 
 #include <QAction>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QStandardItemModel>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -70,8 +71,7 @@ CMyRibbonStatusBar::CMyRibbonStatusBar(QAction* linkAction, QWidget* parent) : Q
 CKorvaneRightViewListCtrl::CKorvaneRightViewListCtrl(QWidget* parent)
     : QTableView(parent), background_(QStringLiteral(":/artwork/list-background.png")) {
   setObjectName(QStringLiteral("FileList"));
-  rows_ = new QStandardItemModel(0, 2, this);
-  rows_->setHorizontalHeaderLabels({QStringLiteral("File Name"), QStringLiteral("File Type")});
+  rows_ = new FileListModel(this);
   setModel(rows_);
 
   setShowGrid(true);
@@ -100,6 +100,23 @@ CKorvaneRightViewListCtrl::CKorvaneRightViewListCtrl(QWidget* parent)
   header->setStretchLastSection(true);
   header->resizeSection(0, 400);
   header->resizeSection(1, 150);
+}
+
+void CKorvaneRightViewListCtrl::mousePressEvent(QMouseEvent* event) {
+  // The list selects the row first; a click on a row then asks for its preview.
+  QTableView::mousePressEvent(event);
+  if (event->button() != Qt::LeftButton) return;
+  const QModelIndex index = indexAt(event->position().toPoint());
+  if (index.isValid()) emit listPreview(index.row());
+}
+
+void CKorvaneRightViewListCtrl::keyPressEvent(QKeyEvent* event) {
+  // Up and Down preview the row they move the selection to, whichever it is.
+  const int before = currentIndex().row();
+  QTableView::keyPressEvent(event);
+  if (event->key() != Qt::Key_Up && event->key() != Qt::Key_Down) return;
+  const int after = currentIndex().row();
+  if (after >= 0 && after != before) emit listPreview(after);
 }
 
 void CKorvaneRightViewListCtrl::paintEvent(QPaintEvent* event) {

@@ -8,9 +8,10 @@
 #include <QStatusBar>
 #include <QTableView>
 
+#include "app/file_list_model.h"
+
 class QAction;
 class QLabel;
-class QStandardItemModel;
 class QToolButton;
 class QTreeWidget;
 
@@ -59,15 +60,21 @@ class CKorvaneRightViewListCtrl : public QTableView {
  public:
   explicit CKorvaneRightViewListCtrl(QWidget* parent = nullptr);
 
-  QStandardItemModel* Rows() const { return rows_; }
+  FileListModel* Rows() const { return rows_; }
+
+ signals:
+  // A row was clicked, or reached with Up or Down.
+  void listPreview(int row);
 
  protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
 
  private:
-  QStandardItemModel* rows_ = nullptr;
+  FileListModel* rows_ = nullptr;
   QPixmap background_;
   QPixmap scaled_;
 };

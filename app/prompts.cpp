@@ -1,6 +1,7 @@
 #include "app/prompts.h"
 
 #include <QDesktopServices>
+#include <QMenu>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -84,5 +85,7 @@ QString QtPrompts::GetFolder(const FolderDialogRequest& request) {
 }
 
 bool QtPrompts::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+
+QAction* QtPrompts::ChooseFromMenu(QMenu* menu, const QPoint& globalPos) { return menu->exec(globalPos); }
 
 }  // namespace ostrel::app

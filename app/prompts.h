@@ -8,6 +8,9 @@
 #include <QStringList>
 #include <QUrl>
 
+class QAction;
+class QMenu;
+class QPoint;
 class QWidget;
 
 namespace ostrel::app {
@@ -51,6 +54,8 @@ class Prompts {
   // Hands a web address, or a local file as a file: URL, to the desktop.
   // Answers false when the desktop could not open it.
   virtual bool OpenUrl(const QUrl& url) = 0;
+  // Shows a popup menu at `globalPos` and answers the chosen action, or null.
+  virtual QAction* ChooseFromMenu(QMenu* menu, const QPoint& globalPos) = 0;
 };
 
 // A message box with the application caption, the usual way to tell the user.
@@ -66,6 +71,7 @@ class QtPrompts final : public Prompts {
   QString GetOpenFileName(const FileDialogRequest& request) override;
   QString GetFolder(const FolderDialogRequest& request) override;
   bool OpenUrl(const QUrl& url) override;
+  QAction* ChooseFromMenu(QMenu* menu, const QPoint& globalPos) override;
 };
 
 }  // namespace ostrel::app

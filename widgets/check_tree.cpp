@@ -163,14 +163,49 @@ void CKorvaneCheckTree::SetStateImage(QTreeWidgetItem* item, int image) {
   }
 }
 
-QTreeWidgetItem* CKorvaneCheckTree::InsertItem(const QString& text, const QIcon& icon, QTreeWidgetItem* parent,
-                                               InsertAfter after) {
+QTreeWidgetItem* CKorvaneCheckTree::NewItem(const QString& text, const QIcon& icon) {
   auto* item = new CheckItem;
   item->setText(0, text);
   item->setIcon(0, icon);
   // Qt must not toggle the check box itself: clicks go through SetCheck.
   item->setFlags((item->flags() | Qt::ItemIsEditable) & ~Qt::ItemIsUserCheckable & ~Qt::ItemIsAutoTristate &
                  ~Qt::ItemIsDragEnabled & ~Qt::ItemIsDropEnabled);
+  return item;
+}
+
+QList<QTreeWidgetItem*> CKorvaneCheckTree::InsertItems(QTreeWidgetItem* parent,
+                                                       const QList<QPair<QString, QIcon>>& labels, bool checked,
+                                                       const std::function<void(int, QTreeWidgetItem*)>& prepare) {
+  QList<QTreeWidgetItem*> items;
+  items.reserve(labels.size());
+  for (const auto& [text, icon] : labels) {
+    QTreeWidgetItem* item = NewItem(text, icon);
+    static_cast<CheckItem*>(item)->record.checked = checked;
+    SetStateImage(item, checked ? kStateChecked : kStateUnchecked);
+    items.append(item);
+  }
+  if (parent != nullptr) {
+    parent->addChildren(items);
+  } else {
+    addTopLevelItems(items);
+  }
+  if (smartCheck_ && !items.isEmpty()) {
+    const int n = static_cast<int>(items.size());
+    for (QTreeWidgetItem* a = parent; a != nullptr; a = a->parent()) {
+      if (CHECKTREEDATA* r = Rec(a)) r->descendantCount += n;
+    }
+    RecountAncestors(parent, checked ? n : 0);
+  }
+  if (prepare) {
+    for (int i = 0; i < items.size(); ++i) prepare(i, items[i]);
+  }
+  for (QTreeWidgetItem* item : items) emit treeCheck(item, checked ? 1 : 0);
+  return items;
+}
+
+QTreeWidgetItem* CKorvaneCheckTree::InsertItem(const QString& text, const QIcon& icon, QTreeWidgetItem* parent,
+                                               InsertAfter after) {
+  QTreeWidgetItem* item = NewItem(text, icon);
   const int index = after == kFirst ? 0 : (parent ? parent->childCount() : topLevelItemCount());
   if (parent != nullptr) {
     parent->insertChild(index, item);
@@ -491,11 +526,11 @@ void CKorvaneCheckTree::mousePressEvent(QMouseEvent* event) {
     QTreeWidget::mousePressEvent(event);
     const CHECKTREEDATA* r = Record(item);
     if (item == nullptr || r == nullptr || !r->enabled) return;
+    SelectLikeClick(item);
     if (hit == kHitButton) {
       emit treeExpand(item, hit);
       return;
     }
-    SelectLikeClick(item);
     if (hit == kHitLabel || hit == kHitIcon) emit treeSelect(item, hit);
     return;
   }

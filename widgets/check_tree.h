@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <QTreeWidget>
 
 namespace ostrel::widgets {
@@ -73,6 +74,13 @@ class CKorvaneCheckTree : public QTreeWidget {
                               InsertAfter after = kLast);
   QTreeWidgetItem* InsertItem(const QString& text, const QIcon& icon, QTreeWidgetItem* parent,
                               QTreeWidgetItem* afterSibling);
+  // Many children at once, appended under `parent` (top level when null),
+  // each with the given check flag: one model change for all of them, and
+  // treeCheck for each, as SetCheck would send.
+  // `prepare(i, item)` runs for each new item before the signals go out.
+  QList<QTreeWidgetItem*> InsertItems(QTreeWidgetItem* parent, const QList<QPair<QString, QIcon>>& labels,
+                                      bool checked,
+                                      const std::function<void(int, QTreeWidgetItem*)>& prepare = {});
   void DeleteItem(QTreeWidgetItem* item);
   void DeleteAllItems();
 
@@ -136,6 +144,7 @@ class CKorvaneCheckTree : public QTreeWidget {
   // RecountAncestor from `from` up to the top.
   void RecountAncestors(QTreeWidgetItem* from, int delta);
   void AfterInsert(QTreeWidgetItem* item);
+  static QTreeWidgetItem* NewItem(const QString& text, const QIcon& icon);
   void SetExpandedState(QTreeWidgetItem* item, bool expanded);
   QTreeWidgetItem* NextEnabledVisible(QTreeWidgetItem* from, bool down) const;
   void SelectLikeClick(QTreeWidgetItem* item);

@@ -240,6 +240,7 @@ void MainFrameTest::closeAnsweredNoKeepsEverything() {
   QVERIFY(frame_->HasCatalogue());
   QVERIFY(!destroyed);
   QVERIFY(QFileInfo::exists(temp));
+  frame_->FreeScanner();  // while `destroyed` still exists
 }
 
 void MainFrameTest::closeAnsweredYesFreesCleansOpensThePageAndCloses() {

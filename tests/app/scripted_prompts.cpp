@@ -1,11 +1,16 @@
 #include "tests/app/scripted_prompts.h"
 
+#include <QAction>
+#include <QMenu>
+
 namespace ostrel::testing {
 
 void ScriptedPrompts::AnswerMessage(app::MessageAnswer answer) { script_.append({Kind::Message, answer, {}}); }
 void ScriptedPrompts::AnswerSaveFile(const QString& path) { script_.append({Kind::SaveFile, {}, path}); }
 void ScriptedPrompts::AnswerOpenFile(const QString& path) { script_.append({Kind::OpenFile, {}, path}); }
 void ScriptedPrompts::AnswerFolder(const QString& path) { script_.append({Kind::Folder, {}, path}); }
+
+void ScriptedPrompts::AnswerMenu(const QString& actionText) { script_.append({Kind::Menu, {}, actionText}); }
 
 QList<ScriptedPrompts::Shown> ScriptedPrompts::Messages() const {
   QList<Shown> messages;
@@ -94,6 +99,22 @@ bool ScriptedPrompts::OpenUrl(const QUrl& url) {
   shown_.append(s);
   if (onOpenUrl) onOpenUrl(url);
   return true;
+}
+
+QAction* ScriptedPrompts::ChooseFromMenu(QMenu* menu, const QPoint&) {
+  Shown s;
+  s.kind = Kind::Menu;
+  for (QAction* action : menu->actions()) {
+    if (!action->isSeparator()) s.menuActions.append(action->text());
+  }
+  shown_.append(s);
+  Answer answer{};
+  if (!Take(Kind::Menu, QStringLiteral("popup menu"), answer) || answer.path.isEmpty()) return nullptr;
+  for (QAction* action : menu->actions()) {
+    if (action->text() == answer.path) return action;
+  }
+  problems_.append(QStringLiteral("the menu has no action \"%1\"").arg(answer.path));
+  return nullptr;
 }
 
 }  // namespace ostrel::testing

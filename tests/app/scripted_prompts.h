@@ -16,7 +16,7 @@ namespace ostrel::testing {
 
 class ScriptedPrompts : public app::Prompts {
  public:
-  enum class Kind { Message, SaveFile, OpenFile, Folder, Url };
+  enum class Kind { Message, SaveFile, OpenFile, Folder, Url, Menu };
 
   struct Shown {
     Kind kind = Kind::Message;
@@ -24,6 +24,7 @@ class ScriptedPrompts : public app::Prompts {
     app::FileDialogRequest file;
     app::FolderDialogRequest folder;
     QUrl url;
+    QStringList menuActions;  // the texts of a popup menu's actions
   };
 
   // Script entries, consumed in order.
@@ -31,6 +32,7 @@ class ScriptedPrompts : public app::Prompts {
   void AnswerSaveFile(const QString& path);  // empty: the user cancels
   void AnswerOpenFile(const QString& path);
   void AnswerFolder(const QString& path);
+  void AnswerMenu(const QString& actionText);  // empty: no choice
   // Called when a URL is handed to the desktop, before OpenUrl returns.
   std::function<void(const QUrl&)> onOpenUrl;
 
@@ -47,6 +49,7 @@ class ScriptedPrompts : public app::Prompts {
   QString GetOpenFileName(const app::FileDialogRequest& request) override;
   QString GetFolder(const app::FolderDialogRequest& request) override;
   bool OpenUrl(const QUrl& url) override;
+  QAction* ChooseFromMenu(QMenu* menu, const QPoint& globalPos) override;
 
  private:
   struct Answer {

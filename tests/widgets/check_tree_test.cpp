@@ -265,6 +265,22 @@ class CheckTreeTest : public QObject {
     QCOMPARE(tree.topLevelItemCount(), 0);
   }
 
+  void manyItemsAtOnceCountAsIfInsertedOneByOne() {
+    Fixture f;
+    f.tree.SetCheck(f.root, true);
+    f.checks.clear();
+    const auto added = f.tree.InsertItems(f.music, {{"x", {}}, {"y", {}}}, false);
+    QCOMPARE(added.size(), 2);
+    QCOMPARE(f.tree.Record(f.root)->descendantCount, 8);
+    QCOMPARE(f.tree.ShownStateImage(f.music), 3);  // unchecked newcomers
+    QCOMPARE(f.CheckedItemsInSignalOrder(), added);
+    f.tree.InsertItems(f.docs, {{"z", {}}}, true);
+    QVERIFY(f.tree.GetCheck(f.docs));
+    f.tree.SetCheck(added[0], true);
+    f.tree.SetCheck(added[1], true);
+    QVERIFY(f.tree.GetCheck(f.root));
+  }
+
   void deleteAllItemsClearsTheRecords() {
     Fixture f;
     f.tree.SetCheck(f.docs, true);

@@ -1,0 +1,207 @@
+// The main window's side of the tree pane and the file list: folders are
+// filled lazily from the catalogue, the list shows the contents of the
+// selected item, and names and check marks are kept in step with the
+// catalogue.
+#include <QAction>
+#include <QCursor>
+#include <QMenu>
+#include <vector>
+
+#include "app/catalogue_items.h"
+#include "app/main_frame.h"
+#include "app/panes.h"
+#include "app/prompts.h"
+#include "app/shell_queries.h"
+#include "app/texts.h"
+#include "app/wait_cursor.h"
+#include "reader/scanner.h"
+#include "widgets/check_tree.h"
+
+namespace ostrel::app {
+namespace {
+
+QString Text(std::u16string_view name) {
+  return QString::fromUtf16(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+// Holds the process-running flag while the list fills, and clears it on every
+// way out.
+class RunningWhileFilling {
+ public:
+  explicit RunningWhileFilling(CKorvaneBKFFileRepProjApp& app) : app_(app) { app_.SetProcessRunning(1); }
+  ~RunningWhileFilling() { app_.SetProcessRunning(0); }
+  RunningWhileFilling(const RunningWhileFilling&) = delete;
+  RunningWhileFilling& operator=(const RunningWhileFilling&) = delete;
+
+ private:
+  CKorvaneBKFFileRepProjApp& app_;
+};
+
+}  // namespace
+
+void CMainFrame::ResetCatalogueView() {
+  List()->Rows()->Clear();
+  listSource_ = nullptr;
+  CheckTree()->DeleteAllItems();
+  FreeScanner();
+}
+
+void CMainFrame::ShowCatalogueTopLevel() {
+  if (!HasCatalogue()) return;
+  const auto& tree = scanner_->Cat().Tree();
+  widgets::CKorvaneCheckTree* view = CheckTree();
+  std::uint64_t visits = 0;
+  for (std::uint64_t i = tree.FirstChild(0); i != kNotFound && i < tree.Count() && ++visits <= tree.Count();
+       i = tree.NextSibling(i)) {
+    FolderNode& node = scanner_->Cat().Tree().NodeAt(i);
+    QTreeWidgetItem* item = view->InsertItem(Text(node.name), FolderIcon(), nullptr);
+    node.inTree = 1;
+    Attach(item, {NodeKind::Folder, i});
+    view->InsertItem(kDummyText, QIcon(), item);
+    view->SetCheck(item, true);
+  }
+}
+
+void CMainFrame::PopulateFolder(QTreeWidgetItem* item, bool checked, bool listToo, bool forSelection) {
+  const NodeRef ref = RefOf(item);
+  if (!HasCatalogue() || ref.kind != NodeKind::Folder) return;
+  auto& catalogue = scanner_->Cat();
+  if (!catalogue.Tree().IsNode(ref.index)) return;
+  widgets::CKorvaneCheckTree* view = CheckTree();
+  if (item->childCount() > 0 && item->child(0)->text(0) == kDummyText && RefOf(item->child(0)).kind == NodeKind::None) {
+    view->DeleteItem(item->child(0));
+  }
+  if (item->childCount() > 0) return;
+
+  std::vector<FileListRow> rows;
+  // Subfolders: the catalogue chains them newest first. For the expand
+  // button the first is appended and each further one put in front, which
+  // gives the order of discovery; a selection appends them all.
+  const auto& tree = catalogue.Tree();
+  std::uint64_t visits = 0;
+  for (std::uint64_t s = tree.FirstChild(ref.index); s != kNotFound && ++visits <= tree.Count();
+       s = tree.NextSibling(s)) {
+    FolderNode& sub = catalogue.Tree().NodeAt(s);
+    const bool first = item->childCount() == 0;
+    QTreeWidgetItem* child =
+        view->InsertItem(Text(sub.name), FolderIcon(), item,
+                         forSelection || first ? widgets::CKorvaneCheckTree::kLast : widgets::CKorvaneCheckTree::kFirst);
+    sub.inTree = 1;
+    Attach(child, {NodeKind::Folder, s});
+    view->SetCheck(child, checked);
+    QTreeWidgetItem* dummy = view->InsertItem(kDummyText, QIcon(), child);
+    view->SetCheck(dummy, checked);
+    if (listToo) rows.push_back({Text(sub.name), FolderIcon(), kFolderTypeName});
+  }
+
+  // Files, in index order, after the subfolders; only lastFile decides
+  // whether there are any. Inserted together: a folder can hold a hundred
+  // thousand of them.
+  const FolderNode& folder = tree.NodeAt(ref.index);
+  if (folder.lastFile != kNone) {
+    QList<QPair<QString, QIcon>> labels;
+    std::vector<std::uint64_t> indices;
+    for (std::uint64_t i = folder.firstFile; i <= folder.lastFile && catalogue.IsFile(i); ++i) {
+      if (listToo && !app_.IsProcessRunning()) break;
+      const QString name = Text(catalogue.FileAt(i).name);
+      const QIcon icon = FileIcon(name);
+      labels.append({name, icon});
+      indices.push_back(i);
+      if (listToo) rows.push_back({name, icon, FileTypeName(name)});
+    }
+    if (!labels.isEmpty()) {
+      // Each node is attached before its item's check message goes out.
+      view->InsertItems(item, labels, checked, [&](int k, QTreeWidgetItem* fileItem) {
+        const std::uint64_t index = indices[static_cast<std::size_t>(k)];
+        catalogue.FileAt(index).inTree = 1;
+        Attach(fileItem, {NodeKind::File, index});
+      });
+      if (listToo) item->setExpanded(true);
+    }
+  }
+  if (listToo) List()->Rows()->SetRows(std::move(rows));
+}
+
+void CMainFrame::OnTreeItemSelected(QTreeWidgetItem* item, int) {
+  if (RefuseWhileRunning(kWaitForProcess)) return;
+  if (item == nullptr) return;
+  WaitCursor wait;
+  listSource_ = item;
+  const bool mark = CheckTree()->GetCheck(item);
+  List()->Rows()->Clear();
+  RunningWhileFilling running(app_);
+  QTreeWidgetItem* first = item->childCount() > 0 ? item->child(0) : nullptr;
+  if (first != nullptr && first->text(0) == kDummyText && RefOf(first).kind == NodeKind::None) {
+    PopulateFolder(item, mark, true, true);
+    return;
+  }
+  std::vector<FileListRow> rows;
+  if (item->childCount() > 0) {
+    rows.reserve(static_cast<std::size_t>(item->childCount()));
+    for (int i = 0; i < item->childCount() && app_.IsProcessRunning(); ++i) {
+      QTreeWidgetItem* child = item->child(i);
+      const QString text = child->text(0);
+      rows.push_back({text, child->icon(0), RefOf(child).kind == NodeKind::Folder ? kFolderTypeName : FileTypeName(text)});
+    }
+  } else if (RefOf(item).kind != NodeKind::None) {
+    rows.push_back({item->text(0), item->icon(0), FileTypeName(item->text(0))});
+  }
+  List()->Rows()->SetRows(std::move(rows));
+}
+
+void CMainFrame::OnTreeExpandButton(QTreeWidgetItem* item, int) {
+  if (RefuseWhileRunning(kWaitForProcess)) return;
+  if (item == nullptr) return;
+  PopulateFolder(item, CheckTree()->GetCheck(item), false, false);
+}
+
+void CMainFrame::OnTreeContextMenu(QTreeWidgetItem*, int) {
+  if (RefuseWhileRunning(kWaitForProcess)) return;
+  if (treeMenu_ == nullptr) {
+    treeMenu_ = new QMenu(QStringLiteral("Tree Click"), this);
+    treeMenu_->addAction(QStringLiteral("Collapse All"));
+    QAction* rename = treeMenu_->addAction(QStringLiteral("Rename"));
+    rename->setStatusTip(QStringLiteral("Rename selected file"));
+  }
+  QAction* chosen = app_.prompts().ChooseFromMenu(treeMenu_, QCursor::pos());
+  if (chosen == nullptr) return;
+  if (RefuseWhileRunning(kWaitForProcess)) return;  // a process started meanwhile
+  if (chosen->text() == QStringLiteral("Collapse All")) {
+    CheckTree()->CollapseAll();
+  } else if (QTreeWidgetItem* selected = CheckTree()->currentItem()) {
+    CheckTree()->EditLabel(selected);
+  }
+}
+
+void CMainFrame::OnTreeLabelEdited(QTreeWidgetItem* item, const QString& newText) {
+  if (RefuseWhileRunning(kWaitForProcess)) return;
+  if (item == nullptr || newText.isEmpty() || !HasCatalogue()) return;  // keeps the old name
+  const NodeRef ref = RefOf(item);
+  const std::u16string name(reinterpret_cast<const char16_t*>(newText.utf16()), static_cast<std::size_t>(newText.size()));
+  auto& catalogue = scanner_->Cat();
+  if (ref.kind == NodeKind::File) {
+    if (!catalogue.RenameFileNode(ref.index, name)) return;
+  } else if (ref.kind == NodeKind::Folder) {
+    if (!catalogue.Tree().RenameNode(ref.index, name)) return;
+  } else {
+    return;
+  }
+  CheckTree()->SetItemText(item, newText);
+}
+
+void CMainFrame::OnTreeCheckChanged(QTreeWidgetItem* item, int checked) {
+  // A check mark set while a process runs is not copied to the catalogue,
+  // and nobody is told.
+  if (app_.IsProcessRunning() || !HasCatalogue()) return;
+  const NodeRef ref = RefOf(item);
+  const std::uint8_t state = checked == 1 ? kChecked : kUnchecked;
+  auto& catalogue = scanner_->Cat();
+  if (ref.kind == NodeKind::Folder && catalogue.Tree().IsNode(ref.index)) {
+    catalogue.Tree().NodeAt(ref.index).checkState = state;
+  } else if (ref.kind == NodeKind::File && catalogue.IsFile(ref.index) &&
+             catalogue.FileAt(ref.index).parent != kNone) {
+    catalogue.FileAt(ref.index).checkState = state;
+  }
+}
+
+}  // namespace ostrel::app
