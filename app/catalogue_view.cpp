@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCursor>
 #include <QMenu>
+#include <algorithm>
 #include <vector>
 
 #include "app/catalogue_items.h"
@@ -75,23 +76,29 @@ void CMainFrame::PopulateFolder(QTreeWidgetItem* item, bool checked, bool listTo
 
   std::vector<FileListRow> rows;
   // Subfolders: the catalogue chains them newest first. For the expand
-  // button the first is appended and each further one put in front, which
-  // gives the order of discovery; a selection appends them all.
+  // button they go in the order of discovery (as if the first were appended
+  // and each further one put in front); a selection keeps the chain's order.
+  // Each item is inserted with its mark already set, so that a deep chain of
+  // checked ancestors does not flip to partly checked and back.
   const auto& tree = catalogue.Tree();
-  std::uint64_t visits = 0;
-  for (std::uint64_t s = tree.FirstChild(ref.index); s != kNotFound && ++visits <= tree.Count();
+  std::vector<std::uint64_t> subfolders;
+  for (std::uint64_t s = tree.FirstChild(ref.index); s != kNotFound && subfolders.size() < tree.Count();
        s = tree.NextSibling(s)) {
-    FolderNode& sub = catalogue.Tree().NodeAt(s);
-    const bool first = item->childCount() == 0;
-    QTreeWidgetItem* child =
-        view->InsertItem(Text(sub.name), FolderIcon(), item,
-                         forSelection || first ? widgets::CKorvaneCheckTree::kLast : widgets::CKorvaneCheckTree::kFirst);
-    sub.inTree = 1;
-    Attach(child, {NodeKind::Folder, s});
-    view->SetCheck(child, checked);
-    QTreeWidgetItem* dummy = view->InsertItem(kDummyText, QIcon(), child);
-    view->SetCheck(dummy, checked);
-    if (listToo) rows.push_back({Text(sub.name), FolderIcon(), kFolderTypeName});
+    subfolders.push_back(s);
+  }
+  if (!forSelection) std::reverse(subfolders.begin(), subfolders.end());
+  if (!subfolders.empty()) {
+    QList<QPair<QString, QIcon>> labels;
+    for (std::uint64_t s : subfolders) {
+      labels.append({Text(tree.NodeAt(s).name), FolderIcon()});
+      if (listToo) rows.push_back({labels.back().first, FolderIcon(), kFolderTypeName});
+    }
+    const QList<QTreeWidgetItem*> items = view->InsertItems(item, labels, checked, [&](int k, QTreeWidgetItem* sub) {
+      const std::uint64_t index = subfolders[static_cast<std::size_t>(k)];
+      catalogue.Tree().NodeAt(index).inTree = 1;
+      Attach(sub, {NodeKind::Folder, index});
+    });
+    for (QTreeWidgetItem* sub : items) view->InsertItems(sub, {{kDummyText, QIcon()}}, checked);
   }
 
   // Files, in index order, after the subfolders; only lastFile decides

@@ -182,6 +182,8 @@ QList<QTreeWidgetItem*> CKorvaneCheckTree::InsertItems(QTreeWidgetItem* parent,
     QTreeWidgetItem* item = NewItem(text, icon);
     static_cast<CheckItem*>(item)->record.checked = checked;
     SetStateImage(item, checked ? kStateChecked : kStateUnchecked);
+    // Prepared before it joins the tree, so that nothing is reported twice.
+    if (prepare) prepare(static_cast<int>(items.size()), item);
     items.append(item);
   }
   if (parent != nullptr) {
@@ -195,9 +197,6 @@ QList<QTreeWidgetItem*> CKorvaneCheckTree::InsertItems(QTreeWidgetItem* parent,
       if (CHECKTREEDATA* r = Rec(a)) r->descendantCount += n;
     }
     RecountAncestors(parent, checked ? n : 0);
-  }
-  if (prepare) {
-    for (int i = 0; i < items.size(); ++i) prepare(i, items[i]);
   }
   for (QTreeWidgetItem* item : items) emit treeCheck(item, checked ? 1 : 0);
   return items;

@@ -77,7 +77,7 @@ class CKorvaneCheckTree : public QTreeWidget {
   // Many children at once, appended under `parent` (top level when null),
   // each with the given check flag: one model change for all of them, and
   // treeCheck for each, as SetCheck would send.
-  // `prepare(i, item)` runs for each new item before the signals go out.
+  // `prepare(i, item)` runs for each new item before it joins the tree.
   QList<QTreeWidgetItem*> InsertItems(QTreeWidgetItem* parent, const QList<QPair<QString, QIcon>>& labels,
                                       bool checked,
                                       const std::function<void(int, QTreeWidgetItem*)>& prepare = {});
