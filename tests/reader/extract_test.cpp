@@ -438,7 +438,7 @@ TEST(LooksCompressedTest, PlausibleFrameHeaders) {
     std::uint64_t total;
     bool compressed;
   } cases[] = {
-      {"a frame that fits", fixtures::FrameHeader(100, 40), 64, true},
+      {"a frame that fits", fixtures::FrameHeader(100, 20), 64, true},
       {"compressed size exactly the rest of the data", fixtures::FrameHeader(100, 40), 64, true},
       {"compressed size past the data", fixtures::FrameHeader(100, 41), 64, false},
       {"uncompressed size 0", fixtures::FrameHeader(0, 10), 64, false},
