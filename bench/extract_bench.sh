@@ -30,16 +30,21 @@ lzs="$work/extract-lzs-${lzs_mib}m.bkf"
 [ -f "$lzs" ] || "$build/bench/make_extract_bench_bkf" "$lzs" lzs "$lzs_mib"
 out="$work/extract-out"
 
-# Five runs of "$@", each after `clean` (untimed): the best elapsed time in
-# seconds and the highest peak RSS in KiB, as "SECONDS KIB".
+# Five runs of "$@", each after `clean` (untimed): the best elapsed time and
+# the best CPU time (user + system; steadier on a busy machine) in seconds, and
+# the highest peak RSS in KiB, as "SECONDS CPU_SECONDS KIB".
 measure() {
   local runs=""
   for _ in 1 2 3 4 5; do
     clean
-    runs+="$(/usr/bin/time -f '%e %M' "$@" 2>&1 >/dev/null | tail -n 1)"$'\n'
+    runs+="$(/usr/bin/time -f '%e %U %S %M' "$@" 2>&1 >/dev/null | tail -n 1)"$'\n'
   done
   clean
-  printf '%s' "$runs" | awk 'NF == 2 { if (t == "" || $1 < t) t = $1; if ($2 > m) m = $2 } END { printf "%.2f %d", t, m }'
+  printf '%s' "$runs" | awk 'NF == 4 {
+    if (t == "" || $1 < t) t = $1
+    if (c == "" || $2 + $3 < c) c = $2 + $3
+    if ($4 > m) m = $4
+  } END { printf "%.2f %.2f %d", t, c, m }'
 }
 clean() { rm -rf "$out" "$work/cp-copy"; sync -f "$work" 2>/dev/null || true; }
 
@@ -47,16 +52,17 @@ cat "$plain" "$lzs" >/dev/null  # into the page cache
 # The plain file's data itself, the size of what cp is compared with.
 head -c $((plain_mib << 20)) "$plain" >"$work/cp-source"
 
-read -r t_cp _ <<<"$(measure cp "$work/cp-source" "$work/cp-copy")"
-read -r t_plain rss_plain <<<"$(measure "$cli" extract "$plain" --to "$out" --flat)"
-read -r t_lzs rss_lzs <<<"$(measure "$cli" extract "$lzs" --to "$out" --flat)"
+read -r t_cp c_cp _ <<<"$(measure cp "$work/cp-source" "$work/cp-copy")"
+read -r t_plain c_plain rss_plain <<<"$(measure "$cli" extract "$plain" --to "$out" --flat)"
+read -r t_lzs c_lzs rss_lzs <<<"$(measure "$cli" extract "$lzs" --to "$out" --flat)"
 rm -f "$work/cp-source"
 
 mb() { awk -v m="$1" -v t="$2" 'BEGIN { printf "%.0f", m * 1048576 / t / 1e6 }'; }
 printf 'plain file:      %s MiB    LZS file: %s MiB of output (%s bytes of frames)\n' \
   "$plain_mib" "$lzs_mib" "$(stat -c %s "$lzs")"
-printf 'cp:              %ss  %s MB/s\n' "$t_cp" "$(mb "$plain_mib" "$t_cp")"
-printf 'extract plain:   %ss  %s MB/s  ratio to cp %.2f (goal <= 1.3)  peak RSS %s KiB\n' \
-  "$t_plain" "$(mb "$plain_mib" "$t_plain")" "$(awk -v a="$t_plain" -v b="$t_cp" 'BEGIN { print a / b }')" "$rss_plain"
-printf 'extract LZS:     %ss  %s MB/s of output (goal >= 300)  peak RSS %s KiB\n' \
-  "$t_lzs" "$(mb "$lzs_mib" "$t_lzs")" "$rss_lzs"
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+printf 'cp:              %ss (CPU %ss)  %s MB/s\n' "$t_cp" "$c_cp" "$(mb "$plain_mib" "$t_cp")"
+printf 'extract plain:   %ss (CPU %ss)  %s MB/s  ratio to cp %s (goal <= 1.3)  peak RSS %s KiB\n' \
+  "$t_plain" "$c_plain" "$(mb "$plain_mib" "$t_plain")" "$(ratio "$t_plain" "$t_cp")" "$rss_plain"
+printf 'extract LZS:     %ss (CPU %ss)  %s MB/s of output, %s MB/s by CPU time (goal >= 300)  peak RSS %s KiB\n' \
+  "$t_lzs" "$c_lzs" "$(mb "$lzs_mib" "$t_lzs")" "$(mb "$lzs_mib" "$c_lzs")" "$rss_lzs"
