@@ -1,10 +1,13 @@
-// The LZS decoder on any bytes, as two frames sharing one history: the fast
-// decoder must give exactly the bytes, window and write position of the
+// The LZS decoder on any bytes, as a run of frames sharing one history: the
+// fast decoder must give exactly the bytes, window and write position of the
 // stepwise machine, and never more bytes than the room.
 //
-// Input: u16 room of the first frame, u16 room of the second, u16 length of
-// the first frame's data, then the frames' data.
-#include <array>
+// Input: frames one after another, each
+//   u16 room (0..65,535 output bytes), u16 length of its data, the data
+// (the last frame takes what is left when the length runs past the end).
+// The history starts from a patterned window so that references into slots
+// no frame has written show up as wrong bytes, and persists across frames.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -13,23 +16,26 @@
 #include "reader/lzs.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > (1u << 20)) return -1;
   const ostrel::ByteView in(data, size);
-  if (!in.Has(0, 6)) return -1;
-  const std::uint32_t rooms[2] = {*in.U16(0), *in.U16(2)};
-  const std::size_t firstLength = *in.U16(4);
-  const ostrel::ByteView body = in.Sub(6, size - 6);
-  const ostrel::ByteView frames[2] = {body.Sub(0, firstLength),
-                                      body.Sub(firstLength, body.size())};
-
   ostrel::LzsHistory fast, stepwise;
   for (std::size_t k = 0; k < fast.window.size(); ++k) {
     fast.window[k] = stepwise.window[k] = static_cast<std::uint8_t>(k * 7);
   }
-  for (int f = 0; f < 2; ++f) {
-    std::vector<std::uint8_t> a(rooms[f]), b(rooms[f]);
-    const std::uint32_t na = ostrel::LzsDecodeFrame(fast, frames[f], a.data(), rooms[f]);
-    const std::uint32_t nb = ostrel::LzsDecodeFrameStepwise(stepwise, frames[f], b.data(), rooms[f]);
-    if (na != nb || na > rooms[f]) std::abort();
+  std::vector<std::uint8_t> a, b;
+  std::size_t pos = 0;
+  while (in.Has(pos, 4)) {
+    const std::uint32_t room = *in.U16(pos);
+    const std::size_t wanted = *in.U16(pos + 2);
+    pos += 4;
+    const std::size_t length = std::min(wanted, size - pos);
+    const ostrel::ByteView frame = in.Sub(pos, length);
+    pos += length;
+    a.assign(room, 0);
+    b.assign(room, 0);
+    const std::uint32_t na = ostrel::LzsDecodeFrame(fast, frame, a.data(), room);
+    const std::uint32_t nb = ostrel::LzsDecodeFrameStepwise(stepwise, frame, b.data(), room);
+    if (na != nb || na > room) std::abort();
     if (na > 0 && std::memcmp(a.data(), b.data(), na) != 0) std::abort();
     if (fast.window != stepwise.window || fast.writePosition != stepwise.writePosition) std::abort();
   }

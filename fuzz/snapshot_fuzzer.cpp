@@ -1,19 +1,95 @@
 // The snapshot reader on any bytes: no crash, no hang, no allocation beyond
-// the bounds it sets; a catalogue it accepts can be walked whole.
+// the bounds it sets; a catalogue it accepts passes the link checks, can be
+// walked whole, and can be extracted from.
+//
+// Input: one selector byte, then the snapshot.
+//   bit 0  the snapshot's path block is written here, naming a small valid
+//          BKF file built at start-up; the fuzzer's bytes are the folder and
+//          file sections. Otherwise the bytes are the whole snapshot.
+//   bit 1  extraction with a limit of (selector >> 2) x 64 bytes
+// When the catalogue is accepted and names the valid file, every file of it
+// is extracted from that file: the records' data positions and lengths are
+// the fuzzer's, the bytes under them are real.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "catalogue/snapshot.h"
 #include "fuzz/fuzz_file.h"
+#include "reader/extract.h"
+#include "reader/scanner.h"
+#include "tests/fixtures/mtf_writer.h"
+
+namespace {
+
+using ostrel::fixtures::MtfWriter;
+using ostrel::fixtures::Stream;
+
+struct Workspace {
+  std::string dir, bkf, out;
+  std::vector<std::uint8_t> pathBlock;  // u32 N, the path in UTF-16LE, a NUL unit
+};
+
+const Workspace& Setup() {
+  static const Workspace ws = [] {
+    Workspace w;
+    w.dir = "/tmp/ostrel-snapshot-fuzz-" + std::to_string(::getpid());
+    ::mkdir(w.dir.c_str(), 0700);
+    w.bkf = w.dir + "/small.bkf";
+    w.out = w.dir + "/out";
+    MtfWriter m;
+    m.Tape(u"Tape");
+    m.Sset(1, u"Set");
+    m.Volb(u"C:");
+    m.Dirb(u"Docs");
+    std::vector<std::uint8_t> text;
+    for (int i = 0; i < 3000; ++i) text.push_back(static_cast<std::uint8_t>('a' + i % 26));
+    const auto stan = [](std::vector<std::uint8_t> bytes) {
+      Stream s;
+      s.id = "STAN";
+      s.data = std::move(bytes);
+      return s;
+    };
+    m.File(u"a.txt", {stan(text)});
+    m.File(u"b.txt", {stan({1, 2, 3})});
+    if (!m.WriteTo(w.bkf)) std::abort();
+    const std::uint32_t n = static_cast<std::uint32_t>(2 * (w.bkf.size() + 1));
+    for (int i = 0; i < 4; ++i) w.pathBlock.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
+    for (char c : w.bkf) {
+      w.pathBlock.push_back(static_cast<std::uint8_t>(c));
+      w.pathBlock.push_back(0);
+    }
+    w.pathBlock.push_back(0);
+    w.pathBlock.push_back(0);
+    return w;
+  }();
+  return ws;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size > ostrel::fuzz::kMaxInput) return -1;
-  ostrel::fuzz::MemoryFile file(data, size);
+  if (size > ostrel::fuzz::kMaxInput || size == 0) return -1;
+  const Workspace& ws = Setup();
+  const std::uint8_t selector = data[0];
+  std::vector<std::uint8_t> snapshot;
+  if (selector & 1) snapshot = ws.pathBlock;
+  snapshot.insert(snapshot.end(), data + 1, data + size);
+
+  ostrel::fuzz::MemoryFile file(snapshot.data(), snapshot.size());
   if (!file.Ok()) return 0;
   std::atomic<int> running{1};
-  const ostrel::SnapshotReadResult read = ostrel::ReadSnapshot(file.Path(), running);
+  ostrel::SnapshotReadResult read = ostrel::ReadSnapshot(file.Path(), running);
+  if (running.load() != 1) std::abort();
   if (read.ok != read.error.empty()) std::abort();
   if (!read.ok) return 0;
+  if (!ostrel::CheckCatalogueLinks(read.catalogue).empty()) std::abort();
   // What the tree pane and the list do with it: every folder's path and its
   // run of files.
   const auto& cat = read.catalogue;
@@ -24,5 +100,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (cat.FileAt(f).parent >= cat.Tree().Count()) std::abort();
     }
   }
+  if (!(selector & 1)) return 0;
+
+  ostrel::bkf scanner(running);
+  if (!scanner.Adopt(std::move(read.catalogue), ws.bkf)) std::abort();
+  const std::optional<std::uint64_t> limit =
+      (selector & 2) ? std::optional<std::uint64_t>((selector >> 2) * 64u) : std::nullopt;
+  const std::uint64_t bkfSize = scanner.File().Size();
+  const std::uint64_t readable = limit ? std::min(*limit, bkfSize) : bkfSize;
+  for (std::uint64_t i = 0; i < scanner.Cat().FileCount(); ++i) {
+    ostrel::ExtractStats stats;
+    const auto outcome =
+        ostrel::ExtractFileData(scanner.Cat().FileAt(i), scanner.File(), ws.out, limit, running, &stats);
+    if (outcome == ostrel::ExtractOutcome::CannotCreate) std::abort();
+    // Plain data is never longer than what was read; LZS frames give at most
+    // 63,520 bytes per 24 bytes read.
+    const std::uint64_t bound = stats.compressed ? (readable / 24 + 1) * 63520 : readable + 22;
+    if (stats.bytesWritten > bound) std::abort();
+  }
+  if (running.load() != 1) std::abort();
+  ::unlink(ws.out.c_str());
   return 0;
 }
