@@ -57,7 +57,7 @@ inline constexpr std::size_t kWindowSize = 1024;
 // Bytes past the end of the file read as zeros.
 class WindowReader {
  public:
-  explicit WindowReader(const BkfFile& file, std::size_t bufferSize = 1u << 20);
+  explicit WindowReader(const BkfFile& file, std::size_t bufferSize = 128u << 10);
   // `count` bytes at `position`, valid until the next call; `count` must not
   // exceed the buffer size. The pointer is followed by at least kSlack more
   // readable bytes (file bytes or zeros).
