@@ -1,6 +1,9 @@
 // ostrel-bkf-repair: the desktop program.
 //
 //   ostrel-bkf-repair                       the main window, maximised
+//   ostrel-bkf-repair FILE.bkf              ... and Open with that file (the
+//                                           Recovery Selection dialog still asks)
+//   ostrel-bkf-repair FILE.KVSNAPSHOT       ... and load that recovery snapshot
 //   ostrel-bkf-repair --screenshot F.png [--size 1280x800]
 //                                           draws the main window into F.png and ends
 #include <sys/socket.h>
@@ -9,6 +12,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -81,6 +85,9 @@ void DescribeOptions(QCommandLineParser& parser) {
                     QStringLiteral("file")});
   parser.addOption({QStringLiteral("size"), QStringLiteral("Window size for --screenshot, e.g. 1280x800."),
                     QStringLiteral("WxH"), QStringLiteral("1280x800")});
+  parser.addPositionalArgument(QStringLiteral("file"),
+                               QStringLiteral("A BKF file to open, or a recovery snapshot (.KVSNAPSHOT) to load."),
+                               QStringLiteral("[file]"));
 }
 
 void Identify() {
@@ -129,6 +136,18 @@ int main(int argc, char** argv) {
 
   if (!takeScreenshot) {
     frame.showMaximized();
+    const QStringList files = parser.positionalArguments();
+    if (!files.isEmpty()) {
+      // Once the window is up, as if the file had been picked in a dialog.
+      const QString file = QFileInfo(files.first()).absoluteFilePath();
+      QTimer::singleShot(0, &frame, [&frame, file] {
+        if (file.endsWith(QStringLiteral(".KVSNAPSHOT"), Qt::CaseInsensitive)) {
+          frame.LoadSnapshotPath(file);
+        } else {
+          frame.OpenBkfPath(file);
+        }
+      });
+    }
     return application.exec();
   }
 

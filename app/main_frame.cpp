@@ -12,6 +12,7 @@
 #include "app/output_wnd.h"
 #include "app/panes.h"
 #include "app/ribbon.h"
+#include "app/scan_job.h"
 #include "app/texts.h"
 #include "preview/static_file_viewer.h"
 #include "preview/temp_folder.h"
@@ -181,13 +182,6 @@ void CMainFrame::UpdateCommandState() {
   if (QAction* stop = CommandAction(Command::Stop)) stop->setEnabled(app_.IsProcessRunning());
 }
 
-void CMainFrame::OnOpenBkf() {
-  if (RefuseWhileRunning(QStringLiteral("Please stop the running process to open the BKF file."))) return;
-}
-
-// Enabled only while a process runs, so it never needs a refusal.
-void CMainFrame::OnStopProcess() {}
-
 void CMainFrame::OnSaveRecoveredFiles() {
   if (RefuseWhileRunning(QStringLiteral("Please stop the running process to save the recovered files."))) return;
 }
@@ -230,14 +224,6 @@ void CMainFrame::OnSaveLog() {
            MessageIcon::Exclamation);
       break;
   }
-}
-
-void CMainFrame::OnLoadSnapshot() {
-  if (RefuseWhileRunning(QStringLiteral("Please stop the running process to load recovery snapshot."))) return;
-}
-
-void CMainFrame::OnSaveSnapshot() {
-  if (RefuseWhileRunning(QStringLiteral("Please stop the running process to save recovery snapshot."))) return;
 }
 
 // Help and About are never refused.

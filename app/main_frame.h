@@ -42,6 +42,7 @@ class CKorvaneMFCRibboBarCls;
 class CKorvaneRightViewListCtrl;
 class CMyRibbonStatusBar;
 class COutputWnd;
+class ScanJob;
 
 // The commands, numbered as the program's resources number them.
 enum class Command {
@@ -97,6 +98,15 @@ class CMainFrame : public QMainWindow {
   // The tree item whose contents the file list shows.
   QTreeWidgetItem* ListSourceItem() const { return listSource_; }
 
+  // The Open command from its path check on, with `path` as if chosen in its
+  // dialog (the program's file argument); the Recovery Selection dialog still
+  // asks.
+  void OpenBkfPath(const QString& path);
+  // The snapshot load with `path` as if chosen in its dialog.
+  void LoadSnapshotPath(const QString& path);
+  // The scan job: its worker thread and the status-bar progress elements.
+  ScanJob& Job();
+
  public slots:
   // Ribbon commands.
   void OnOpenBkf();
@@ -146,6 +156,8 @@ class CMainFrame : public QMainWindow {
   std::unique_ptr<ostrel::bkf> scanner_;
   QTreeWidgetItem* listSource_ = nullptr;
   QMenu* treeMenu_ = nullptr;
+  // Last, so that a worker still running is stopped before anything else goes.
+  std::unique_ptr<ScanJob> scanJob_;
 };
 
 }  // namespace ostrel::app

@@ -1,6 +1,7 @@
 #include "app/prompts.h"
 
 #include <QDesktopServices>
+#include <QDialog>
 #include <QMenu>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -87,5 +88,7 @@ QString QtPrompts::GetFolder(const FolderDialogRequest& request) {
 bool QtPrompts::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
 
 QAction* QtPrompts::ChooseFromMenu(QMenu* menu, const QPoint& globalPos) { return menu->exec(globalPos); }
+
+int Prompts::RunDialog(QDialog& dialog) { return dialog.exec(); }
 
 }  // namespace ostrel::app

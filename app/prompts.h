@@ -9,6 +9,7 @@
 #include <QUrl>
 
 class QAction;
+class QDialog;
 class QMenu;
 class QPoint;
 class QWidget;
@@ -56,6 +57,9 @@ class Prompts {
   virtual bool OpenUrl(const QUrl& url) = 0;
   // Shows a popup menu at `globalPos` and answers the chosen action, or null.
   virtual QAction* ChooseFromMenu(QMenu* menu, const QPoint& globalPos) = 0;
+  // Runs one of the program's own modal dialogs and answers its result
+  // (QDialog::Accepted or Rejected). The default runs it with exec().
+  virtual int RunDialog(QDialog& dialog);
 };
 
 // A message box with the application caption, the usual way to tell the user.

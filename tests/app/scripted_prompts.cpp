@@ -1,16 +1,21 @@
 #include "tests/app/scripted_prompts.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QMenu>
 
 namespace ostrel::testing {
 
-void ScriptedPrompts::AnswerMessage(app::MessageAnswer answer) { script_.append({Kind::Message, answer, {}}); }
-void ScriptedPrompts::AnswerSaveFile(const QString& path) { script_.append({Kind::SaveFile, {}, path}); }
-void ScriptedPrompts::AnswerOpenFile(const QString& path) { script_.append({Kind::OpenFile, {}, path}); }
-void ScriptedPrompts::AnswerFolder(const QString& path) { script_.append({Kind::Folder, {}, path}); }
+void ScriptedPrompts::AnswerMessage(app::MessageAnswer answer) { script_.append({Kind::Message, answer, {}, {}}); }
+void ScriptedPrompts::AnswerSaveFile(const QString& path) { script_.append({Kind::SaveFile, {}, path, {}}); }
+void ScriptedPrompts::AnswerOpenFile(const QString& path) { script_.append({Kind::OpenFile, {}, path, {}}); }
+void ScriptedPrompts::AnswerFolder(const QString& path) { script_.append({Kind::Folder, {}, path, {}}); }
 
-void ScriptedPrompts::AnswerMenu(const QString& actionText) { script_.append({Kind::Menu, {}, actionText}); }
+void ScriptedPrompts::AnswerMenu(const QString& actionText) { script_.append({Kind::Menu, {}, actionText, {}}); }
+
+void ScriptedPrompts::AnswerDialog(std::function<void(QDialog&)> act) {
+  script_.append({Kind::Dialog, {}, {}, std::move(act)});
+}
 
 QList<ScriptedPrompts::Shown> ScriptedPrompts::Messages() const {
   QList<Shown> messages;
@@ -60,6 +65,7 @@ app::MessageAnswer ScriptedPrompts::ShowMessage(const app::MessageRequest& reque
   s.kind = Kind::Message;
   s.message = request;
   shown_.append(s);
+  if (onMessage) onMessage(request);
   if (request.buttons == app::MessageButtons::Ok) {
     if (!script_.isEmpty() && script_.first().kind == Kind::Message) return script_.takeFirst().button;
     return app::MessageAnswer::Ok;
@@ -115,6 +121,22 @@ QAction* ScriptedPrompts::ChooseFromMenu(QMenu* menu, const QPoint&) {
   }
   problems_.append(QStringLiteral("the menu has no action \"%1\"").arg(answer.path));
   return nullptr;
+}
+
+int ScriptedPrompts::RunDialog(QDialog& dialog) {
+  Shown s;
+  s.kind = Kind::Dialog;
+  s.dialogTitle = dialog.windowTitle();
+  shown_.append(s);
+  Answer answer{};
+  if (!Take(Kind::Dialog, QStringLiteral("dialog \"%1\"").arg(dialog.windowTitle()), answer)) {
+    return QDialog::Rejected;
+  }
+  dialog.setResult(0);
+  dialog.show();
+  if (answer.act) answer.act(dialog);
+  dialog.hide();
+  return dialog.result();
 }
 
 }  // namespace ostrel::testing

@@ -16,7 +16,7 @@ namespace ostrel::testing {
 
 class ScriptedPrompts : public app::Prompts {
  public:
-  enum class Kind { Message, SaveFile, OpenFile, Folder, Url, Menu };
+  enum class Kind { Message, SaveFile, OpenFile, Folder, Url, Menu, Dialog };
 
   struct Shown {
     Kind kind = Kind::Message;
@@ -25,6 +25,7 @@ class ScriptedPrompts : public app::Prompts {
     app::FolderDialogRequest folder;
     QUrl url;
     QStringList menuActions;  // the texts of a popup menu's actions
+    QString dialogTitle;      // a modal dialog's window title
   };
 
   // Script entries, consumed in order.
@@ -33,8 +34,14 @@ class ScriptedPrompts : public app::Prompts {
   void AnswerOpenFile(const QString& path);
   void AnswerFolder(const QString& path);
   void AnswerMenu(const QString& actionText);  // empty: no choice
+  // A modal dialog of the program's own: `act` works the dialog as a user
+  // would (and may leave it open, e.g. after a refused OK); the dialog's
+  // result afterwards is the answer.
+  void AnswerDialog(std::function<void(QDialog&)> act);
   // Called when a URL is handed to the desktop, before OpenUrl returns.
   std::function<void(const QUrl&)> onOpenUrl;
+  // Called when a message box is shown, before it is answered.
+  std::function<void(const app::MessageRequest&)> onMessage;
 
   const QList<Shown>& shown() const { return shown_; }
   QList<Shown> Messages() const;
@@ -50,12 +57,14 @@ class ScriptedPrompts : public app::Prompts {
   QString GetFolder(const app::FolderDialogRequest& request) override;
   bool OpenUrl(const QUrl& url) override;
   QAction* ChooseFromMenu(QMenu* menu, const QPoint& globalPos) override;
+  int RunDialog(QDialog& dialog) override;
 
  private:
   struct Answer {
     Kind kind;
     app::MessageAnswer button = app::MessageAnswer::Ok;
     QString path;
+    std::function<void(QDialog&)> act;
   };
   // The head of the script when it is of `kind`; otherwise a problem.
   bool Take(Kind kind, const QString& what, Answer& answer);

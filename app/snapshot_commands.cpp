@@ -1,0 +1,119 @@
+// The "BKF File Snapshots" commands: Save writes the current catalogue and
+// the path of its BKF file to a recovery snapshot; Load replaces the
+// catalogue by a stored one and opens the BKF file it names, without
+// scanning again. Both hold the process-running flag for their whole run.
+#include <QCoreApplication>
+#include <QFile>
+#include <QTreeWidget>
+
+#include "app/log_time.h"
+#include "app/main_frame.h"
+#include "app/output_wnd.h"
+#include "app/scan_job.h"
+#include "app/texts.h"
+#include "app/wait_cursor.h"
+#include "catalogue/snapshot.h"
+#include "preview/static_file_viewer.h"
+#include "reader/snapshot_load.h"
+#include "reader/text.h"
+
+namespace ostrel::app {
+namespace {
+
+const QString kLoadRefusal = QStringLiteral("Please stop the running process to load recovery snapshot.");
+const QString kSaveRefusal = QStringLiteral("Please stop the running process to save recovery snapshot.");
+const QString kLoadAborted = QStringLiteral("Snapshot loading process aborted.");
+
+QStringList SnapshotFilters() { return {QStringLiteral(".KorvaneBKF Files (*.KVSNAPSHOT)")}; }
+
+std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+}  // namespace
+
+void CMainFrame::OnSaveSnapshot() {
+  if (RefuseWhileScanning(*this, kSaveRefusal)) return;
+  if (Tree()->topLevelItemCount() == 0 || !HasCatalogue()) {
+    Tell(app_.prompts(), this, kSelectBkfFirst);
+    return;
+  }
+
+  FileDialogRequest request;
+  request.owner = this;
+  request.filters = SnapshotFilters();
+  request.defaultSuffix = QStringLiteral("KVSNAPSHOT");
+  request.overwritePrompt = true;
+  const QString path = app_.prompts().GetSaveFileName(request);
+  if (path.isEmpty()) return;
+
+  WaitCursor wait;
+  app_.SetProcessRunning(1);
+  FileViewer()->DestroyCurrentView();
+  output_->ShowLogTab();
+  output_->AppendLine(path + QStringLiteral(" file is saving for Ostrel BKF Recovery Snapshot.    ") + FormatLogTime());
+  output_->AppendBlankLine();
+
+  const SnapshotWriteResult written = WriteSnapshot(scanner_->Cat(), Utf8ToUtf16(scanner_->File().Path()),
+                                                    LocalPath(path), app_.processRunning);
+  app_.SetProcessRunning(0);
+  if (!written.ok) return;  // the log keeps the start line without a completion line
+  output_->AppendLine(QStringLiteral("Saving of Ostrel BKF Recovery Snapshot has been completed successfully.    ") +
+                      FormatLogTime());
+  output_->AppendBlankLine();
+  output_->ScrollToLastLine();
+}
+
+void CMainFrame::OnLoadSnapshot() {
+  if (RefuseWhileScanning(*this, kLoadRefusal)) return;
+  FileDialogRequest request;
+  request.owner = this;
+  request.filters = SnapshotFilters();
+  request.defaultSuffix = QStringLiteral("KVSNAPSHOT");
+  request.mustExist = true;
+  const QString path = app_.prompts().GetOpenFileName(request);
+  if (path.isEmpty()) return;
+  LoadSnapshotPath(path);
+}
+
+void CMainFrame::LoadSnapshotPath(const QString& path) {
+  if (RefuseWhileScanning(*this, kLoadRefusal)) return;
+  WaitCursor wait;
+  FileViewer()->DestroyCurrentView();
+  output_->ShowLogTab();
+  QCoreApplication::processEvents();
+  app_.SetProcessRunning(1);
+  ResetCatalogueView();
+
+  output_->AppendBlankLine();
+  output_->AppendLine(path + QStringLiteral(" File is selected for BKF Load Recovery Snapshot.     ") + FormatLogTime());
+  output_->AppendBlankLine();
+
+  LoadedSnapshot loaded = LoadSnapshot(LocalPath(path), app_.processRunning);
+  if (!loaded.scanner) {
+    if (loaded.bkfMissing) {
+      MessageRequest message;
+      message.owner = this;
+      message.caption = kAppCaption;
+      message.text = QStringLiteral("file cannot opened.");
+      message.icon = MessageIcon::None;
+      app_.prompts().ShowMessage(message);
+    }
+    output_->AppendLine(QStringLiteral("Snapshot loading failed: ") + QString::fromStdString(loaded.error));
+    output_->AppendBlankLine();
+    output_->ScrollToLastLine();
+    app_.SetProcessRunning(0);
+    Tell(app_.prompts(), this, kLoadAborted);
+    return;
+  }
+
+  SetScanner(std::move(loaded.scanner));
+  // Checked while the flag is set: the nodes keep the marks stored in the file.
+  ShowCatalogueTopLevel();
+  const QString bkfPath = QString::fromStdU16String(loaded.bkfPath);
+  output_->AppendLine(QStringLiteral("BKF file name:  ") + bkfPath);
+  output_->AppendLine(QStringLiteral("Loading of BKF file snapshot has been completed.     ") + FormatLogTime());
+  output_->ScrollToLastLine();
+  app_.bkfPath = bkfPath;
+  app_.SetProcessRunning(0);
+}
+
+}  // namespace ostrel::app

@@ -1,0 +1,272 @@
+// The snapshot Load and Save commands: snapshots of the command-line tool
+// load here and those saved here read back byte for byte, the log lines, a
+// BKF file that has moved, a damaged snapshot, and the refusals.
+#include <QTreeWidget>
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/main_frame.h"
+#include "app/output_wnd.h"
+#include "catalogue/snapshot.h"
+#include "reader/advanced_scanner.h"
+#include "tests/app/frame_fixture.h"
+#include "tests/app/gui_test_env.h"
+#include "tests/fixtures/mtf_writer.h"
+#include "tests/fixtures/run_process.h"
+#include "tests/fixtures/temp_dir.h"
+#include "widgets/check_tree.h"
+
+using ostrel::app::MessageIcon;
+using ostrel::fixtures::MtfWriter;
+using Kind = ostrel::testing::ScriptedPrompts::Kind;
+
+namespace {
+
+const QString kAborted = QStringLiteral("Snapshot loading process aborted.");
+const QString kTime = QStringLiteral(R"([A-Z][a-z]{2}-\d\d-\d{4}\(\d\d-\d\d-\d\d-(AM|PM)\))");
+
+ostrel::fixtures::Stream Stan(std::size_t n) { return {"STAN", ostrel::fixtures::Noise(n, 9), {}, 0}; }
+
+// One tape with two sets.
+MtfWriter Backup() {
+  MtfWriter w;
+  w.Tape(u"T");
+  w.Sset(1, u"Daily");
+  w.Volb(u"C:");
+  w.File(u"a.txt", {Stan(10)});
+  w.Dirb(u"Docs");
+  w.File(u"b.txt", {Stan(20)});
+  w.Sset(1, u"Weekly");
+  w.Volb(u"D:");
+  w.File(u"c.txt", {Stan(30)});
+  return w;
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool Matches(const QString& pattern, const QString& text) {
+  return QRegularExpression(QLatin1Char('^') + pattern + QLatin1Char('$')).match(text).hasMatch();
+}
+
+}  // namespace
+
+class SnapshotCommandsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { QVERIFY(env_.IsValid()); }
+  void init() {
+    fixture_.SetUp();
+    bkf_ = std::filesystem::absolute(dir_.Write(Backup())).string();
+  }
+  void cleanup() { fixture_.TearDown(); }
+
+  void toolSnapshotLoadsAndSavesBackByteForByte() {
+    // The tool's snapshot of an advanced scan, with two marks changed.
+    const std::string a = dir_.File("tool.KVSNAPSHOT");
+    QCOMPARE(ostrel::fixtures::RunCli({"scan", bkf_, "--mode", "advanced", "--snapshot", a}).exitCode, 0);
+    {
+      std::atomic<int> running{1};
+      auto read = ostrel::ReadSnapshot(a, running);
+      QVERIFY(read.ok);
+      read.catalogue.FileAt(1).checkState = 2;
+      read.catalogue.Tree().NodeAt(1).checkState = 1;
+      QVERIFY(ostrel::WriteSnapshot(read.catalogue, read.bkfPath, a, running).ok);
+    }
+    Log()->AppendLine(QStringLiteral("earlier line"));
+
+    auto& prompts = fixture_.prompts();
+    prompts.AnswerOpenFile(QString::fromStdString(a));
+    Frame().CommandAction(ostrel::app::Command::LoadSnapshot)->trigger();
+    QCOMPARE(prompts.shown().size(), 1);
+    const auto& open = prompts.shown().first();
+    QCOMPARE(open.kind, Kind::OpenFile);
+    QCOMPARE(open.file.filters, QStringList{QStringLiteral(".KorvaneBKF Files (*.KVSNAPSHOT)")});
+    QVERIFY(open.file.mustExist);
+
+    // A standard scanner with the stored records, the top level checked.
+    QVERIFY(Frame().HasCatalogue());
+    QVERIFY(dynamic_cast<ostrel::bkfAdvance*>(Frame().Scanner()) == nullptr);
+    QVERIFY(Frame().Scanner()->File().IsOpen());
+    auto* tree = Frame().CheckTree();
+    QCOMPARE(tree->topLevelItemCount(), 1);
+    for (int i = 0; i < 1; ++i) {
+      QTreeWidgetItem* top = tree->topLevelItem(i);
+      QCOMPARE(top->childCount(), 1);
+      QCOMPARE(top->child(0)->text(0), QStringLiteral("Dummy"));
+      QVERIFY(tree->GetCheck(top));
+    }
+    const auto& cat = Frame().Scanner()->Cat();
+    QCOMPARE(cat.FileAt(1).checkState, 2);
+    QCOMPARE(cat.Tree().NodeAt(1).checkState, 1);
+    QCOMPARE(fixture_.state().bkfPath, QString::fromStdString(bkf_));
+    QCOMPARE(fixture_.state().processRunning.load(), 0);
+    QVERIFY(prompts.MessageTexts().isEmpty());
+
+    // The log keeps what it had and gets the load lines.
+    QStringList log = Log()->Lines();
+    QCOMPARE(log.size(), 6);
+    QCOMPARE(log.at(0), QStringLiteral("earlier line"));
+    QCOMPARE(log.at(1), QString());
+    QVERIFY2(Matches(QRegularExpression::escape(QString::fromStdString(a) +
+                                                " File is selected for BKF Load Recovery Snapshot.     ") + kTime,
+                     log.at(2)), qPrintable(log.at(2)));
+    QCOMPARE(log.at(3), QString());
+    QCOMPARE(log.at(4), QStringLiteral("BKF file name:  ") + QString::fromStdString(bkf_));
+    QVERIFY2(Matches(QRegularExpression::escape("Loading of BKF file snapshot has been completed.     ") + kTime,
+                     log.at(5)), qPrintable(log.at(5)));
+
+    // Saved again: the same bytes, and the tool reads it.
+    const std::string b = dir_.File("again.KVSNAPSHOT");
+    prompts.Clear();
+    prompts.AnswerSaveFile(QString::fromStdString(b));
+    Frame().CommandAction(ostrel::app::Command::SaveSnapshot)->trigger();
+    const auto& save = prompts.shown().first();
+    QCOMPARE(save.kind, Kind::SaveFile);
+    QCOMPARE(save.file.filters, QStringList{QStringLiteral(".KorvaneBKF Files (*.KVSNAPSHOT)")});
+    QCOMPARE(save.file.defaultSuffix, QStringLiteral("KVSNAPSHOT"));
+    QVERIFY(save.file.overwritePrompt);
+    QCOMPARE(prompts.shown().size(), 1);
+    // The same bytes, but for the top level now being in the tree.
+    {
+      std::atomic<int> running{1};
+      auto read = ostrel::ReadSnapshot(a, running);
+      QVERIFY(read.ok);
+      auto& folders = read.catalogue.Tree();
+      QCOMPARE(folders.NodeAt(folders.FirstChild(0)).inTree, 0);
+      for (std::uint64_t i = folders.FirstChild(0); i != ostrel::kNotFound; i = folders.NextSibling(i)) {
+        folders.NodeAt(i).inTree = 1;
+      }
+      QVERIFY(ostrel::WriteSnapshot(read.catalogue, read.bkfPath, dir_.File("expected"), running).ok);
+    }
+    QVERIFY(Slurp(b) == Slurp(dir_.File("expected")));
+    // Loaded and saved once more: nothing changes at all.
+    const std::string c = dir_.File("third.KVSNAPSHOT");
+    LoadThroughCommand(b);
+    prompts.AnswerSaveFile(QString::fromStdString(c));
+    Frame().OnSaveSnapshot();
+    QVERIFY(Slurp(c) == Slurp(b));
+    QCOMPARE(prompts.MessageTexts(), QStringList());
+    const auto listed = ostrel::fixtures::RunCli({"list", b});
+    QCOMPARE(listed.exitCode, 0);
+    QCOMPARE(listed.out, ostrel::fixtures::RunCli({"list", a}).out);
+
+    log = Log()->Lines().mid(6, 4);
+    QVERIFY2(Matches(QRegularExpression::escape(QString::fromStdString(b) +
+                                                " file is saving for Ostrel BKF Recovery Snapshot.    ") + kTime,
+                     log.at(0)), qPrintable(log.at(0)));
+    QCOMPARE(log.at(1), QString());
+    QVERIFY2(Matches(QRegularExpression::escape(
+                         "Saving of Ostrel BKF Recovery Snapshot has been completed successfully.    ") + kTime,
+                     log.at(2)), qPrintable(log.at(2)));
+    QCOMPARE(log.at(3), QString());
+    QCOMPARE(fixture_.state().processRunning.load(), 0);
+  }
+
+  void movedBkfFile() {
+    const std::string snapshot = WriteCoreSnapshot();
+    LoadThroughCommand(snapshot);  // a catalogue to lose
+    QCOMPARE(Frame().Tree()->topLevelItemCount(), 1);
+    std::filesystem::rename(bkf_, bkf_ + ".moved");
+
+    fixture_.prompts().Clear();
+    LoadThroughCommand(snapshot);
+    const auto messages = fixture_.prompts().Messages();
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages.at(0).message.text, QStringLiteral("file cannot opened."));
+    QCOMPARE(messages.at(0).message.icon, MessageIcon::None);
+    QCOMPARE(messages.at(0).message.caption, QStringLiteral("Korvane Ostrel BKF Repair v1.0"));
+    QCOMPARE(messages.at(1).message.text, kAborted);
+    QCOMPARE(messages.at(1).message.icon, MessageIcon::Information);
+    QCOMPARE(Frame().Tree()->topLevelItemCount(), 0);
+    QVERIFY(!Frame().HasCatalogue());
+    QCOMPARE(fixture_.state().processRunning.load(), 0);
+    // The reason is in the log, with the path it looked for.
+    const QStringList log = Log()->Lines();
+    QVERIFY(std::any_of(log.begin(), log.end(), [&](const QString& line) {
+      return line.startsWith(QStringLiteral("Snapshot loading failed: ")) && line.contains(QString::fromStdString(bkf_));
+    }));
+  }
+
+  void damagedSnapshot_data() {
+    QTest::addColumn<int>("keep");  // bytes kept: n, or 0 for half, or -n for all but n
+    QTest::newRow("inside the path length") << 3;
+    QTest::newRow("half") << 0;
+    QTest::newRow("inside the last end tag") << -5;
+  }
+
+  void damagedSnapshot() {
+    QFETCH(int, keep);
+    const std::string snapshot = WriteCoreSnapshot();
+    const auto size = std::filesystem::file_size(snapshot);
+    std::filesystem::resize_file(snapshot, keep > 0 ? std::uintmax_t(keep) : keep == 0 ? size / 2 : size - std::uintmax_t(-keep));
+    LoadThroughCommand(snapshot);
+    QCOMPARE(fixture_.prompts().MessageTexts(), QStringList{kAborted});
+    QVERIFY(!Frame().HasCatalogue());
+    QCOMPARE(Frame().Tree()->topLevelItemCount(), 0);
+    QCOMPARE(fixture_.state().processRunning.load(), 0);
+    QVERIFY(Log()->Lines().join('\n').contains(QStringLiteral("Snapshot loading failed: ")));
+  }
+
+  void refusalsCancelAndFailedSave() {
+    auto& prompts = fixture_.prompts();
+    // Nothing to save yet.
+    Frame().OnSaveSnapshot();
+    QCOMPARE(prompts.MessageTexts(), QStringList{QStringLiteral("Please select BKF file to recover data.")});
+
+    LoadThroughCommand(WriteCoreSnapshot());
+    const QStringList log = Log()->Lines();
+    ostrel::bkf* scanner = Frame().Scanner();
+    // Cancelled dialogs change nothing.
+    prompts.Clear();
+    prompts.AnswerSaveFile(QString());
+    Frame().OnSaveSnapshot();
+    prompts.AnswerOpenFile(QString());
+    Frame().OnLoadSnapshot();
+    QVERIFY(prompts.MessageTexts().isEmpty());
+    QCOMPARE(Log()->Lines(), log);
+    QCOMPARE(Frame().Scanner(), scanner);
+    QCOMPARE(Frame().Tree()->topLevelItemCount(), 1);
+
+    // A snapshot that cannot be written: no message, the start line only.
+    const std::string nowhere = dir_.File("no/such/folder/x.KVSNAPSHOT");
+    prompts.AnswerSaveFile(QString::fromStdString(nowhere));
+    Frame().OnSaveSnapshot();
+    QVERIFY(prompts.MessageTexts().isEmpty());
+    const QStringList added = Log()->Lines().mid(log.size());
+    QCOMPARE(added.size(), 2);
+    QVERIFY(added.at(0).startsWith(QString::fromStdString(nowhere) + " file is saving for Ostrel BKF Recovery Snapshot."));
+    QCOMPARE(added.at(1), QString());
+    QVERIFY(!std::filesystem::exists(nowhere));
+    QCOMPARE(fixture_.state().processRunning.load(), 0);
+  }
+
+ private:
+  ostrel::app::CMainFrame& Frame() { return fixture_.frame(); }
+  ostrel::app::COutputWnd* Log() { return Frame().OutputWnd(); }
+  std::string WriteCoreSnapshot() {
+    std::atomic<int> running{1};
+    ostrel::bkf scanner(running);
+    if (scanner.Scan(bkf_) != 1) return {};
+    const std::string path = dir_.File("core.KVSNAPSHOT");
+    ostrel::WriteSnapshot(scanner.Cat(), std::u16string(bkf_.begin(), bkf_.end()), path, running);
+    return path;
+  }
+  void LoadThroughCommand(const std::string& snapshot) {
+    fixture_.prompts().AnswerOpenFile(QString::fromStdString(snapshot));
+    Frame().OnLoadSnapshot();
+  }
+
+  ostrel::testing::PrivateEnvironment env_;
+  ostrel::testing::FrameFixture fixture_;
+  ostrel::fixtures::TempDir dir_;
+  std::string bkf_;
+};
+
+QTEST_MAIN(SnapshotCommandsTest)
+#include "snapshot_commands_test.moc"
