@@ -11,6 +11,7 @@
 #include "cli/cli.h"
 #include "reader/extract.h"
 #include "reader/recovery_paths.h"
+#include "reader/save_files.h"
 #include "reader/scanner.h"
 #include "reader/snapshot_load.h"
 #include "reader/text.h"
@@ -117,11 +118,6 @@ std::optional<std::vector<std::uint64_t>> SelectFiles(const Catalogue& cat,
   return out;
 }
 
-// The file's place in the catalogue, as the scan prints it.
-std::string CataloguePath(const Catalogue& cat, const FileNode& file) {
-  return Utf16ToUtf8(cat.Tree().NodePath(file.parent)) + Utf16ToUtf8(file.name);
-}
-
 }  // namespace
 
 int ExtractCommand(const Args& args) {
@@ -185,68 +181,44 @@ int ExtractCommand(const Args& args) {
   const auto selected = SelectFiles(cat, options, error);
   if (!selected) return Usage(error);
 
-  std::error_code ec;
-  std::filesystem::create_directories(options.destination, ec);
-  if (!std::filesystem::is_directory(options.destination)) {
-    Error("cannot use '" + options.destination + "' as the destination folder" +
-          (ec ? ": " + ec.message() : ""));
+  if (!PrepareDestination(options.destination, error)) {
+    Error("cannot use '" + options.destination + "' as the destination folder: " + error);
     return kExitError;
   }
   if (selected->empty()) Error("no file of the catalogue is selected");
 
-  RecoveryLayout layout(cat, !options.flat);
+  SaveRun run(cat, scanner->File(), options.destination, !options.flat, running);
   ProgressBar progress("Extracting");
   std::uint64_t written = 0, empty = 0, problems = 0, bytes = 0, done = 0;
-  auto report = [&](const char* what, const FileNode& file, const std::string& reason) {
+  auto report = [&](const char* what, std::uint64_t index, const std::string& reason) {
     progress.Finish();
-    std::printf("%s: %s: %s\n", what, CataloguePath(cat, file).c_str(), reason.c_str());
+    std::printf("%s: %s: %s\n", what, Utf16ToUtf8(CataloguePath(cat, index)).c_str(),
+                reason.c_str());
   };
   for (std::uint64_t index : *selected) {
-    const FileNode& file = cat.FileAt(index);
     progress.Show(done++, selected->size(), written);
-    const std::vector<std::string> relative = layout.Claim(index);
-    const auto path = PrepareOutputPath(options.destination, relative, error);
-    if (!path) {
-      layout.Release(relative);
-      report("not extracted", file, error);
-      ++problems;
-      continue;
+    const SaveResult saved = run.SaveFile(index);
+    std::string reason = saved.reason;
+    if (saved.outcome) {
+      reason += " [" + std::string(OutcomeName(*saved.outcome)) + "]";
+      if (*saved.outcome == ExtractOutcome::CannotCreate) reason += ": '" + saved.path + "'";
     }
-    ExtractStats stats;
-    const ExtractOutcome outcome =
-        ExtractFileData(file, scanner->File(), *path, std::nullopt, running, &stats);
-    const std::string reason =
-        std::string(OutcomeReason(outcome)) + " [" + std::string(OutcomeName(outcome)) + "]";
-    switch (outcome) {
-      case ExtractOutcome::Extracted:
+    switch (saved.status) {
+      case SaveStatus::Saved:
         ++written;
-        bytes += stats.bytesWritten;
-        if (stats.systemError != 0) {
-          report("incomplete", file,
-                 "writing '" + *path + "' failed after " + std::to_string(stats.bytesWritten) +
-                     " bytes: " + std::strerror(stats.systemError));
-          ++problems;
+        bytes += saved.bytes;
+        if (saved.outcome == ExtractOutcome::Empty) {
+          ++empty;
+          report("empty", index, reason);
         }
         break;
-      case ExtractOutcome::Empty:
-        ++written;
-        ++empty;
-        report("empty", file, reason);
-        break;
-      case ExtractOutcome::CannotCreate:
-        layout.Release(relative);
-        report("not extracted", file,
-               reason + ": '" + *path + "': " + std::strerror(stats.systemError));
+      case SaveStatus::WriteFailed:
+      case SaveStatus::Stopped:
+        report("incomplete", index, "'" + saved.path + "': " + saved.reason);
         ++problems;
         break;
-      case ExtractOutcome::Continuation:
-      case ExtractOutcome::Split:
-        // The routine leaves an empty file behind; nothing of it is recovered.
-        std::filesystem::remove(*path, ec);
-        [[fallthrough]];
-      case ExtractOutcome::NoData:
-        layout.Release(relative);
-        report("not extracted", file, reason);
+      case SaveStatus::NotRecovered:
+        report("not extracted", index, reason);
         ++problems;
         break;
     }

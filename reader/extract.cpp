@@ -272,10 +272,11 @@ class OutputFile {
 class Copier {
  public:
   Copier(const ChunkList& chunks, const BkfFile& file, OutputFile& out,
-         const std::atomic<int>& running)
-      : chunks_(chunks), file_(&file), out_(out), running_(running) {}
+         const std::atomic<int>& running, const ExtractProgress& progress)
+      : chunks_(chunks), file_(&file), out_(out), running_(running), progress_(progress) {}
 
   bool Running() const { return running_.load(std::memory_order_relaxed) != 0; }
+  bool Stopped() const { return stopped_; }
 
   // Each range read in blocks of at most 1 MiB (a range of up to 1 MiB in one
   // read) and written whole; bytes past the end of the BKF file read as zeros.
@@ -284,13 +285,17 @@ class Copier {
     for (std::size_t i = 0; i < chunks_.Count(); ++i)
       largest = std::max(largest, chunks_.At(i).length);
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(largest, kPlainBlockSize)));
-    for (std::size_t i = 0; i < chunks_.Count() && Running(); ++i) {
+    for (std::size_t i = 0; i < chunks_.Count(); ++i) {
       const DataChunk& c = chunks_.At(i);
       std::uint64_t done = 0;
-      while (done < c.length && Running()) {
+      while (done < c.length) {
+        if (!Running()) {
+          stopped_ = true;
+          return;
+        }
         const std::uint64_t n = std::min(c.length - done, kPlainBlockSize);
         file_->ReadAt(SatAdd(c.position, done), buffer.data(), static_cast<std::size_t>(n));
-        if (!out_.Write(buffer.data(), n)) return;
+        if (!Write(buffer.data(), n)) return;
         done += n;
       }
     }
@@ -309,8 +314,12 @@ class Copier {
       header.fill(0);
       return ReadChunkedData(chunks_, files, cursor, header.data(), header.size());
     };
-    for (std::uint64_t got = readHeader();
-         got > 0 && header[0] == 'F' && header[1] == 'H' && Running(); got = readHeader()) {
+    for (std::uint64_t got = readHeader(); got > 0 && header[0] == 'F' && header[1] == 'H';
+         got = readHeader()) {
+      if (!Running()) {
+        stopped_ = true;
+        return;
+      }
       const ByteView h(header.data(), header.size());
       const std::uint32_t uncompressed = h.U32(12).value_or(0);
       const std::uint32_t compressed = h.U32(16).value_or(0);
@@ -324,25 +333,34 @@ class Copier {
         // Decoded from all compressed-size bytes, zeros where the data ran out.
         const std::uint32_t n = LzsDecodeFrame(history, ByteView(input.data(), compressed),
                                                output.data(), uncompressed);
-        if (!out_.Write(output.data(), n)) return;
-      } else if (!out_.Write(input.data(), delivered)) {
+        if (!Write(output.data(), n)) return;
+      } else if (!Write(input.data(), delivered)) {
         return;
       }
     }
   }
 
  private:
+  bool Write(const std::uint8_t* data, std::uint64_t count) {
+    if (!out_.Write(data, count)) return false;
+    if (progress_) progress_(out_.Written());
+    return true;
+  }
+
   const ChunkList& chunks_;
   const BkfFile* file_;
   OutputFile& out_;
   const std::atomic<int>& running_;
+  const ExtractProgress& progress_;
+  bool stopped_ = false;
 };
 
 }  // namespace
 
 ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
                                const std::string& outputPath, std::optional<std::uint64_t> limit,
-                               const std::atomic<int>& processRunning, ExtractStats* stats) {
+                               const std::atomic<int>& processRunning, ExtractStats* stats,
+                               const ExtractProgress& progress) {
   ExtractStats local;
   ExtractStats& st = stats ? *stats : local;
   st = {};
@@ -365,7 +383,7 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
   ReadChunkedData(streams.chunks, files, cursor, first.data(), first.size());
   st.compressed = LooksCompressed(ByteView(first.data(), first.size()), streams.chunks.Total());
 
-  Copier copier(streams.chunks, bkfFile, out, processRunning);
+  Copier copier(streams.chunks, bkfFile, out, processRunning, progress);
   if (st.compressed) {
     copier.Compressed();
   } else {
@@ -373,6 +391,7 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
   }
   st.bytesWritten = out.Written();
   st.systemError = out.Error();
+  st.stopped = copier.Stopped();
   return ExtractOutcome::Extracted;
 }
 

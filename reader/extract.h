@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -118,7 +119,13 @@ struct ExtractStats {
   // copy; the outcome stays Extracted with what was written before it.
   int systemError = 0;
   bool compressed = false;
+  // The copy ended because the process-running flag was cleared before all
+  // of the data was written.
+  bool stopped = false;
 };
+
+// Told the number of bytes written so far after every block the copy writes.
+using ExtractProgress = std::function<void(std::uint64_t bytesWritten)>;
 
 inline constexpr std::uint64_t kPlainBlockSize = 1048576;
 inline constexpr std::uint64_t kPreviewLimit = 10485760;
@@ -132,6 +139,7 @@ inline constexpr std::uint64_t kPreviewLimit = 10485760;
 ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
                                const std::string& outputPath, std::optional<std::uint64_t> limit,
                                const std::atomic<int>& processRunning,
-                               ExtractStats* stats = nullptr);
+                               ExtractStats* stats = nullptr,
+                               const ExtractProgress& progress = {});
 
 }  // namespace ostrel
