@@ -12,7 +12,9 @@
 #include "app/output_wnd.h"
 #include "app/panes.h"
 #include "app/ribbon.h"
+#include "app/save_dialog.h"
 #include "app/scan_job.h"
+#include "app/search_dialog.h"
 #include "app/texts.h"
 #include "preview/static_file_viewer.h"
 #include "preview/temp_folder.h"
@@ -184,6 +186,12 @@ void CMainFrame::UpdateCommandState() {
 
 void CMainFrame::OnSaveRecoveredFiles() {
   if (RefuseWhileRunning(QStringLiteral("Please stop the running process to save the recovered files."))) return;
+  if (!HasCatalogue() || Tree()->topLevelItemCount() == 0) {
+    Tell(app_.prompts(), this, kSelectBkfFirst);
+    return;
+  }
+  CKorvaneDlgSaveRecoveredFiles dialog(*this);
+  dialog.exec();
 }
 
 void CMainFrame::OnSearchFiles() {
@@ -194,6 +202,8 @@ void CMainFrame::OnSearchFiles() {
   }
   FileViewer()->DestroyCurrentView();
   output_->ShowLogTab();
+  CKorvaneDlgSearchBkfFiles dialog(*this);
+  dialog.exec();
 }
 
 void CMainFrame::OnSaveLog() {

@@ -1,0 +1,372 @@
+#include "app/save_dialog.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+#include <unordered_map>
+
+#include "app/catalogue_items.h"
+#include "app/dialog_units.h"
+#include "app/dialog_worker.h"
+#include "app/log_time.h"
+#include "app/main_frame.h"
+#include "app/output_wnd.h"
+#include "app/prompts.h"
+#include "app/texts.h"
+#include "app/ui_thread.h"
+#include "reader/scanner.h"
+#include "widgets/check_tree.h"
+
+namespace ostrel::app {
+namespace {
+
+QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+constexpr int kProgressSteps = 10000;
+
+}  // namespace
+
+std::vector<std::uint64_t> CheckedFilesToSave(const widgets::CKorvaneCheckTree& tree,
+                                              const Catalogue& catalogue) {
+  std::unordered_map<std::uint64_t, QTreeWidgetItem*> fileItems, folderItems;
+  for (QTreeWidgetItemIterator it(const_cast<widgets::CKorvaneCheckTree*>(&tree)); *it; ++it) {
+    const NodeRef ref = RefOf(*it);
+    if (ref.kind == NodeKind::File) fileItems.emplace(ref.index, *it);
+    if (ref.kind == NodeKind::Folder) folderItems.emplace(ref.index, *it);
+  }
+  const auto& folders = catalogue.Tree();
+  // Per folder: -1 not decided yet, 0 not saved, 1 saved.
+  std::vector<std::int8_t> decided(static_cast<std::size_t>(folders.Count()), -1);
+  std::vector<std::uint64_t> chain;
+  auto folderSaved = [&](std::uint64_t folder) {
+    chain.clear();
+    std::int8_t answer = 0;
+    // Up to the nearest folder that has an item (or was decided before); a
+    // damaged parent chain cannot loop for ever.
+    for (std::uint64_t f = folder, steps = 0; folders.IsNode(f) && steps <= folders.Count();
+         f = folders.NodeAt(f).parent, ++steps) {
+      if (decided[f] >= 0) {
+        answer = decided[f];
+        break;
+      }
+      chain.push_back(f);
+      const auto item = folderItems.find(f);
+      if (item != folderItems.end()) {
+        answer = tree.GetCheck(item->second) ? 1 : 0;
+        break;
+      }
+    }
+    for (std::uint64_t f : chain) decided[f] = answer;
+    return answer == 1;
+  };
+  std::vector<std::uint64_t> out;
+  for (std::uint64_t i = 0; i < catalogue.FileCount(); ++i) {
+    const auto item = fileItems.find(i);
+    const bool saved = item != fileItems.end() ? tree.GetCheck(item->second)
+                                               : folderSaved(catalogue.FileAt(i).parent);
+    if (saved) out.push_back(i);
+  }
+  return out;
+}
+
+CKorvaneDlgSaveRecoveredFiles::CKorvaneDlgSaveRecoveredFiles(CMainFrame& frame, QWidget* parent)
+    : QDialog(parent != nullptr ? parent : &frame), frame_(frame), flush_(this, [this] { Flush(); }) {
+  setWindowTitle(QStringLiteral("Save recovered file(s)"));
+  setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+  const DialogUnits du(this);
+  setFixedSize(du.Size(398, 205));
+
+  auto* group = new QGroupBox(kSelectDestinationTitle, this);
+  group->setGeometry(du.Rect(6, 5, 383, 42));
+  destination_ = new QLineEdit(this);
+  destination_->setGeometry(du.Rect(11, 16, 301 - 16, 15));
+  browse_ = new QPushButton(QStringLiteral("..."), this);
+  browse_->setToolTip(kSelectDestinationTitle);
+  browse_->setGeometry(du.Rect(11 + 301 - 15, 16, 15, 15));
+  save_ = new QPushButton(QStringLiteral("Save file(s)"), this);
+  save_->setGeometry(du.Rect(317, 16, 65, 18));
+  hierarchy_ = new QCheckBox(QStringLiteral("Save files in folder hierarchy"), this);
+  hierarchy_->setGeometry(du.Rect(14, 34, 107 + 40, 10));
+  hierarchy_->setChecked(true);
+
+  list_ = new QTreeWidget(this);
+  list_->setGeometry(du.Rect(5, 55, 386, 114));
+  list_->setRootIsDecorated(false);
+  list_->setUniformRowHeights(true);
+  list_->setHeaderLabels({QStringLiteral("File Name"), QStringLiteral("File Size(Bytes)"), QStringLiteral("Status")});
+  list_->header()->resizeSection(0, 300);
+  list_->header()->resizeSection(1, 110);
+
+  countCaption_ = new QLabel(QStringLiteral("Total no. of files saved:"), this);
+  countCaption_->setGeometry(du.Rect(6, 172, 77 + 30, 8));
+  count_ = new QLabel(QStringLiteral("0"), this);
+  count_->setGeometry(du.Rect(114, 171, 35, 10));
+  progress_ = new QProgressBar(this);
+  progress_->setGeometry(du.Rect(8, 173, 383, 10));
+  progress_->setRange(0, kProgressSteps);
+  progress_->setTextVisible(false);
+  wait_ = new QLabel(QStringLiteral("Please wait while files are saving...."), this);
+  wait_->setGeometry(du.Rect(44, 190, 116, 8));
+  stop_ = new QPushButton(QStringLiteral("Stop"), this);
+  stop_->setGeometry(du.Rect(167, 185, 55, 17));
+  close_ = new QPushButton(QStringLiteral("Close"), this);
+  close_->setGeometry(du.Rect(167, 185, 55, 17));
+
+  connect(save_, &QPushButton::clicked, this, &CKorvaneDlgSaveRecoveredFiles::StartSaving);
+  connect(browse_, &QPushButton::clicked, this, &CKorvaneDlgSaveRecoveredFiles::OnBrowse);
+  connect(stop_, &QPushButton::clicked, this, &CKorvaneDlgSaveRecoveredFiles::OnStop);
+  connect(close_, &QPushButton::clicked, this, &QDialog::accept);
+
+  progress_->hide();
+  wait_->hide();
+  stop_->hide();
+  close_->setDefault(false);
+  close_->setAutoDefault(false);
+  save_->setAutoDefault(false);
+}
+
+CKorvaneDlgSaveRecoveredFiles::~CKorvaneDlgSaveRecoveredFiles() {
+  if (worker_ != nullptr) {
+    frame_.App().SetProcessRunning(0);
+    worker_->wait();
+    delete worker_;
+  }
+}
+
+void CKorvaneDlgSaveRecoveredFiles::SetDestination(const QString& folder) { destination_->setText(folder); }
+void CKorvaneDlgSaveRecoveredFiles::SetHierarchy(bool on) { hierarchy_->setChecked(on); }
+
+void CKorvaneDlgSaveRecoveredFiles::OnBrowse() {
+  if (!IsSaving()) BrowseForDestination(frame_.App().prompts(), this, destination_);
+}
+
+bool CKorvaneDlgSaveRecoveredFiles::StartSaving() {
+  CKorvaneBKFFileRepProjApp& app = frame_.App();
+  if (IsSaving() || app.IsProcessRunning()) return false;
+  Prompts& prompts = app.prompts();
+  if (!frame_.HasCatalogue()) {
+    Tell(prompts, this, kSelectBkfFirst);
+    return false;
+  }
+  const QString destination = QDir::cleanPath(destination_->text().trimmed());
+  if (destination_->text().trimmed().isEmpty()) {
+    Tell(prompts, this, QStringLiteral("Please select destination path to save files."));
+    return false;
+  }
+  std::vector<std::uint64_t> files =
+      fixedFiles_ ? *fixedFiles_ : CheckedFilesToSave(*frame_.CheckTree(), frame_.Scanner()->Cat());
+  if (files.empty()) {
+    Tell(prompts, this, QStringLiteral("No file(s) selected to save."));
+    return false;
+  }
+  std::string error;
+  if (!PrepareDestination(QFile::encodeName(destination).toStdString(), error)) {
+    Tell(prompts, this,
+         QStringLiteral("Cannot save files to \"%1\": %2.").arg(destination, FromUtf8(error)),
+         MessageIcon::Exclamation);
+    return false;
+  }
+
+  files_ = std::move(files);
+  destinationText_ = destination;
+  list_->clear();
+  savedCount_ = 0;
+  notRecovered_ = 0;
+  count_->setText(QStringLiteral("0"));
+  filesDone_ = 0;
+  filePermille_ = 0;
+  finished_.reset();
+  pending_.clear();
+  progress_->setValue(0);
+  SetRunning(true);
+
+  COutputWnd* log = frame_.OutputWnd();
+  log->AppendBlankLine();
+  log->AppendLine(QStringLiteral("Saving %1 file(s) to \"%2\" starts.  %3")
+                      .arg(files_.size())
+                      .arg(destination, FormatLogTime()));
+  log->ScrollToLastLine();
+
+  app.SetProcessRunning(1);
+  const bkf* scanner = frame_.Scanner();
+  const std::string root = QFile::encodeName(destination).toStdString();
+  const bool hierarchy = hierarchy_->isChecked();
+  worker_ = QThread::create([this, scanner, root, hierarchy, &app] {
+    const Catalogue& catalogue = scanner->Cat();
+    SaveRun run(catalogue, scanner->File(), root, hierarchy, app.processRunning);
+    Finished finished;
+    for (std::uint64_t index : files_) {
+      if (!app.IsProcessRunning()) {
+        finished.stoppedByUser = true;
+        break;
+      }
+      const std::uint64_t expected = catalogue.FileAt(index).dataLength;
+      std::uint32_t lastPermille = 0;
+      filePermille_ = 0;
+      const ExtractProgress progress = [&](std::uint64_t written) {
+        const std::uint32_t permille =
+            expected == 0 ? 1000
+                          : static_cast<std::uint32_t>(std::min<std::uint64_t>(written, expected) * 1000 / expected);
+        if (permille != lastPermille) {
+          lastPermille = permille;
+          filePermille_ = permille;
+          Notify();
+        }
+      };
+      SaveResult result = run.SaveFile(index, progress);
+      ++finished.attempted;
+      const SaveStatus status = result.status;
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (status == SaveStatus::WriteFailed) {
+          finished.writeFailure = result;
+          finished.failedIndex = index;
+        }
+        pending_.push_back({index, std::move(result)});
+      }
+      filePermille_ = 0;
+      ++filesDone_;
+      Notify();
+      if (status == SaveStatus::WriteFailed) break;
+      if (status == SaveStatus::Stopped) {
+        finished.stoppedByUser = true;
+        break;
+      }
+    }
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      finished_ = finished;
+    }
+    PostTo(this, [this] { OnFinished(); });
+  });
+  worker_->start();
+  return true;
+}
+
+void CKorvaneDlgSaveRecoveredFiles::Notify() { flush_.Request(); }
+
+QString CKorvaneDlgSaveRecoveredFiles::PathText(std::uint64_t index) const {
+  const std::u16string path = CataloguePath(frame_.Scanner()->Cat(), index);
+  return QString::fromUtf16(path.data(), static_cast<qsizetype>(path.size()));
+}
+
+void CKorvaneDlgSaveRecoveredFiles::Flush() {
+  std::vector<Entry> entries;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    entries.swap(pending_);
+  }
+  if (!entries.empty()) {
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(static_cast<qsizetype>(entries.size()));
+    COutputWnd* log = frame_.OutputWnd();
+    for (const Entry& e : entries) {
+      const SaveResult& r = e.result;
+      const QString reason = FromUtf8(r.reason);
+      QString status;
+      switch (r.status) {
+        case SaveStatus::Saved:
+          ++savedCount_;
+          status = reason.isEmpty() ? QStringLiteral("Saved") : QStringLiteral("Saved: %1").arg(reason);
+          break;
+        case SaveStatus::NotRecovered:
+          ++notRecovered_;
+          status = QStringLiteral("Not recovered: %1").arg(reason);
+          break;
+        case SaveStatus::WriteFailed:
+          ++notRecovered_;
+          status = QStringLiteral("Not saved: %1").arg(reason);
+          break;
+        case SaveStatus::Stopped:
+          ++notRecovered_;
+          status = QStringLiteral("Stopped: %1").arg(reason);
+          break;
+      }
+      const QString name = r.status == SaveStatus::Saved ? QFile::decodeName(r.path.c_str()) : PathText(e.index);
+      auto* row = new QTreeWidgetItem({name, QString::number(r.bytes), status});
+      row->setToolTip(0, name);
+      row->setToolTip(2, status);
+      rows.append(row);
+      if (r.status != SaveStatus::Saved) {
+        log->AppendLine(QStringLiteral("File could not be recovered: %1 (%2)").arg(PathText(e.index), reason));
+      }
+    }
+    list_->addTopLevelItems(rows);
+    list_->scrollToItem(rows.back());
+    count_->setText(QString::number(savedCount_));
+  }
+  const std::uint64_t total = files_.empty() ? 1 : files_.size();
+  const std::uint64_t units = std::min<std::uint64_t>(filesDone_.load() * 1000 + filePermille_.load(), total * 1000);
+  progress_->setValue(static_cast<int>(units * kProgressSteps / (total * 1000)));
+}
+
+void CKorvaneDlgSaveRecoveredFiles::OnFinished() {
+  Flush();
+  Finished finished;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (finished_) finished = *finished_;
+  }
+  if (worker_ != nullptr) {
+    worker_->wait();
+    delete worker_;
+    worker_ = nullptr;
+  }
+  CKorvaneBKFFileRepProjApp& app = frame_.App();
+  app.SetProcessRunning(0);
+  progress_->setValue(kProgressSteps);
+  SetRunning(false);
+
+  const int notSaved = static_cast<int>(files_.size() - finished.attempted);
+  COutputWnd* log = frame_.OutputWnd();
+  QString totals = QStringLiteral("Files saved: %1, files not recovered: %2").arg(savedCount_).arg(notRecovered_);
+  if (notSaved > 0) totals += QStringLiteral(", files not saved: %1").arg(notSaved);
+  QString headline;
+  if (finished.writeFailure) {
+    const SaveResult& w = *finished.writeFailure;
+    headline = QStringLiteral("Saving stopped: \"%1\" could not be written (%2).")
+                   .arg(QFile::decodeName(w.path.c_str()), FromUtf8(w.reason));
+  } else if (finished.stoppedByUser) {
+    headline = QStringLiteral("Saving of recovered files was stopped.");
+  } else {
+    headline = QStringLiteral("Saving of recovered files is complete.");
+  }
+  log->AppendLine(QStringLiteral("%1 %2.  %3").arg(headline, totals, FormatLogTime()));
+  log->AppendBlankLine();
+  log->ScrollToLastLine();
+  Tell(app.prompts(), this, headline + QLatin1Char('\n') + totals + QLatin1Char('.'),
+       finished.writeFailure ? MessageIcon::Exclamation : MessageIcon::Information);
+  emit savingFinished();
+}
+
+void CKorvaneDlgSaveRecoveredFiles::SetRunning(bool running) {
+  for (QWidget* w : std::initializer_list<QWidget*>{destination_, browse_, save_, hierarchy_, list_, close_}) {
+    w->setEnabled(!running);
+  }
+  close_->setVisible(!running);
+  stop_->setVisible(running);
+  stop_->setEnabled(running);
+  progress_->setVisible(running);
+  wait_->setVisible(running);
+  countCaption_->setVisible(!running);
+  count_->setVisible(!running);
+}
+
+void CKorvaneDlgSaveRecoveredFiles::OnStop() {
+  if (IsSaving()) AskToStop(frame_.App(), this);
+}
+
+void CKorvaneDlgSaveRecoveredFiles::done(int result) {
+  if (!RefuseToClose(frame_.App(), this, IsSaving())) QDialog::done(result);
+}
+
+}  // namespace ostrel::app

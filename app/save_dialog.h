@@ -1,0 +1,139 @@
+// Saving recovered files from the desktop program: which files the tree's
+// check marks select, and the "Save recovered file(s)" dialog, which writes
+// them through the core's SaveRun on a worker thread while it shows each
+// file's result, the progress and a Stop button. The Search dialog saves its
+// result list through the same dialog.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "app/dialog_worker.h"
+#include "reader/save_files.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QThread;
+class QTreeWidget;
+
+namespace ostrel {
+class Catalogue;
+}
+
+namespace ostrel::widgets {
+class CKorvaneCheckTree;
+}
+
+namespace ostrel::app {
+
+class CMainFrame;
+
+// The files the tree shows checked, in catalogue order. A file with a tree
+// item counts when its item is checked; a file without one takes the mark of
+// its nearest folder that has an item, so a checked folder that was never
+// expanded selects everything below it. A partly checked item counts as not
+// checked.
+std::vector<std::uint64_t> CheckedFilesToSave(const widgets::CKorvaneCheckTree& tree,
+                                              const Catalogue& catalogue);
+
+class CKorvaneDlgSaveRecoveredFiles : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CKorvaneDlgSaveRecoveredFiles(CMainFrame& frame, QWidget* parent = nullptr);
+  ~CKorvaneDlgSaveRecoveredFiles() override;
+
+  // Saves exactly these files instead of the ones checked in the tree.
+  void SetFiles(std::vector<std::uint64_t> files) { fixedFiles_ = std::move(files); }
+  void SetDestination(const QString& folder);
+  void SetHierarchy(bool on);
+
+  bool IsSaving() const { return worker_ != nullptr; }
+  int SavedCount() const { return savedCount_; }
+
+  QLineEdit* DestinationEdit() const { return destination_; }
+  QPushButton* BrowseButton() const { return browse_; }
+  QPushButton* SaveButton() const { return save_; }
+  QCheckBox* HierarchyBox() const { return hierarchy_; }
+  QTreeWidget* List() const { return list_; }
+  QLabel* CountCaption() const { return countCaption_; }
+  QLabel* CountLabel() const { return count_; }
+  QProgressBar* Progress() const { return progress_; }
+  QLabel* WaitNotice() const { return wait_; }
+  QPushButton* StopButton() const { return stop_; }
+  QPushButton* CloseButton() const { return close_; }
+
+ public slots:
+  // "Save file(s)": checks the destination and the selection, then starts the
+  // run. False when it refused.
+  bool StartSaving();
+  // "Stop": asks, and on Yes clears the process-running flag.
+  void OnStop();
+  void OnBrowse();
+
+ signals:
+  // The run has ended and the dialog shows its totals.
+  void savingFinished();
+
+ public:
+  // Closing is refused while files are being saved.
+  void done(int result) override;
+
+ private:
+  struct Finished {
+    bool stoppedByUser = false;
+    std::optional<SaveResult> writeFailure;
+    std::uint64_t failedIndex = 0;
+    std::uint64_t attempted = 0;
+  };
+  struct Entry {
+    std::uint64_t index;
+    SaveResult result;
+  };
+
+  void SetRunning(bool running);
+  void Notify();
+  // Takes what the worker has reported so far onto the list and the progress bar.
+  void Flush();
+  void OnFinished();
+  QString PathText(std::uint64_t index) const;
+
+  CMainFrame& frame_;
+  std::optional<std::vector<std::uint64_t>> fixedFiles_;
+
+  QLineEdit* destination_ = nullptr;
+  QPushButton* browse_ = nullptr;
+  QPushButton* save_ = nullptr;
+  QCheckBox* hierarchy_ = nullptr;
+  QTreeWidget* list_ = nullptr;
+  QLabel* countCaption_ = nullptr;
+  QLabel* count_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QLabel* wait_ = nullptr;
+  QPushButton* stop_ = nullptr;
+  QPushButton* close_ = nullptr;
+
+  // The run. The worker fills `pending_` and `finished_` under the lock and
+  // asks for a flush; everything else is the user-interface thread's.
+  QThread* worker_ = nullptr;
+  std::vector<std::uint64_t> files_;
+  QString destinationText_;
+  std::mutex lock_;
+  std::vector<Entry> pending_;
+  std::optional<Finished> finished_;
+  CoalescedFlush flush_;
+  std::atomic<std::uint64_t> filesDone_{0};
+  std::atomic<std::uint32_t> filePermille_{0};
+  int savedCount_ = 0;
+  int notRecovered_ = 0;
+};
+
+}  // namespace ostrel::app

@@ -1,0 +1,387 @@
+#include "app/search_dialog.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableView>
+#include <QThread>
+#include <QToolButton>
+#include <algorithm>
+
+#include "app/dialog_units.h"
+#include "app/dialog_worker.h"
+#include "app/main_frame.h"
+#include "app/prompts.h"
+#include "app/save_dialog.h"
+#include "app/shell_queries.h"
+#include "app/texts.h"
+#include "app/ui_thread.h"
+#include "app/wait_cursor.h"
+#include "reader/recovery_paths.h"
+#include "reader/scanner.h"
+
+namespace ostrel::app {
+namespace {
+
+QString Text(std::u16string_view text) {
+  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Hits are handed to the dialog in batches of at most this many, and at least
+// whenever the dialog has taken the previous batch.
+constexpr std::size_t kBatch = 65536;
+
+}  // namespace
+
+// ------------------------------------------------------------ result model
+
+void SearchResultModel::Append(const std::vector<std::uint64_t>& files) {
+  if (files.empty()) return;
+  const int first = static_cast<int>(files_.size());
+  beginInsertRows({}, first, first + static_cast<int>(files.size()) - 1);
+  files_.insert(files_.end(), files.begin(), files.end());
+  endInsertRows();
+}
+
+void SearchResultModel::Clear() {
+  beginResetModel();
+  files_.clear();
+  endResetModel();
+}
+
+void SearchResultModel::RemoveRows(std::vector<int> rows) {
+  if (rows.empty()) return;
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  beginResetModel();
+  std::vector<std::uint64_t> kept;
+  kept.reserve(files_.size() - std::min(files_.size(), rows.size()));
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (next < rows.size() && static_cast<std::size_t>(rows[next]) == i) {
+      ++next;
+      continue;
+    }
+    kept.push_back(files_[i]);
+  }
+  files_.swap(kept);
+  endResetModel();
+}
+
+QString SearchResultModel::PathOf(std::uint64_t file) const {
+  const FileNode& node = catalogue_.FileAt(file);
+  auto folder = folderPaths_.find(node.parent);
+  if (folder == folderPaths_.end()) folder = folderPaths_.insert(node.parent, Text(catalogue_.Tree().NodePath(node.parent)));
+  return *folder + Text(node.name);
+}
+
+int SearchResultModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(files_.size());
+}
+
+int SearchResultModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 3; }
+
+QVariant SearchResultModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const std::uint64_t file = files_[static_cast<std::size_t>(index.row())];
+  const FileNode& node = catalogue_.FileAt(file);
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+      switch (index.column()) {
+        case 0:
+          return PathOf(file);
+        case 1:
+          return FileTypeName(PathOf(file));
+        case 2:
+          return QString::number(node.dataLength);
+      }
+      break;
+    case Qt::DecorationRole:
+      if (index.column() == 0) return FileIcon(Text(node.name));
+      break;
+    case Qt::UserRole:
+      return QVariant::fromValue<qulonglong>(file);
+  }
+  return {};
+}
+
+QVariant SearchResultModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  switch (section) {
+    case 0:
+      return QStringLiteral("File Name");
+    case 1:
+      return QStringLiteral("File Type");
+    case 2:
+      return QStringLiteral("File Size(Bytes)");
+  }
+  return {};
+}
+
+// ------------------------------------------------------------------ dialog
+
+CKorvaneDlgSearchBkfFiles::CKorvaneDlgSearchBkfFiles(CMainFrame& frame, QWidget* parent)
+    : QDialog(parent != nullptr ? parent : &frame), frame_(frame), flush_(this, [this] { Flush(); }) {
+  setWindowTitle(QStringLiteral("Search file(s)"));
+  setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+  setWindowIcon(QIcon(QStringLiteral(":/artwork/search.png")));
+  const DialogUnits du(this);
+  setFixedSize(du.Size(405, 217));
+
+  auto* prompt = new QLabel(QStringLiteral("Enter text to search:"), this);
+  prompt->setGeometry(du.Rect(5, 8, 68 + 10, 8));
+  pattern_ = new QLineEdit(QStringLiteral("*.*"), this);
+  pattern_->setGeometry(du.Rect(79, 6, 291, 14));
+  search_ = new QToolButton(this);
+  search_->setIcon(QIcon(QStringLiteral(":/artwork/search.png")));
+  search_->setToolTip(QStringLiteral("Search file(s)..."));
+  search_->setGeometry(du.Rect(375, 4, 25, 21));
+
+  auto* group = new QGroupBox(this);
+  group->setGeometry(du.Rect(6, 27, 394, 43));
+  destination_ = new QLineEdit(this);
+  destination_->setGeometry(du.Rect(13, 39, 245 - 16, 14));
+  browse_ = new QPushButton(QStringLiteral("..."), this);
+  browse_->setToolTip(kSelectDestinationTitle);
+  browse_->setGeometry(du.Rect(13 + 245 - 15, 39, 15, 14));
+  save_ = new QPushButton(QIcon(QStringLiteral(":/artwork/save.png")), QStringLiteral("Save file(s)"), this);
+  save_->setGeometry(du.Rect(264, 37, 62, 18));
+  remove_ = new QPushButton(QStringLiteral("Remove file(s)"), this);
+  remove_->setGeometry(du.Rect(331, 37, 62, 18));
+  hierarchy_ = new QCheckBox(QStringLiteral("Save files in folder hierarchy"), this);
+  hierarchy_->setGeometry(du.Rect(14, 56, 107 + 40, 10));
+  hierarchy_->setChecked(true);
+
+  model_ = new SearchResultModel(frame.Scanner()->Cat(), this);
+  results_ = new QTableView(this);
+  results_->setModel(model_);
+  results_->setGeometry(du.Rect(5, 75, 396, 100));
+  results_->setShowGrid(true);
+  results_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  results_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  results_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  results_->setWordWrap(false);
+  results_->verticalHeader()->hide();
+  results_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  results_->verticalHeader()->setDefaultSectionSize(results_->fontMetrics().height() + 4);
+  results_->horizontalHeader()->resizeSection(0, 300);
+  results_->horizontalHeader()->resizeSection(1, 250);
+  results_->horizontalHeader()->resizeSection(2, 250);
+
+  progress_ = new QProgressBar(this);
+  progress_->setGeometry(du.Rect(6, 181, 395, 10));
+  progress_->setTextVisible(false);
+  totalCaption_ = new QLabel(QStringLiteral("Total No. of files :"), this);
+  totalCaption_->setGeometry(du.Rect(7, 182, 58 + 10, 8));
+  total_ = new QLabel(this);
+  total_->setGeometry(du.Rect(82, 182, 45, 11));
+  wait_ = new QLabel(QStringLiteral("Please wait while process is running...."), this);
+  wait_->setGeometry(du.Rect(17, 199, 133, 8));
+  stop_ = new QPushButton(QIcon(QStringLiteral(":/artwork/stop.png")), QStringLiteral("Stop"), this);
+  stop_->setGeometry(du.Rect(157, 195, 55, 16));
+  ok_ = new QPushButton(QStringLiteral("OK"), this);
+  ok_->setGeometry(du.Rect(157, 195, 55, 16));
+  foundCaption_ = new QLabel(QStringLiteral("File found:"), this);
+  foundCaption_->setGeometry(du.Rect(230, 199, 35 + 6, 8));
+  found_ = new QLabel(this);
+  found_->setGeometry(du.Rect(274, 199, 60, 10));
+
+  for (QPushButton* b : {save_, remove_, browse_, stop_}) b->setAutoDefault(false);
+  ok_->setAutoDefault(false);
+
+  connect(search_, &QToolButton::clicked, this, &CKorvaneDlgSearchBkfFiles::OnSearch);
+  connect(stop_, &QPushButton::clicked, this, &CKorvaneDlgSearchBkfFiles::OnStop);
+  connect(remove_, &QPushButton::clicked, this, &CKorvaneDlgSearchBkfFiles::OnRemove);
+  connect(save_, &QPushButton::clicked, this, &CKorvaneDlgSearchBkfFiles::OnSaveFiles);
+  connect(browse_, &QPushButton::clicked, this, &CKorvaneDlgSearchBkfFiles::OnBrowse);
+  connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
+  // A click on a row goes out as the result list's message and comes back here.
+  ShellMessages& messages = frame_.App().messages();
+  connect(results_, &QTableView::clicked, this, [&messages](const QModelIndex& index) {
+    if (index.isValid()) emit messages.resultClick(index.row());
+  });
+  connect(&messages, &ShellMessages::resultClick, this, &CKorvaneDlgSearchBkfFiles::OnResultClick);
+
+  fileCount_ = frame.Scanner()->Cat().FileCount();
+  for (QWidget* w : std::initializer_list<QWidget*>{stop_, progress_, totalCaption_, total_, foundCaption_, found_, wait_}) {
+    w->hide();
+  }
+}
+
+CKorvaneDlgSearchBkfFiles::~CKorvaneDlgSearchBkfFiles() {
+  if (worker_ != nullptr) {
+    frame_.App().SetProcessRunning(0);
+    worker_->wait();
+    delete worker_;
+  }
+}
+
+QString CKorvaneDlgSearchBkfFiles::EffectivePattern(const QString& typed) {
+  const QString pattern = typed.trimmed();
+  if (pattern.isEmpty()) return {};
+  return pattern.contains(QLatin1Char('*')) ? pattern : QStringLiteral("*%1*").arg(pattern);
+}
+
+void CKorvaneDlgSearchBkfFiles::OnSearch() {
+  if (IsSearching()) return;
+  CKorvaneBKFFileRepProjApp& app = frame_.App();
+  totalCaption_->hide();
+  total_->hide();
+  const QString pattern = EffectivePattern(pattern_->text());
+  if (pattern.isEmpty()) {
+    Tell(app.prompts(), this, QStringLiteral("Enter text pattern to search files."));
+    return;
+  }
+  if (app.IsProcessRunning() || !frame_.HasCatalogue()) return;
+
+  model_->Clear();
+  progress_->setRange(0, static_cast<int>(std::min<std::uint64_t>(fileCount_, INT32_MAX)));
+  progress_->setValue(0);
+  scanned_ = 0;
+  pending_.clear();
+  found_->setText(QStringLiteral("0"));
+  SetSearching(true);
+  app.SetProcessRunning(1);
+
+  // SearchWorker: every file node in catalogue order while the flag is set.
+  const Catalogue& catalogue = frame_.Scanner()->Cat();
+  const std::u16string wanted(reinterpret_cast<const char16_t*>(pattern.utf16()), static_cast<std::size_t>(pattern.size()));
+  const std::uint64_t count = std::min(fileCount_, catalogue.FileCount());
+  worker_ = QThread::create([this, &catalogue, &app, wanted, count] {
+    std::vector<std::uint64_t> hits;
+    auto handOver = [&] {
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        pending_.insert(pending_.end(), hits.begin(), hits.end());
+      }
+      hits.clear();
+      Notify();
+    };
+    for (std::uint64_t i = 0; i < count && app.IsProcessRunning(); ++i) {
+      if (WildcardMatch(catalogue.FileAt(i).name, wanted)) {
+        hits.push_back(i);
+        if (hits.size() >= kBatch || !flush_.Queued()) handOver();
+      }
+      if ((i & 0xFFF) == 0) {
+        scanned_.store(i, std::memory_order_relaxed);
+        if (!flush_.Queued()) handOver();
+      }
+    }
+    handOver();
+    PostTo(this, [this] { OnFinished(); });
+  });
+  worker_->start();
+}
+
+void CKorvaneDlgSearchBkfFiles::Notify() { flush_.Request(); }
+
+void CKorvaneDlgSearchBkfFiles::Flush() {
+  std::vector<std::uint64_t> batch;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    batch.swap(pending_);
+  }
+  if (!batch.empty()) {
+    model_->Append(batch);
+    results_->scrollToBottom();
+    found_->setText(QString::number(model_->rowCount()));
+  }
+  progress_->setValue(static_cast<int>(std::min<std::uint64_t>(scanned_.load(), INT32_MAX)));
+}
+
+void CKorvaneDlgSearchBkfFiles::OnFinished() {
+  Flush();
+  if (worker_ != nullptr) {
+    worker_->wait();
+    delete worker_;
+    worker_ = nullptr;
+  }
+  progress_->setValue(progress_->maximum());
+  progress_->hide();
+  progress_->setValue(0);
+  SetSearching(false);
+  frame_.App().SetProcessRunning(0);
+  total_->setText(QString::number(model_->rowCount()));
+  totalCaption_->show();
+  total_->show();
+  emit searchFinished();
+}
+
+void CKorvaneDlgSearchBkfFiles::SetSearching(bool searching) {
+  for (QWidget* w : std::initializer_list<QWidget*>{ok_, search_, pattern_, destination_, browse_, save_, remove_, hierarchy_}) {
+    w->setEnabled(!searching);
+  }
+  progress_->setVisible(searching);
+  stop_->setVisible(searching);
+  ok_->setVisible(!searching);
+  foundCaption_->setVisible(searching);
+  found_->setVisible(searching);
+  wait_->setVisible(searching);
+}
+
+void CKorvaneDlgSearchBkfFiles::OnStop() {
+  if (IsSearching()) AskToStop(frame_.App(), this);
+}
+
+void CKorvaneDlgSearchBkfFiles::OnRemove() {
+  if (IsSearching()) return;
+  Prompts& prompts = frame_.App().prompts();
+  const QModelIndexList selected = results_->selectionModel()->selectedRows();
+  if (selected.isEmpty()) {
+    Tell(prompts, this, QStringLiteral("No file(s) selected to remove."));
+    return;
+  }
+  {
+    WaitCursor wait;
+    std::vector<int> rows;
+    rows.reserve(static_cast<std::size_t>(selected.size()));
+    for (const QModelIndex& index : selected) rows.push_back(index.row());
+    model_->RemoveRows(std::move(rows));
+  }
+  if (model_->rowCount() > 0) {
+    total_->setText(QString::number(model_->rowCount()));
+    totalCaption_->show();
+    total_->show();
+  } else {
+    totalCaption_->hide();
+    total_->hide();
+    Tell(prompts, this, QStringLiteral("No file(s) is present in the list to remove."));
+  }
+}
+
+void CKorvaneDlgSearchBkfFiles::OnSaveFiles() {
+  if (IsSearching()) return;
+  if (model_->rowCount() == 0) {
+    Tell(frame_.App().prompts(), this, QStringLiteral("No file(s) is present in the list to save."));
+    return;
+  }
+  CKorvaneDlgSaveRecoveredFiles dialog(frame_, this);
+  dialog.SetFiles(model_->Files());
+  dialog.SetDestination(destination_->text());
+  dialog.SetHierarchy(hierarchy_->isChecked());
+  // Saving starts as soon as the dialog is up; a refused destination can be
+  // corrected there.
+  QMetaObject::invokeMethod(&dialog, &CKorvaneDlgSaveRecoveredFiles::StartSaving, Qt::QueuedConnection);
+  dialog.exec();
+}
+
+void CKorvaneDlgSearchBkfFiles::OnBrowse() {
+  if (!IsSearching()) BrowseForDestination(frame_.App().prompts(), this, destination_);
+}
+
+void CKorvaneDlgSearchBkfFiles::OnResultClick(int) {
+  // Rows are only looked at; a click while searching is ignored as well.
+}
+
+void CKorvaneDlgSearchBkfFiles::done(int result) {
+  if (!RefuseToClose(frame_.App(), this, IsSearching())) QDialog::done(result);
+}
+
+}  // namespace ostrel::app

@@ -1,0 +1,490 @@
+// Saving recovered files from the desktop program: which files the check marks
+// select, where they are written, what each outcome looks like in the dialog
+// and the log, Stop, refused destinations and failing writes, on catalogues
+// scanned from fixture files.
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+
+#include "app/catalogue_items.h"
+#include "app/main_frame.h"
+#include "app/output_wnd.h"
+#include "app/save_dialog.h"
+#include "reader/extract.h"
+#include "reader/scanner.h"
+#include "tests/app/frame_fixture.h"
+#include "tests/app/gui_test_env.h"
+#include "tests/app/scanned_catalogue.h"
+#include "tests/fixtures/lzs_encoder.h"
+#include "tests/fixtures/mtf_writer.h"
+#include "tests/fixtures/temp_dir.h"
+#include "widgets/check_tree.h"
+
+namespace fs = std::filesystem;
+using ostrel::app::CKorvaneDlgSaveRecoveredFiles;
+using ostrel::app::MessageAnswer;
+using ostrel::app::RefOf;
+using ostrel::fixtures::MtfWriter;
+using ostrel::fixtures::Stream;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using FileMap = std::map<std::string, std::string>;
+
+Bytes Text(const std::string& s) { return {s.begin(), s.end()}; }
+std::string Str(const Bytes& b) { return {b.begin(), b.end()}; }
+Stream Stan(Bytes data, std::uint16_t mediaAttributes = 0) { return {"STAN", std::move(data), {}, mediaAttributes}; }
+
+// Text that compresses: repeated phrases with a counter.
+Bytes Compressible(std::size_t n) {
+  std::string s;
+  for (int i = 0; s.size() < n; ++i) s += "line " + std::to_string(i % 97) + " of the recovered report\n";
+  s.resize(n);
+  return Text(s);
+}
+
+FileMap Files(const fs::path& root) {
+  FileMap out;
+  if (!fs::exists(root)) return out;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    if (!e.is_regular_file()) continue;
+    std::ifstream in(e.path(), std::ios::binary);
+    out[fs::relative(e.path(), root).string()] = std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  return out;
+}
+
+QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& text) {
+  for (int i = 0; i < parent->childCount(); ++i)
+    if (parent->child(i)->text(0) == text) return parent->child(i);
+  return nullptr;
+}
+
+const Bytes kSong = Compressible(150000);  // three frames, LZS-compressed in the backup
+
+// T \ SET 1 :Daily \ C: with autoexec.bat, Docs (a.txt, b.doc) with 2009
+// (report.txt) and 2010 (report.txt), and Music (song.mp3, compressed).
+MtfWriter Backup() {
+  MtfWriter w;
+  w.Tape(u"T");
+  w.Sset(1, u"Daily");
+  w.Volb(u"C:");
+  w.File(u"autoexec.bat", {Stan(Text("@echo off"))});
+  w.Dirb(u"Docs");
+  w.File(u"a.txt", {Stan(Text("alpha"))});
+  w.File(u"b.doc", {Stan(Text("bravo"))});
+  w.Dirb(u"Docs\\2009");
+  w.File(u"report.txt", {Stan(Text("report of 2009"))});
+  w.Dirb(u"Docs\\2010");
+  w.File(u"report.txt", {Stan(Text("report of 2010"))});
+  w.Dirb(u"Music");
+  w.File(u"song.mp3", {Stan(ostrel::fixtures::CompressFrames(kSong))});
+  w.Bare("ESET");
+  return w;
+}
+
+const std::string kVolume = "T/SET 1 :Daily/C:/";
+
+}  // namespace
+
+class SaveDialogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { QVERIFY(env_.IsValid()); }
+  void init() {
+    fixture_.SetUp();
+    dir_ = std::make_unique<ostrel::fixtures::TempDir>();
+  }
+  void cleanup() {
+    fixture_.TearDown();
+    dir_.reset();
+  }
+
+  void checkMarksChooseTheFiles() {
+    Load(Backup());
+    auto* tree = Frame().CheckTree();
+    auto saved = [&] {
+      QStringList names;
+      const auto& cat = Frame().Scanner()->Cat();
+      for (std::uint64_t i : ostrel::app::CheckedFilesToSave(*tree, cat)) {
+        const std::u16string path = ostrel::CataloguePath(cat, i);
+        names << QString::fromStdU16String(path).section(QLatin1Char('\\'), 3);
+      }
+      return names;
+    };
+    // The top level is checked and nothing was expanded: everything.
+    QCOMPARE(saved(), (QStringList{"autoexec.bat", "Docs\\a.txt", "Docs\\b.doc", "Docs\\2009\\report.txt",
+                                   "Docs\\2010\\report.txt", "Music\\song.mp3"}));
+
+    QTreeWidgetItem* volume = Expand({"T", "SET 1 :Daily", "C:"});
+    // An unchecked file in a checked folder.
+    tree->SetCheck(Child(volume, "autoexec.bat"), false);
+    QCOMPARE(saved(), (QStringList{"Docs\\a.txt", "Docs\\b.doc", "Docs\\2009\\report.txt", "Docs\\2010\\report.txt",
+                                   "Music\\song.mp3"}));
+    // A partly checked folder: its checked, never expanded subfolder still counts.
+    QTreeWidgetItem* docs = Child(volume, "Docs");
+    emit fixture_.state().messages().treeExpand(docs, ostrel::widgets::kHitButton);
+    tree->SetCheck(Child(docs, "a.txt"), false);
+    tree->SetCheck(Child(docs, "2010"), false);
+    QVERIFY(!tree->GetCheck(docs));
+    QCOMPARE(saved(), (QStringList{"Docs\\b.doc", "Docs\\2009\\report.txt", "Music\\song.mp3"}));
+    // Everything unchecked, then one never expanded folder checked.
+    tree->SetCheck(tree->topLevelItem(0), true);
+    tree->SetCheck(tree->topLevelItem(0), false);
+    QCOMPARE(saved(), QStringList{});
+    tree->SetCheck(Child(volume, "Music"), true);
+    QCOMPARE(saved(), QStringList{"Music\\song.mp3"});
+  }
+
+  void savesInHierarchyOrFlatWithTheExactBytes() {
+    Load(Backup());
+    const FileMap expectedTree = {
+        {kVolume + "autoexec.bat", "@echo off"},
+        {kVolume + "Docs/a.txt", "alpha"},
+        {kVolume + "Docs/b.doc", "bravo"},
+        {kVolume + "Docs/2009/report.txt", "report of 2009"},
+        {kVolume + "Docs/2010/report.txt", "report of 2010"},
+        {kVolume + "Music/song.mp3", Str(kSong)},
+    };
+    const FileMap expectedFlat = {
+        {"autoexec.bat", "@echo off"},         {"a.txt", "alpha"},
+        {"b.doc", "bravo"},                    {"report.txt", "report of 2009"},
+        {"report (2).txt", "report of 2010"},  {"song.mp3", Str(kSong)},
+    };
+    const struct {
+      const char* name;
+      bool hierarchy;
+      const FileMap& files;
+    } cases[] = {{"hierarchy", true, expectedTree}, {"flat", false, expectedFlat}};
+    for (const auto& c : cases) {
+      const std::string dest = dir_->File(std::string("out-") + c.name + "/new/folder");
+      CKorvaneDlgSaveRecoveredFiles dialog(Frame());
+      dialog.show();
+      QVERIFY(dialog.HierarchyBox()->isChecked());  // the starting state
+      QVERIFY(dialog.CloseButton()->isVisible());
+      QVERIFY(!dialog.StopButton()->isVisible());
+      dialog.SetHierarchy(c.hierarchy);
+      dialog.SetDestination(QString::fromStdString(dest));
+      QVERIFY(RunToEnd(dialog));
+      QCOMPARE(Files(dest), c.files);
+      QCOMPARE(dialog.SavedCount(), 6);
+      QCOMPARE(dialog.CountLabel()->text(), QStringLiteral("6"));
+      QCOMPARE(dialog.List()->topLevelItemCount(), 6);
+      QVERIFY(dialog.CountLabel()->isVisible());
+      QVERIFY(dialog.CloseButton()->isVisible());
+      QVERIFY(!dialog.StopButton()->isVisible());
+      QVERIFY(!dialog.Progress()->isVisible());
+      QVERIFY(dialog.SaveButton()->isEnabled());
+      QCOMPARE(fixture_.state().processRunning.load(), 0);
+      // Each row: the saved path, its size, its status.
+      QTreeWidgetItem* song = dialog.List()->topLevelItem(5);
+      QVERIFY(song->text(0).endsWith(c.hierarchy ? "/Music/song.mp3" : "/folder/song.mp3"));
+      QCOMPARE(song->text(1), QString::number(kSong.size()));
+      QCOMPARE(song->text(2), QStringLiteral("Saved"));
+      QCOMPARE(fixture_.prompts().MessageTexts().last(),
+               QStringLiteral("Saving of recovered files is complete.\nFiles saved: 6, files not recovered: 0."));
+      fixture_.prompts().Clear();
+    }
+  }
+
+  void everyOutcomeIsListedAndTheRunGoesOn() {
+    MtfWriter w;
+    w.Tape(u"T");
+    w.Sset(1, u"S");
+    w.Volb(u"C:");
+    w.File(u"nodata.txt", {Stan(Text("lost"))});
+    w.File(u"later.txt", {Stan(Text("rest of a file"), /*continuation*/ 1)});
+    w.File(u"empty.txt", {Stan({})});
+    const std::uint64_t split = w.File(u"split.txt", {Stan(Text("12345678"))});
+    w.Bare("SFMB", split + MtfWriter::FirstEventFor(18) + 32);
+    w.File(u"good.txt", {Stan(Text("good"))});
+    w.Bare("ESET");
+    Load(w);
+    Frame().Scanner()->Cat().FileAt(0).dataPosition = 0;  // as a snapshot may hold it
+    const std::string dest = dir_->File("out");
+    fs::create_directories(dest + "/T/S/C:");
+    // A folder in the way of a file: it cannot be created.
+    fs::create_directories(dest + "/blocked.txt");
+
+    auto owned = Dialog(dest, false);
+
+    CKorvaneDlgSaveRecoveredFiles& dialog = *owned;
+    QVERIFY(RunToEnd(dialog));
+    QCOMPARE(Files(dest), (FileMap{{"empty.txt", ""}, {"good.txt", "good"}}));
+    QStringList statuses;
+    for (int i = 0; i < dialog.List()->topLevelItemCount(); ++i) statuses << dialog.List()->topLevelItem(i)->text(2);
+    auto reason = [](ostrel::ExtractOutcome o) { return QString::fromUtf8(ostrel::OutcomeReason(o).data()); };
+    QCOMPARE(statuses, (QStringList{"Not recovered: " + reason(ostrel::ExtractOutcome::NoData),
+                                    "Not recovered: " + reason(ostrel::ExtractOutcome::Continuation),
+                                    "Saved: " + reason(ostrel::ExtractOutcome::Empty),
+                                    "Not recovered: " + reason(ostrel::ExtractOutcome::Split), "Saved"}));
+    QCOMPARE(dialog.SavedCount(), 2);
+    // The log: the start, one line per file not recovered, the totals.
+    const QStringList log = Frame().OutputWnd()->Lines();
+    const int start = static_cast<int>(log.indexOf(QRegularExpression("^Saving 5 file\\(s\\) to \".*/out\" starts\\.  \\w.*")));
+    QVERIFY2(start >= 0, qPrintable(log.join('\n')));
+    QCOMPARE(log.mid(start + 1, 3),
+             (QStringList{"File could not be recovered: T\\SET 1 :S\\C:\\nodata.txt (" + reason(ostrel::ExtractOutcome::NoData) + ")",
+                          "File could not be recovered: T\\SET 1 :S\\C:\\later.txt (" + reason(ostrel::ExtractOutcome::Continuation) + ")",
+                          "File could not be recovered: T\\SET 1 :S\\C:\\split.txt (" + reason(ostrel::ExtractOutcome::Split) + ")"}));
+    QVERIFY(log.at(start + 4).startsWith("Saving of recovered files is complete. Files saved: 2, files not recovered: 3.  "));
+
+    // A file that cannot be created is listed and the next one still saved.
+    Frame().Scanner()->Cat().FileAt(0).dataPosition = Frame().Scanner()->Cat().FileAt(4).dataPosition;
+    ostrel::Catalogue& cat = Frame().Scanner()->Cat();
+    QVERIFY(cat.RenameFileNode(0, u"blocked.txt"));
+    fs::remove_all(dest + "/good.txt");
+    fixture_.prompts().Clear();
+    QVERIFY(RunToEnd(dialog));
+    QVERIFY(dialog.List()->topLevelItem(0)->text(2).startsWith(
+        "Not recovered: " + reason(ostrel::ExtractOutcome::CannotCreate) + ": Is a directory"));
+    QCOMPARE(Files(dest).at("good.txt"), std::string("good"));
+  }
+
+  void hostileNamesStayInsideTheDestination() {
+    MtfWriter w;
+    w.Tape(u"..");
+    w.Sset(1, u"/etc");
+    w.Volb(u"C:");
+    w.Dirb(u"..\\..\\..\\etc");
+    w.File(u"..\\..\\etc\\passwd", {Stan(Text("1"))});
+    w.File(u"/abs", {Stan(Text("2"))});
+    w.File(u"..", {Stan(Text("3"))});
+    w.File(std::u16string(u"nul") + char16_t(0) + u"x", {Stan(Text("4"))});
+    w.File(u"long.txt", {Stan(Text("5"))});
+    w.Bare("ESET");
+    Load(w);
+    // Longer than any file system takes, as a renamed entry or a snapshot may hold it.
+    QVERIFY(Frame().Scanner()->Cat().RenameFileNode(4, std::u16string(300, u'n') + u".txt"));
+    const std::string dest = dir_->File("inside/dest");
+    for (bool hierarchy : {true, false}) {
+      fs::remove_all(dir_->File("inside"));
+      auto owned = Dialog(dest, hierarchy);
+      CKorvaneDlgSaveRecoveredFiles& dialog = *owned;
+      QVERIFY(RunToEnd(dialog));
+      QStringList rows;
+      for (int i = 0; i < dialog.List()->topLevelItemCount(); ++i)
+        rows << dialog.List()->topLevelItem(i)->text(0) + " " + dialog.List()->topLevelItem(i)->text(2);
+      QVERIFY2(dialog.SavedCount() == 5, qPrintable(rows.join('\n')));
+      // Nothing but the destination in its parent, every file below it.
+      QCOMPARE(std::distance(fs::directory_iterator(dir_->File("inside")), fs::directory_iterator()), 1);
+      const FileMap files = Files(dest);
+      QCOMPARE(files.size(), std::size_t{5});
+      for (const auto& [path, content] : files) {
+        for (const auto& part : fs::path(path)) {
+          QVERIFY2(part != ".." && part != "." && part.string().size() <= 255, path.c_str());
+        }
+      }
+      const std::string folder = hierarchy ? "_/SET 1 :_etc/C:/_/_/_/etc/" : "";
+      QCOMPARE(files.at(folder + "..\\..\\etc\\passwd"), std::string("1"));
+      QCOMPARE(files.at(folder + "_abs"), std::string("2"));
+      QCOMPARE(files.at(folder + "_"), std::string("3"));
+      QCOMPARE(files.count(folder + std::string(251, 'n') + ".txt"), std::size_t{1});
+      fixture_.prompts().Clear();
+    }
+  }
+
+  void refusesBeforeWritingAnything() {
+    Load(Backup());
+    std::ofstream(dir_->File("a-file")) << "x";
+    const struct {
+      const char* name;
+      std::string destination;
+      bool uncheckAll;
+      QString message;  // start of the message
+    } cases[] = {
+        {"no destination", "  ", false, "Please select destination path to save files."},
+        {"a destination below a file", dir_->File("a-file/sub"), false,
+         "Cannot save files to \"" + QString::fromStdString(dir_->File("a-file/sub")) + "\": it cannot be created: "},
+        {"a file as the destination", dir_->File("a-file"), false, "Cannot save files to \""},
+        {"nothing checked", dir_->File("unused"), true, "No file(s) selected to save."},
+    };
+    for (const auto& c : cases) {
+      CKorvaneDlgSaveRecoveredFiles dialog(Frame());
+      dialog.show();
+      if (c.uncheckAll) Frame().CheckTree()->SetCheck(Frame().CheckTree()->topLevelItem(0), false);
+      dialog.SetDestination(QString::fromStdString(c.destination));
+      QVERIFY2(!dialog.StartSaving(), c.name);
+      QVERIFY2(fixture_.prompts().MessageTexts().value(0).startsWith(c.message),
+               qPrintable(fixture_.prompts().MessageTexts().join('|')));
+      QCOMPARE(fixture_.state().processRunning.load(), 0);
+      QVERIFY(!dialog.IsSaving());
+      QVERIFY(dialog.SaveButton()->isEnabled());
+      fixture_.prompts().Clear();
+    }
+    QVERIFY(!fs::exists(dir_->File("unused")));
+    QVERIFY(!fs::exists(dir_->File("a-file/sub")));
+  }
+
+  void stopEndsTheRunAfterTheCurrentFile() {
+    MtfWriter w;
+    w.Tape(u"T");
+    w.Sset(1, u"S");
+    w.Volb(u"C:");
+    std::map<std::string, std::string> contents;
+    for (int i = 0; i < 1500; ++i) {
+      const std::string name = "f" + std::to_string(i) + ".txt";
+      contents[name] = "file number " + std::to_string(i);
+      w.File(std::u16string(name.begin(), name.end()), {Stan(Text(contents[name]))});
+    }
+    w.Bare("ESET");
+    Load(w);
+    const std::string dest = dir_->File("out");
+    auto owned = Dialog(dest, false);
+    CKorvaneDlgSaveRecoveredFiles& dialog = *owned;
+    QVERIFY(dialog.StartSaving());
+    QVERIFY(dialog.StopButton()->isVisible());
+    QVERIFY(!dialog.CloseButton()->isVisible());
+    QVERIFY(!dialog.SaveButton()->isEnabled());
+    QVERIFY(!dialog.DestinationEdit()->isEnabled());
+    QVERIFY(!dialog.HierarchyBox()->isEnabled());
+    QVERIFY(dialog.WaitNotice()->isVisible());
+    QCOMPARE(fixture_.state().processRunning.load(), 1);
+    // While saving the dialog cannot be closed; No keeps the run going.
+    dialog.reject();
+    QVERIFY(dialog.isVisible());
+    fixture_.prompts().AnswerMessage(MessageAnswer::No);
+    dialog.OnStop();
+    QCOMPARE(fixture_.state().processRunning.load(), 1);
+    fixture_.prompts().AnswerMessage(MessageAnswer::Yes);
+    dialog.OnStop();
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog.IsSaving(), 20000);
+    const QStringList texts = fixture_.prompts().MessageTexts();
+    QCOMPARE(texts.mid(0, 3), (QStringList{"Please stop the running process to close the application.",
+                                           "Are you sure to stop the running process?",
+                                           "Are you sure to stop the running process?"}));
+    QVERIFY2(texts.value(3).startsWith("Saving of recovered files was stopped.\nFiles saved: "), qPrintable(texts.value(3)));
+    const FileMap files = Files(dest);
+    QVERIFY2(files.size() < contents.size(), "the run was not stopped");
+    QCOMPARE(dialog.SavedCount(), static_cast<int>(files.size()));
+    for (const auto& [name, content] : files) QCOMPARE(content, contents.at(name));
+    QVERIFY(dialog.CloseButton()->isVisible());
+    QCOMPARE(fixture_.state().processRunning.load(), 0);
+  }
+
+  void aFailedWriteRemovesTheFileAndEndsTheRun() {
+    MtfWriter w;
+    w.Tape(u"T");
+    w.Sset(1, u"S");
+    w.Volb(u"C:");
+    w.File(u"small.txt", {Stan(Text("small"))});
+    w.File(u"big.bin", {Stan(Compressible(3 << 20))});
+    w.File(u"after.txt", {Stan(Text("after"))});
+    w.Bare("ESET");
+    Load(w);
+    const std::string dest = dir_->File("out");
+    auto owned = Dialog(dest, false);
+    CKorvaneDlgSaveRecoveredFiles& dialog = *owned;
+    {
+      // A full disk, as far as this process can tell: no file grows past 1 MiB.
+      FileSizeLimit limit(1 << 20);
+      QVERIFY(RunToEnd(dialog));
+    }
+    QCOMPARE(Files(dest), (FileMap{{"small.txt", "small"}}));
+    QCOMPARE(dialog.List()->topLevelItemCount(), 2);
+    const QString status = dialog.List()->topLevelItem(1)->text(2);
+    QVERIFY2(status.startsWith("Not saved: writing failed after 1048576 bytes: File too large"), qPrintable(status));
+    const QString message = fixture_.prompts().MessageTexts().value(0);
+    QVERIFY2(message.startsWith("Saving stopped: \"" + QString::fromStdString(dest) + "/big.bin\" could not be written "
+                                "(writing failed after 1048576 bytes: File too large"),
+             qPrintable(message));
+    QVERIFY(message.endsWith("Files saved: 1, files not recovered: 1, files not saved: 1."));
+    QCOMPARE(fixture_.prompts().Messages().value(0).message.icon, ostrel::app::MessageIcon::Exclamation);
+  }
+
+  void saveCommandRefusesOrOpensTheDialog() {
+    // No catalogue yet.
+    Frame().OnSaveRecoveredFiles();
+    QCOMPARE(fixture_.prompts().MessageTexts(), QStringList{"Please select BKF file to recover data."});
+    Load(Backup());
+    fixture_.prompts().Clear();
+    fixture_.state().SetProcessRunning(1);
+    Frame().OnSaveRecoveredFiles();
+    fixture_.state().SetProcessRunning(0);
+    QCOMPARE(fixture_.prompts().MessageTexts(),
+             QStringList{"Please stop the running process to save the recovered files."});
+    QString title;
+    QTimer::singleShot(0, this, [&] {
+      if (auto* dialog = qobject_cast<CKorvaneDlgSaveRecoveredFiles*>(QApplication::activeModalWidget())) {
+        title = dialog->windowTitle();
+        dialog->CloseButton()->click();
+      }
+    });
+    Frame().OnSaveRecoveredFiles();
+    QCOMPARE(title, QStringLiteral("Save recovered file(s)"));
+  }
+
+ private:
+  // Lowers the soft limit on the size of files this process writes.
+  class FileSizeLimit {
+   public:
+    explicit FileSizeLimit(rlim_t bytes) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      ::getrlimit(RLIMIT_FSIZE, &saved_);
+      rlimit lowered = saved_;
+      lowered.rlim_cur = bytes;
+      ::setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved_); }
+
+   private:
+    rlimit saved_{};
+  };
+
+  ostrel::app::CMainFrame& Frame() { return fixture_.frame(); }
+
+  void Load(const MtfWriter& w) { QVERIFY(ostrel::testing::ShowScannedCatalogue(fixture_, dir_->Write(w))); }
+
+  // Expands the items along `path` with their expand buttons.
+  QTreeWidgetItem* Expand(const QStringList& path) {
+    auto* tree = Frame().CheckTree();
+    QTreeWidgetItem* item = nullptr;
+    for (const QString& name : path) {
+      if (item == nullptr) {
+        for (int i = 0; i < tree->topLevelItemCount(); ++i)
+          if (tree->topLevelItem(i)->text(0) == name) item = tree->topLevelItem(i);
+      } else {
+        item = Child(item, name);
+      }
+      if (item == nullptr) return nullptr;
+      emit fixture_.state().messages().treeExpand(item, ostrel::widgets::kHitButton);
+    }
+    return item;
+  }
+
+  // A shown save dialog with its destination and hierarchy box set.
+  std::unique_ptr<CKorvaneDlgSaveRecoveredFiles> Dialog(const std::string& destination, bool hierarchy) {
+    auto dialog = std::make_unique<CKorvaneDlgSaveRecoveredFiles>(Frame());
+    dialog->show();
+    dialog->SetHierarchy(hierarchy);
+    dialog->SetDestination(QString::fromStdString(destination));
+    return dialog;
+  }
+
+  bool RunToEnd(CKorvaneDlgSaveRecoveredFiles& dialog) {
+    QSignalSpy finished(&dialog, &CKorvaneDlgSaveRecoveredFiles::savingFinished);
+    if (!dialog.StartSaving()) return false;
+    return finished.wait(60000) || finished.count() > 0;
+  }
+
+  ostrel::testing::PrivateEnvironment env_;
+  ostrel::testing::FrameFixture fixture_;
+  std::unique_ptr<ostrel::fixtures::TempDir> dir_;
+};
+
+QTEST_MAIN(SaveDialogTest)
+#include "save_dialog_test.moc"
