@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -219,6 +220,51 @@ TEST_F(ExtractTest, ClearedStopFlagCopiesNothing) {
   const Result r = Extract(w, node, std::nullopt, /*running=*/0);
   EXPECT_EQ(r.outcome, ExtractOutcome::Extracted);
   EXPECT_EQ(r.output, Bytes{});
+  EXPECT_TRUE(r.stats.stopped);
+}
+
+// Progress comes after every block written; a stop cleared from it ends the
+// copy after that block and is told apart from a complete copy.
+TEST_F(ExtractTest, ProgressPerBlockAndAStopInTheMiddle) {
+  const Bytes text = SomeText(3 * kPlainBlockSize + 10);
+  const struct {
+    const char* name;
+    Bytes stream;
+    std::uint64_t stopAfter;  // bytes; 0 never
+    std::size_t blocksBeforeStop;
+  } cases[] = {
+      {"plain, complete", text, 0, 0},
+      {"plain, stopped after the second block", text, 2 * kPlainBlockSize, 2},
+      {"compressed, stopped after the first frame", fixtures::CompressFrames(text), 1, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MtfWriter w;
+    const FileNode node = AddFile(w, {Stan(c.stream)});
+    BkfFile file;
+    ASSERT_TRUE(file.Open(dir_.Write(w)));
+    std::atomic<int> running{1};
+    std::vector<std::uint64_t> reported;
+    ExtractStats stats;
+    const std::string out = dir_.File("progress.bin");
+    const ExtractOutcome outcome =
+        ExtractFileData(node, file, out, std::nullopt, running, &stats, [&](std::uint64_t written) {
+          reported.push_back(written);
+          if (c.stopAfter != 0 && written >= c.stopAfter) running = 0;
+        });
+    EXPECT_EQ(outcome, ExtractOutcome::Extracted);
+    ASSERT_FALSE(reported.empty());
+    EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
+    EXPECT_EQ(reported.back(), stats.bytesWritten);
+    EXPECT_EQ(stats.stopped, c.stopAfter != 0);
+    if (c.stopAfter == 0) {
+      EXPECT_EQ(reported.size(), 4u);
+      EXPECT_EQ(ReadAll(out), text);
+    } else {
+      EXPECT_EQ(reported.size(), c.blocksBeforeStop);
+      EXPECT_LT(stats.bytesWritten, text.size());
+    }
+  }
 }
 
 // ------------------------------------------------------------------ the walk
