@@ -283,12 +283,9 @@ void CKorvaneDlgSaveRecoveredFiles::Flush() {
           status = QStringLiteral("Not recovered: %1").arg(reason);
           break;
         case SaveStatus::WriteFailed:
-          ++notRecovered_;
-          status = QStringLiteral("Not saved: %1").arg(reason);
-          break;
         case SaveStatus::Stopped:
           ++notRecovered_;
-          status = QStringLiteral("Stopped: %1").arg(reason);
+          status = QStringLiteral("Not saved: %1").arg(reason);
           break;
       }
       const QString name = r.status == SaveStatus::Saved ? QFile::decodeName(r.path.c_str()) : PathText(e.index);

@@ -136,7 +136,7 @@ CKorvaneDlgSearchBkfFiles::CKorvaneDlgSearchBkfFiles(CMainFrame& frame, QWidget*
   setFixedSize(du.Size(405, 217));
 
   auto* prompt = new QLabel(QStringLiteral("Enter text to search:"), this);
-  prompt->setGeometry(du.Rect(5, 8, 68 + 10, 8));
+  prompt->setGeometry(du.Rect(5, 8, 74, 8));
   pattern_ = new QLineEdit(QStringLiteral("*.*"), this);
   pattern_->setGeometry(du.Rect(79, 6, 291, 14));
   search_ = new QToolButton(this);
