@@ -1,6 +1,8 @@
 // ostrel-bkf: command-line recovery from damaged MTF backups.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <string>
 
 #include "cli/cli.h"
@@ -21,6 +23,19 @@ const char kUsage[] =
     "Exit status: 0 success, 1 some files could not be recovered, 2 bad arguments\n"
     "or an unreadable input file.\n";
 
+// The catalogue or report went to a full disk or a closed pipe: the command
+// failed even though it had nothing else to complain about.
+int CheckedOutput(int code) {
+  std::cout.flush();
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  if (flushed && std::cout.good() && !std::ferror(stdout)) return code;
+  const int error = errno;
+  ostrel::cli::Error(std::string("cannot write the output") +
+                     (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
+  return ostrel::cli::kExitError;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -34,9 +49,9 @@ int main(int argc, char** argv) {
     return ostrel::cli::kExitOk;
   }
   const ostrel::cli::Args args(argv + 2, argv + argc);
-  if (command == "scan") return ostrel::cli::ScanCommand(args);
-  if (command == "extract") return ostrel::cli::ExtractCommand(args);
-  if (command == "list") return ostrel::cli::ListCommand(args);
+  if (command == "scan") return CheckedOutput(ostrel::cli::ScanCommand(args));
+  if (command == "extract") return CheckedOutput(ostrel::cli::ExtractCommand(args));
+  if (command == "list") return CheckedOutput(ostrel::cli::ListCommand(args));
   ostrel::cli::Error("unknown command '" + command + "'");
   std::fputs(kUsage, stderr);
   return ostrel::cli::kExitError;
