@@ -22,14 +22,11 @@
 
 #include "catalogue/snapshot.h"
 #include "fuzz/fuzz_file.h"
+#include "fuzz/small_bkf.h"
 #include "reader/extract.h"
 #include "reader/scanner.h"
-#include "tests/fixtures/mtf_writer.h"
 
 namespace {
-
-using ostrel::fixtures::MtfWriter;
-using ostrel::fixtures::Stream;
 
 struct Workspace {
   std::string dir, bkf, out;
@@ -43,30 +40,8 @@ const Workspace& Setup() {
     ::mkdir(w.dir.c_str(), 0700);
     w.bkf = w.dir + "/small.bkf";
     w.out = w.dir + "/out";
-    MtfWriter m;
-    m.Tape(u"Tape");
-    m.Sset(1, u"Set");
-    m.Volb(u"C:");
-    m.Dirb(u"Docs");
-    std::vector<std::uint8_t> text;
-    for (int i = 0; i < 3000; ++i) text.push_back(static_cast<std::uint8_t>('a' + i % 26));
-    const auto stan = [](std::vector<std::uint8_t> bytes) {
-      Stream s;
-      s.id = "STAN";
-      s.data = std::move(bytes);
-      return s;
-    };
-    m.File(u"a.txt", {stan(text)});
-    m.File(u"b.txt", {stan({1, 2, 3})});
-    if (!m.WriteTo(w.bkf)) std::abort();
-    const std::uint32_t n = static_cast<std::uint32_t>(2 * (w.bkf.size() + 1));
-    for (int i = 0; i < 4; ++i) w.pathBlock.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
-    for (char c : w.bkf) {
-      w.pathBlock.push_back(static_cast<std::uint8_t>(c));
-      w.pathBlock.push_back(0);
-    }
-    w.pathBlock.push_back(0);
-    w.pathBlock.push_back(0);
+    if (!ostrel::fuzz::SmallBkf().WriteTo(w.bkf)) std::abort();
+    w.pathBlock = ostrel::fuzz::PathBlock(w.bkf);
     return w;
   }();
   return ws;

@@ -165,7 +165,10 @@ DataStreams FindDataStreams(const FileNode& node, const BkfFile& bkfFile,
   }
 
   // The first range comes from the node, whatever the header before it is.
-  const std::uint64_t firstLength = limit && node.dataLength > *limit ? *limit : node.dataLength;
+  // Cut to end at the end of the file: past it reads give only zeros, and a
+  // catalogue loaded from a snapshot may hold any length.
+  const std::uint64_t firstLength = std::min(limit && node.dataLength > *limit ? *limit : node.dataLength,
+                                             SatSub(fileLength, p));
   out.chunks.Append({p, firstLength, 0});
   std::uint64_t total = firstLength;
   std::uint64_t next = 0;
