@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <nlohmann/json.hpp>
 
 #include "tests/fixtures/mtf_writer.h"
@@ -114,6 +115,11 @@ struct ModeCase {
   Case c;
   std::vector<std::string> mode;
 };
+
+void PrintTo(const ModeCase& m, std::ostream* os) {
+  *os << m.c.name;
+  for (const auto& option : m.mode) *os << " " << option;
+}
 
 std::vector<ModeCase> InEveryMode(const std::vector<Case>& cases) {
   std::vector<ModeCase> out;
