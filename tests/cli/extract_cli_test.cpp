@@ -15,6 +15,7 @@
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/run_process.h"
 #include "tests/fixtures/sha256.h"
+#include "tests/fixtures/snapshot_image.h"
 #include "tests/fixtures/temp_dir.h"
 
 namespace ostrel {
@@ -199,6 +200,49 @@ TEST(ExtractCommand, HostileNamesStayInsideTheDestination) {
       {folder + "x\xEF\xBF\xBD.txt", "6"},
   };
   EXPECT_EQ(Files(dest), expected);
+}
+
+// Names a FILE block cannot carry (an inner NUL unit, 300 characters) reach
+// extraction through a snapshot; they too become safe names inside the
+// destination. A stored name ends at its first NUL unit.
+TEST(ExtractCommand, SnapshotNamesStayInsideTheDestination) {
+  TempDir dir;
+  MtfWriter w;
+  w.Volb(u"C:");
+  const std::uint64_t block = w.File(u"data.txt", {Stan(Text("secret"))});
+  w.Bare("ESET");
+  const std::string bkf = dir.Write(w);
+  const std::uint64_t data = block + MtfWriter::FirstEventFor(16) + 22;
+
+  fixtures::SnapshotImage image;
+  image.bkfPath = std::u16string(bkf.begin(), bkf.end());
+  image.folders = {{u"ROOT", kNone, 1, kNone, 0},
+                   {u"..", 0, 2, kNone, 1},
+                   {std::u16string{u'a', u'\0', u'b'}, 1, 3, kNone, 2},
+                   {u"/etc", 2, kNone, kNone, 3, 0, 3}};
+  const std::u16string longName = std::u16string(300, u'n') + u".txt";
+  const std::u16string withNul{u'x', u'\0', u'.', u't', u'x', u't'};
+  for (const std::u16string& name : {withNul, longName, std::u16string(u".."), std::u16string(u"/abs")}) {
+    image.files.emplace_back(name, 16, 3, 'F', image.files.size(), data, 6);
+  }
+  const std::string snap = dir.File("names.KVSNAPSHOT");
+  ASSERT_TRUE(fixtures::WriteBytes(snap, image.Bytes()));
+
+  const std::string dest = dir.File("dest");
+  const auto r = RunCli({"extract", "--snapshot", snap, "--to", dest});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  std::vector<std::string> top;
+  for (const auto& e : fs::directory_iterator(dir.Path())) top.push_back(e.path().filename().string());
+  std::sort(top.begin(), top.end());
+  EXPECT_EQ(top, (std::vector<std::string>{"dest", "names.KVSNAPSHOT", "test.bkf"}));
+
+  const std::string folder = "_/a/_etc/";
+  EXPECT_EQ(Files(dest), (std::map<std::string, std::string>{
+                             {folder + "x", "secret"},
+                             {folder + std::string(251, 'n') + ".txt", "secret"},
+                             {folder + "_", "secret"},
+                             {folder + "_abs", "secret"},
+                         }));
 }
 
 TEST(ExtractCommand, SymbolicLinksInTheDestinationAreNotFollowed) {
