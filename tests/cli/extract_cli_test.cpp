@@ -3,6 +3,7 @@
 // that leave no file behind, and the exit codes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -52,6 +53,14 @@ std::map<std::string, std::string> Files(const fs::path& root) {
     if (e.is_regular_file()) out[fs::relative(e.path(), root).string()] = ReadText(e.path());
   }
   return out;
+}
+
+// The names in a folder, sorted.
+std::vector<std::string> EntryNames(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 // The folder path of a file of an example, from its "folders" (their names
@@ -182,11 +191,7 @@ TEST(ExtractCommand, HostileNamesStayInsideTheDestination) {
   const auto r = RunCli({"extract", bkf, "--to", dest});
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   // Nothing but the BKF file and the destination in the test's folder.
-  std::vector<std::string> top;
-  for (const auto& e : fs::directory_iterator(dir.Path()))
-    top.push_back(e.path().filename().string());
-  std::sort(top.begin(), top.end());
-  EXPECT_EQ(top, (std::vector<std::string>{"dest", "test.bkf"}));
+  EXPECT_EQ(EntryNames(dir.Path()), (std::vector<std::string>{"dest", "test.bkf"}));
 
   std::string cut;
   for (int i = 0; i < 83; ++i) cut += "\xE6\x96\x87";  // 249 bytes, then ".txt"
@@ -231,10 +236,7 @@ TEST(ExtractCommand, SnapshotNamesStayInsideTheDestination) {
   const std::string dest = dir.File("dest");
   const auto r = RunCli({"extract", "--snapshot", snap, "--to", dest});
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-  std::vector<std::string> top;
-  for (const auto& e : fs::directory_iterator(dir.Path())) top.push_back(e.path().filename().string());
-  std::sort(top.begin(), top.end());
-  EXPECT_EQ(top, (std::vector<std::string>{"dest", "names.KVSNAPSHOT", "test.bkf"}));
+  EXPECT_EQ(EntryNames(dir.Path()), (std::vector<std::string>{"dest", "names.KVSNAPSHOT", "test.bkf"}));
 
   const std::string folder = "_/a/_etc/";
   EXPECT_EQ(Files(dest), (std::map<std::string, std::string>{
