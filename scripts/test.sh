@@ -4,7 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-./scripts/deps.sh
+# clang and its libFuzzer runtime come too, for the fuzz smoke runs below.
+fuzz_seconds=${OSTREL_FUZZ_SECONDS:-20}
+if [ "$fuzz_seconds" -gt 0 ]; then OSTREL_FUZZ=ON ./scripts/deps.sh; else ./scripts/deps.sh; fi
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_SANITIZE=ON -DBUILD_TESTING=ON >/dev/null
 cmake --build build/test -j "$jobs"
@@ -16,7 +18,6 @@ ctest --test-dir build/test --output-on-failure -j "$jobs" ${OSTREL_CTEST_ARGS:-
 # Fuzz smoke runs: each libFuzzer target for a short while on the conformance
 # files, so that the targets keep building and running (see docs/fuzzing.md).
 # Skipped where clang cannot link libFuzzer; OSTREL_FUZZ_SECONDS=0 skips them.
-fuzz_seconds=${OSTREL_FUZZ_SECONDS:-20}
 if [ "$fuzz_seconds" -gt 0 ] && command -v clang++ >/dev/null &&
    echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' |
    clang++ -x c++ -fsanitize=fuzzer -o /dev/null - 2>/dev/null; then
