@@ -217,6 +217,7 @@ TEST(ExtractCommand, SnapshotNamesStayInsideTheDestination) {
   const std::uint64_t block = w.File(u"data.txt", {Stan(Text("secret"))});
   w.Bare("ESET");
   const std::string bkf = dir.Write(w);
+  // The file's data follows its 22-byte STAN stream header.
   const std::uint64_t data = block + MtfWriter::FirstEventFor(16) + 22;
 
   fixtures::SnapshotImage image;
