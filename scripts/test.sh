@@ -30,7 +30,7 @@ if [ "$fuzz_seconds" -gt 0 ] && command -v clang++ >/dev/null &&
     mkdir -p "$corpus"
     echo "fuzz smoke: $target for ${fuzz_seconds}s"
     build/fuzz-smoke/fuzz/$target -max_total_time="$fuzz_seconds" -max_len=1048576 -timeout=30 \
-      -print_final_stats=0 "$corpus" ../shared/conformance 2>"build/fuzz-smoke/$target.log" ||
+      -print_final_stats=0 "$corpus" tests/data/conformance 2>"build/fuzz-smoke/$target.log" ||
       { tail -n 40 "build/fuzz-smoke/$target.log"; exit 1; }
   done
 else

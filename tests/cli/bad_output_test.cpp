@@ -23,7 +23,7 @@ using fixtures::RunCli;
 using fixtures::RunProcess;
 using fixtures::TempDir;
 
-const std::string kConformance = std::string(OSTREL_SHARED_DIR) + "/conformance/";
+const std::string kConformance = std::string(OSTREL_TEST_DATA_DIR) + "/conformance/";
 
 std::vector<std::uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -29,7 +29,7 @@ using fixtures::Stream;
 using fixtures::TempDir;
 using Bytes = std::vector<std::uint8_t>;
 
-const fs::path kConformance = fs::path(OSTREL_SHARED_DIR) / "conformance";
+const fs::path kConformance = fs::path(OSTREL_TEST_DATA_DIR) / "conformance";
 
 Stream Stan(Bytes data, std::uint16_t mediaAttributes = 0) {
   Stream s;

@@ -12,7 +12,7 @@ namespace {
 using fixtures::RunCli;
 using nlohmann::json;
 
-const std::string kIntact = std::string(OSTREL_SHARED_DIR) + "/conformance/intact.bkf";
+const std::string kIntact = std::string(OSTREL_TEST_DATA_DIR) + "/conformance/intact.bkf";
 
 TEST(ScanCommand, PrintsTheCatalogueAsATree) {
   const auto r = RunCli({"scan", kIntact});
@@ -28,7 +28,7 @@ TEST(ScanCommand, JsonMatchesTheExpectedCatalogue) {
   const auto r = RunCli({"scan", kIntact, "--range", "0", "8192", "--json"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const json got = json::parse(r.out);
-  std::ifstream in(std::string(OSTREL_SHARED_DIR) + "/conformance/partial-range.expected.json");
+  std::ifstream in(std::string(OSTREL_TEST_DATA_DIR) + "/conformance/partial-range.expected.json");
   const json expected = json::parse(in);
   EXPECT_EQ(got["bkf"], kIntact);
   EXPECT_EQ(got["folders"], expected["folders"]);

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 using fixtures::RunCli;
 using nlohmann::json;
 
-const std::string kConformance = std::string(OSTREL_SHARED_DIR) + "/conformance/";
+const std::string kConformance = std::string(OSTREL_TEST_DATA_DIR) + "/conformance/";
 
 std::string Joined(const std::vector<std::string>& args) {
   std::string s;

@@ -19,7 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-const fs::path kDir = fs::path(OSTREL_SHARED_DIR) / "conformance";
+const fs::path kDir = fs::path(OSTREL_TEST_DATA_DIR) / "conformance";
 
 std::vector<std::string> Examples() {
   std::vector<std::string> names;

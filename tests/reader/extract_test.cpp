@@ -530,7 +530,7 @@ TEST(ReadChunkedDataTest, ReadsAcrossRangesAndStopsAtTheEnd) {
 
 TEST(ExtractConformanceTest, ExamplesGiveTheirBytes) {
   using nlohmann::json;
-  const fs::path dir = fs::path(OSTREL_SHARED_DIR) / "conformance";
+  const fs::path dir = fs::path(OSTREL_TEST_DATA_DIR) / "conformance";
   TempDir out;
   std::size_t checked = 0;
   for (const auto& entry : fs::directory_iterator(dir)) {
