@@ -7,8 +7,14 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QTimer>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/main_frame.h"
 #include "app/output_wnd.h"
@@ -28,6 +34,8 @@ namespace {
 const QString kOpenRefusal = QStringLiteral("Please stop the running process to open the BKF file.");
 const QString kScanCompleted = QStringLiteral("Scanning for BKF file completed. Expand tree to see recover files.");
 constexpr int kPollMilliseconds = 33;  // about thirty progress updates a second at most
+constexpr int kProgressBarWidth = 550;
+constexpr int kProgressBarMinWidth = 50;
 
 std::unique_ptr<ostrel::bkf> MakeScanner(int recoveryMode, std::atomic<int>& running) {
   if (recoveryMode == 2) return std::make_unique<ostrel::bkfAdvance>(running);
@@ -50,10 +58,17 @@ std::uint64_t ParseRangeText(const QString& text) {
   return value;
 }
 
-QString ReadFileSize(const QString& path, std::uint64_t& size) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  size = static_cast<std::uint64_t>(file.size());
+QString ReadFileSize(const QString& path, std::uint64_t& size, QString* error) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    if (error != nullptr) *error = QString::fromLocal8Bit(std::strerror(errno));
+    if (fd >= 0) ::close(fd);
+    return {};
+  }
+  ::close(fd);
+  size = static_cast<std::uint64_t>(st.st_size);
+  if (error != nullptr) error->clear();
   return QString::number(size);
 }
 
@@ -182,10 +197,18 @@ void ScanJob::WorkSteps() {
   });
 
   if (result == 0) {
+    const QString reason = QString::fromStdString(scanner->FileError());
     OnUi([&] { frame_.SetScanner(std::move(scanner)); });
     app.SetProcessRunning(0);
     app.messages().Post(&ShellMessages::scanStatusBar, 0);
-    OnUi([&] { Tell(app.prompts(), &frame_, QStringLiteral("Scanning for BKF file process aborted.")); });
+    OnUi([&] {
+      Tell(app.prompts(), &frame_, QStringLiteral("Scanning for BKF file process aborted."));
+      // The message says that it failed; the log keeps why.
+      COutputWnd* log = frame_.OutputWnd();
+      log->AppendLine(QStringLiteral("The BKF file cannot be opened: %1").arg(reason.isEmpty() ? QStringLiteral("unknown error") : reason));
+      log->AppendBlankLine();
+      log->ScrollToLastLine();
+    });
     return;
   }
 
@@ -208,6 +231,7 @@ void ScanJob::WorkSteps() {
     log->AppendBlankLine();
     log->AppendLine(kScanCompleted);
     log->AppendBlankLine();
+    log->ScrollToLastLine();
   });
 }
 
@@ -246,7 +270,12 @@ void ScanJob::ShowStatusBar(int add) {
     const QString label = QStringLiteral("Korvane Ostrel BKF Repair");
     progressBar_ = new QProgressBar(bar);
     progressBar_->setObjectName(QStringLiteral("ScanProgressBar"));
-    progressBar_->setFixedSize(550, 26);
+    // 550 x 26 where the window is wide enough; on a narrower window the bar
+    // gives way, so that the texts beside it and the maker's link stay whole.
+    progressBar_->setFixedHeight(26);
+    progressBar_->setMinimumWidth(kProgressBarMinWidth);
+    progressBar_->setMaximumWidth(kProgressBarWidth);
+    progressBar_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     progressBar_->setTextVisible(false);
     // The first texts only reserve the panes' widths.
     percentPane_ = new QLabel(QStringLiteral(".............  "), bar);
@@ -259,13 +288,13 @@ void ScanJob::ShowStatusBar(int add) {
                              static_cast<QWidget*>(progressPane_), static_cast<QWidget*>(filesPane_)}) {
       element->setAccessibleName(label);
       if (auto* pane = qobject_cast<QLabel*>(element)) pane->setMinimumWidth(pane->sizeHint().width());
-      bar->addWidget(element);
+      bar->AddProgressElement(element, element == progressBar_ ? 1 : 0);
     }
   } else {
     for (QWidget* element : {static_cast<QWidget*>(progressBar_), static_cast<QWidget*>(percentPane_),
                              static_cast<QWidget*>(progressPane_), static_cast<QWidget*>(filesPane_)}) {
       if (element == nullptr) continue;
-      bar->removeWidget(element);
+      bar->RemoveProgressElement(element);
       delete element;
     }
     progressBar_ = nullptr;
@@ -309,7 +338,7 @@ void CMainFrame::OpenBkfPath(const QString& chosen) {
     return;
   }
   ScanJob& job = Job();
-  app_.bkfSizeText = ReadFileSize(path, job.fileSize);
+  app_.bkfSizeText = ReadFileSize(path, job.fileSize, &app_.bkfSizeError);
 
   CKorvaneRangeSliderDlg dialog(app_, this);
   if (app_.prompts().RunDialog(dialog) != QDialog::Accepted) {
@@ -326,7 +355,7 @@ void CMainFrame::OpenBkfPath(const QString& chosen) {
   output_->AppendBlankLine();
   output_->AppendLine(path + QStringLiteral(" File is selected for recovery...."));
   output_->AppendBlankLine();
-  output_->AppendLine(QStringLiteral("BKF file size is: ") + app_.bkfSizeText);
+  output_->AppendLine(QStringLiteral("BKF file size is: ") + app_.DescribedBkfSize());
   output_->AppendBlankLine();
   output_->AppendLine(QStringLiteral("Korvane BKF file Recovery process starts.  ") + FormatLogTime());
   output_->AppendBlankLine();

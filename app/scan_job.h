@@ -35,8 +35,9 @@ class CMainFrame;
 std::uint64_t ParseRangeText(const QString& text);
 
 // The size of the file at `path` as decimal text; empty (and `size` left
-// alone) when the file cannot be opened.
-QString ReadFileSize(const QString& path, std::uint64_t& size);
+// alone) when the file cannot be opened, with the system's reason in `error`
+// when given.
+QString ReadFileSize(const QString& path, std::uint64_t& size, QString* error = nullptr);
 
 // Whether a chosen path may be scanned: it contains ".bkf" in any letter case
 // and names an existing file.
