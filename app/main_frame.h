@@ -11,6 +11,7 @@
 // maker's link are never refused.
 #pragma once
 
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QMap>
 #include <memory>
@@ -57,6 +58,10 @@ enum class Command {
   About = 296,
   MakerLink = 311,
 };
+
+// The keys of the commands that have one: Ctrl+O Open, Ctrl+S Save, Ctrl+F
+// Search, F1 Help, and Esc for Stop (which only works while a process runs).
+QKeySequence ShortcutOf(Command command);
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT
@@ -130,6 +135,8 @@ class CMainFrame : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
   // No menu for showing and hiding the panes: they are always there.
   QMenu* createPopupMenu() override { return nullptr; }
 
@@ -143,6 +150,9 @@ class CMainFrame : public QMainWindow {
   void ConnectMessages();
   void UpdateCommandState();
   void RestoreWindowState();
+  // The window never gets narrower than the ribbon's buttons with their
+  // labels need (the main window does not ask its ribbon on its own).
+  void KeepRibbonWhole();
   void SaveWindowState();
 
   CKorvaneBKFFileRepProjApp& app_;
