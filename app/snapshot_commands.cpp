@@ -55,7 +55,19 @@ void CMainFrame::OnSaveSnapshot() {
   const SnapshotWriteResult written = WriteSnapshot(scanner_->Cat(), Utf8ToUtf16(scanner_->File().Path()),
                                                     LocalPath(path), app_.processRunning);
   app_.SetProcessRunning(0);
-  if (!written.ok) return;  // the log keeps the start line without a completion line
+  if (!written.ok) {
+    // Stopped by the user: the log keeps the start line without a completion
+    // line. A file error is said, with the system's reason.
+    if (written.stopped) return;
+    const QString reason = QString::fromStdString(written.error);
+    output_->AppendLine(QStringLiteral("Saving of Ostrel BKF Recovery Snapshot failed: ") + reason + QStringLiteral("    ") +
+                        FormatLogTime());
+    output_->AppendBlankLine();
+    output_->ScrollToLastLine();
+    Tell(app_.prompts(), this, QStringLiteral("The recovery snapshot could not be saved: %1.").arg(reason),
+         MessageIcon::Exclamation);
+    return;
+  }
   output_->AppendLine(QStringLiteral("Saving of Ostrel BKF Recovery Snapshot has been completed successfully.    ") +
                       FormatLogTime());
   output_->AppendBlankLine();

@@ -1,7 +1,9 @@
 #include "catalogue/snapshot.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <system_error>
 #include <memory>
 #include <vector>
 
@@ -26,6 +28,13 @@ std::string Hex(std::uint64_t v) {
 }
 
 std::string Number(std::uint64_t v) { return std::to_string(v); }
+
+// The system's words for the error of the call that has just failed, e.g.
+// "No space left on device": a snapshot that cannot be saved says why.
+std::string SystemReason() { return std::generic_category().message(errno); }
+
+// What a cleared process-running flag makes of a write or a read.
+const std::string kStopped = "stopped";
 
 // ------------------------------------------------------------------- writing
 
@@ -82,7 +91,7 @@ std::string WriteBody(const Catalogue& cat, std::u16string_view bkfPath, std::FI
 
   const auto& tree = cat.Tree();
   for (std::uint64_t i = 0; i < tree.Count(); ++i) {
-    if (stopped()) return "stopped";
+    if (stopped()) return kStopped;
     const FolderNode& n = tree.NodeAt(i);
     const std::uint32_t m = NameBytes(n.name);
     if (m == 0) return "the name of folder " + Number(i) + " is too long for a snapshot";
@@ -99,12 +108,12 @@ std::string WriteBody(const Catalogue& cat, std::u16string_view bkfPath, std::FI
     out.U8(n.checkState);
     out.U8(n.inTree);
     out.Name(n.name);
-    if (out.Pending() >= kFlushAt && !out.Flush(f)) return "write error";
+    if (out.Pending() >= kFlushAt && !out.Flush(f)) return "write error: " + SystemReason();
   }
   EndTag(out);
 
   for (std::uint64_t i = 0; i < cat.FileCount(); ++i) {
-    if (stopped()) return "stopped";
+    if (stopped()) return kStopped;
     const FileNode& n = cat.FileAt(i);
     const std::uint32_t m = NameBytes(n.name);
     if (m == 0) return "the name of file " + Number(i) + " is too long for a snapshot";
@@ -121,10 +130,10 @@ std::string WriteBody(const Catalogue& cat, std::u16string_view bkfPath, std::FI
     out.U8(n.checkState);
     out.U8(n.inTree);
     out.Name(n.name);
-    if (out.Pending() >= kFlushAt && !out.Flush(f)) return "write error";
+    if (out.Pending() >= kFlushAt && !out.Flush(f)) return "write error: " + SystemReason();
   }
   EndTag(out);
-  if (!out.Flush(f)) return "write error";
+  if (!out.Flush(f)) return "write error: " + SystemReason();
   return {};
 }
 
@@ -190,7 +199,7 @@ std::string ReadBody(In& in, const std::atomic<int>& running, SnapshotReadResult
                                 Section{"file", kSnapshotFileRecordSize}}) {
     const bool folders = section.recordSize == kSnapshotFolderRecordSize;
     for (std::uint64_t entry = 0;; ++entry) {
-      if (stopped()) return "stopped";
+      if (stopped()) return kStopped;
       const std::uint64_t at = in.Position();
       const std::string where = std::string(section.what) + " entry " + Number(entry) + " at byte " +
                                 Number(at);
@@ -249,17 +258,19 @@ SnapshotWriteResult WriteSnapshot(const Catalogue& catalogue, std::u16string_vie
   const std::string partial = path + ".partial";
   FilePtr f(std::fopen(partial.c_str(), "wb"));
   if (!f) {
-    result.error = "cannot create '" + partial + "'";
+    result.error = "cannot create '" + partial + "': " + SystemReason();
     return result;
   }
   result.error = WriteBody(catalogue, bkfPath, f.get(), processRunning);
-  if (std::fclose(f.release()) != 0 && result.error.empty()) result.error = "write error";
+  // The last buffered bytes reach the disk here, so a full disk may only show now.
+  if (std::fclose(f.release()) != 0 && result.error.empty()) result.error = "write error: " + SystemReason();
   std::error_code ec;
   if (result.error.empty()) {
     std::filesystem::rename(partial, path, ec);
     if (ec) result.error = "cannot replace '" + path + "': " + ec.message();
   }
   if (!result.error.empty()) {
+    result.stopped = result.error == kStopped;
     std::filesystem::remove(partial, ec);
     return result;
   }
@@ -276,7 +287,7 @@ SnapshotReadResult ReadSnapshot(const std::string& path, const std::atomic<int>&
   }
   FilePtr f(std::fopen(path.c_str(), "rb"));
   if (!f) {
-    result.error = "cannot open '" + path + "'";
+    result.error = "cannot open '" + path + "': " + SystemReason();
     return result;
   }
   In in(f.get());

@@ -50,7 +50,8 @@ inline constexpr std::size_t kSnapshotTagSize = 9;
 
 struct SnapshotWriteResult {
   bool ok = false;
-  std::string error;  // why it failed
+  bool stopped = false;  // it failed because the process-running flag was cleared
+  std::string error;     // why it failed, with the system's reason for a file error
 };
 
 // Writes `catalogue` and `bkfPath` to `path` (created or replaced). The file

@@ -213,7 +213,7 @@ class SnapshotCommandsTest : public QObject {
     QVERIFY(Log()->Lines().join('\n').contains(QStringLiteral("Snapshot loading failed: ")));
   }
 
-  void refusalsCancelAndFailedSave() {
+  void refusalsAndCancel() {
     auto& prompts = fixture_.prompts();
     // Nothing to save yet.
     Frame().OnSaveSnapshot();
@@ -232,18 +232,51 @@ class SnapshotCommandsTest : public QObject {
     QCOMPARE(Log()->Lines(), log);
     QCOMPARE(Frame().Scanner(), scanner);
     QCOMPARE(Frame().Tree()->topLevelItemCount(), 1);
+  }
 
-    // A snapshot that cannot be written: no message, the start line only.
-    const std::string nowhere = dir_.File("no/such/folder/x.KVSNAPSHOT");
-    prompts.AnswerSaveFile(QString::fromStdString(nowhere));
+  // A snapshot that cannot be written is said, with the system's reason, in
+  // a message and in the log; no file is left, not even the partial one.
+  void failedSave_data() {
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no such folder") << "no/such/folder/x.KVSNAPSHOT"
+                                    << "cannot create '%1.partial': No such file or directory";
+    // Every write to /dev/full fails with ENOSPC, as on a full disk.
+    QTest::newRow("full disk") << "full.KVSNAPSHOT" << "write error: No space left on device";
+  }
+
+  void failedSave() {
+    QFETCH(QString, where);
+    QFETCH(QString, reason);
+    const std::string path = dir_.File(where.toStdString());
+    if (where.startsWith(QStringLiteral("full"))) {
+      if (!std::filesystem::exists("/dev/full")) QSKIP("no /dev/full on this system");
+      std::filesystem::create_symlink("/dev/full", path + ".partial");
+    }
+    LoadThroughCommand(WriteCoreSnapshot());
+    const QStringList log = Log()->Lines();
+    auto& prompts = fixture_.prompts();
+    prompts.Clear();
+    prompts.AnswerSaveFile(QString::fromStdString(path));
     Frame().OnSaveSnapshot();
-    QVERIFY(prompts.MessageTexts().isEmpty());
+
+    const QString why = reason.arg(QString::fromStdString(path));
+    const auto messages = prompts.Messages();
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.at(0).message.text, QStringLiteral("The recovery snapshot could not be saved: %1.").arg(why));
+    QCOMPARE(messages.at(0).message.caption, QStringLiteral("Korvane Ostrel BKF Repair v1.0"));
+    QCOMPARE(messages.at(0).message.icon, MessageIcon::Exclamation);
     const QStringList added = Log()->Lines().mid(log.size());
-    QCOMPARE(added.size(), 2);
-    QVERIFY(added.at(0).startsWith(QString::fromStdString(nowhere) + " file is saving for Ostrel BKF Recovery Snapshot."));
+    QCOMPARE(added.size(), 4);
+    QVERIFY(added.at(0).startsWith(QString::fromStdString(path) + " file is saving for Ostrel BKF Recovery Snapshot."));
     QCOMPARE(added.at(1), QString());
-    QVERIFY(!std::filesystem::exists(nowhere));
+    QVERIFY2(Matches(QRegularExpression::escape("Saving of Ostrel BKF Recovery Snapshot failed: " + why + "    ") +
+                         kTime, added.at(2)), qPrintable(added.at(2)));
+    QCOMPARE(added.at(3), QString());
+    QVERIFY(!std::filesystem::exists(path));
+    QVERIFY(!std::filesystem::exists(std::filesystem::symlink_status(path + ".partial")));
     QCOMPARE(fixture_.state().processRunning.load(), 0);
+    QVERIFY(Frame().HasCatalogue());
   }
 
  private:

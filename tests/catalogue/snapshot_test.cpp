@@ -136,12 +136,47 @@ TEST(Snapshot, WriteFailures) {
   const SnapshotWriteResult w = WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, stopped);
   EXPECT_FALSE(w.ok);
   EXPECT_FALSE(std::filesystem::exists(path));
-  EXPECT_FALSE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", dir.File("no/such/dir/s"), gRunning).ok);
+  const SnapshotWriteResult nowhere = WriteSnapshot(SmallCatalogue(), u"/b.bkf", dir.File("no/such/dir/s"), gRunning);
+  EXPECT_FALSE(nowhere.ok);
+  EXPECT_FALSE(nowhere.stopped);
+  EXPECT_EQ(nowhere.error, "cannot create '" + dir.File("no/such/dir/s") + ".partial': No such file or directory");
   // An earlier snapshot stays as it was when a new write fails.
   ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, gRunning).ok);
   const auto before = ReadBytes(path);
-  EXPECT_FALSE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, stopped).ok);
+  const SnapshotWriteResult halted = WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, stopped);
+  EXPECT_FALSE(halted.ok);
+  EXPECT_TRUE(halted.stopped);
   EXPECT_EQ(ReadBytes(path), before);
+}
+
+// A full disk, made by a partial file that is a link to /dev/full, where
+// every write fails with ENOSPC. A small snapshot fails when the file is
+// closed (its bytes wait in the stream's buffer until then), a large one at
+// one of its writes. Neither leaves a file, and an earlier snapshot stays.
+TEST(Snapshot, FullDisk) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+  for (const int files : {0, 20000}) {
+    SCOPED_TRACE(files);
+    Catalogue cat = SmallCatalogue();
+    FileNode f;
+    f.parent = 2;
+    for (int i = 0; i < files; ++i) {
+      f.index = cat.FileCount();
+      cat.AppendFile(f, u"many.txt");
+    }
+    cat.Tree().NodeAt(2).lastFile = cat.FileCount() - 1;
+    TempDir dir;
+    const std::string path = dir.File("s.KVSNAPSHOT");
+    ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, gRunning).ok);
+    const auto before = ReadBytes(path);
+    std::filesystem::create_symlink("/dev/full", path + ".partial");
+    const SnapshotWriteResult w = WriteSnapshot(cat, u"/b.bkf", path, gRunning);
+    EXPECT_FALSE(w.ok);
+    EXPECT_FALSE(w.stopped);
+    EXPECT_EQ(w.error, "write error: No space left on device");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path + ".partial")));
+    EXPECT_EQ(ReadBytes(path), before);
+  }
 }
 
 // Every cut of a valid snapshot fails to load with a reason: a tag, record or
@@ -225,7 +260,8 @@ TEST(Snapshot, TolerantReadings) {
 
 TEST(Snapshot, ReadFailures) {
   TempDir dir;
-  EXPECT_FALSE(ReadSnapshot(dir.File("absent"), gRunning).ok);
+  EXPECT_EQ(ReadSnapshot(dir.File("absent"), gRunning).error,
+            "cannot open '" + dir.File("absent") + "': No such file or directory");
   EXPECT_FALSE(ReadSnapshot(dir.Path().string(), gRunning).ok);
   const std::string path = dir.File("s.KVSNAPSHOT");
   WriteBytes(path, SmallSnapshot().Bytes());
