@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -269,6 +270,49 @@ TEST(Snapshot, ReadFailures) {
   const SnapshotReadResult read = ReadSnapshot(path, stopped);
   EXPECT_FALSE(read.ok);
   EXPECT_EQ(read.error, "stopped");
+}
+
+// Progress of a write counts records, of a read the file's bytes: it only
+// grows, comes about once per thousandth (never per record) and ends with
+// all done.
+TEST(Snapshot, Progress) {
+  Catalogue cat = SmallCatalogue();
+  FileNode f;
+  f.parent = 2;
+  for (int i = 0; i < 50000; ++i) {
+    f.index = cat.FileCount();
+    cat.AppendFile(f, u"many.txt");
+  }
+  cat.Tree().NodeAt(2).lastFile = cat.FileCount() - 1;
+  const std::uint64_t records = cat.Tree().Count() + cat.FileCount();
+  TempDir dir;
+  const std::string path = dir.File("s.KVSNAPSHOT");
+
+  struct Seen {
+    std::vector<std::uint64_t> done;
+    std::uint64_t total = 0;
+    void Check(std::uint64_t expectedTotal) const {
+      ASSERT_FALSE(done.empty());
+      EXPECT_EQ(total, expectedTotal);
+      EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
+      EXPECT_EQ(std::adjacent_find(done.begin(), done.end()), done.end());
+      EXPECT_LE(done.size(), 1002u);
+      EXPECT_GE(done.size(), 500u);
+      EXPECT_EQ(done.back(), expectedTotal);
+    }
+  };
+  Seen written;
+  ASSERT_TRUE(WriteSnapshot(cat, u"/b.bkf", path, gRunning, [&](std::uint64_t done, std::uint64_t total) {
+                written.done.push_back(done);
+                written.total = total;
+              }).ok);
+  written.Check(records);
+  Seen read;
+  ASSERT_TRUE(ReadSnapshot(path, gRunning, [&](std::uint64_t done, std::uint64_t total) {
+                read.done.push_back(done);
+                read.total = total;
+              }).ok);
+  read.Check(std::filesystem::file_size(path));
 }
 
 // A large catalogue (deep and wide) round-trips and is checked in one pass.
