@@ -45,7 +45,12 @@ class PerMille {
   void At(std::uint64_t done) {
     if (done < next_ || !progress_ || total_ == 0) return;
     progress_(done, total_);
+    last_ = done;
     next_ = done + step_;
+  }
+  // All done: the last report says so.
+  void End() {
+    if (progress_ && total_ != 0 && last_ != total_) progress_(total_, total_);
   }
 
  private:
@@ -53,6 +58,7 @@ class PerMille {
   std::uint64_t total_;
   std::uint64_t step_;
   std::uint64_t next_ = 0;
+  std::uint64_t last_ = 0;
 };
 
 // ------------------------------------------------------------------- writing
@@ -157,7 +163,7 @@ std::string WriteBody(const Catalogue& cat, std::u16string_view bkfPath, std::FI
   }
   EndTag(out);
   if (!out.Flush(f)) return "write error: " + SystemReason();
-  done.At(records);
+  done.End();
   return {};
 }
 
@@ -272,7 +278,7 @@ std::string ReadBody(In& in, std::uint64_t size, const std::atomic<int>& running
       }
     }
   }
-  done.At(size);
+  done.End();
   return CheckCatalogueLinks(result.catalogue);
 }
 
