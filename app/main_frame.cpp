@@ -14,6 +14,7 @@
 #include "app/ribbon.h"
 #include "app/save_dialog.h"
 #include "app/scan_job.h"
+#include "app/snapshot_job.h"
 #include "app/search_dialog.h"
 #include "app/texts.h"
 #include "preview/static_file_viewer.h"
@@ -285,7 +286,9 @@ void CMainFrame::OnListPreview(int) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-  if (RefuseWhileRunning(QStringLiteral("Please stop the running process to close the application."))) {
+  // Also refused after Stop until a worker has ended: a snapshot save may
+  // still be reading the catalogue.
+  if (RefuseWhileScanning(*this, QStringLiteral("Please stop the running process to close the application."))) {
     event->ignore();
     return;
   }

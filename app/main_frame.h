@@ -44,6 +44,7 @@ class CKorvaneRightViewListCtrl;
 class CMyRibbonStatusBar;
 class COutputWnd;
 class ScanJob;
+class SnapshotJob;
 
 // The commands, numbered as the program's resources number them.
 enum class Command {
@@ -111,6 +112,8 @@ class CMainFrame : public QMainWindow {
   void LoadSnapshotPath(const QString& path);
   // The scan job: its worker thread and the status-bar progress elements.
   ScanJob& Job();
+  // The snapshot commands' worker thread and its status-bar elements.
+  SnapshotJob& SnapshotWork();
 
  public slots:
   // Ribbon commands.
@@ -168,6 +171,7 @@ class CMainFrame : public QMainWindow {
   QMenu* treeMenu_ = nullptr;
   // Last, so that a worker still running is stopped before anything else goes.
   std::unique_ptr<ScanJob> scanJob_;
+  std::unique_ptr<SnapshotJob> snapshotJob_;
 };
 
 }  // namespace ostrel::app

@@ -8,7 +8,6 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <limits>
 
@@ -20,6 +19,7 @@
 #include "app/output_wnd.h"
 #include "app/panes.h"
 #include "app/range_slider_dlg.h"
+#include "app/snapshot_job.h"
 #include "app/texts.h"
 #include "app/log_time.h"
 #include "app/ui_thread.h"
@@ -85,11 +85,7 @@ class ScanJob::Listener : public ostrel::ScanListener {
  public:
   explicit Listener(ScanJob& job) : job_(job) {}
 
-  void OnProgress(const ostrel::ProgressReport& report) override {
-    std::lock_guard lock(job_.latestMutex_);
-    job_.latest_ = report;
-    ++job_.latestSeq_;
-  }
+  void OnProgress(const ostrel::ProgressReport& report) override { job_.latest_.Store(report); }
   void OnScanDone(int value) override {
     job_.OnUi([&] {
       job_.ShowNewestReport();
@@ -104,7 +100,8 @@ class ScanJob::Listener : public ostrel::ScanListener {
   ScanJob& job_;
 };
 
-ScanJob::ScanJob(CMainFrame& frame) : frame_(frame), factory_(MakeScanner) {
+ScanJob::ScanJob(CMainFrame& frame)
+    : frame_(frame), factory_(MakeScanner), worker_(frame.App().processRunning) {
   ShellMessages& messages = frame_.App().messages();
   connect(&messages, &ShellMessages::scanProgress, this, &ScanJob::ShowProgress);
   connect(&messages, &ShellMessages::scanDone, this, &ScanJob::ShowDone);
@@ -114,24 +111,11 @@ ScanJob::ScanJob(CMainFrame& frame) : frame_(frame), factory_(MakeScanner) {
   connect(pollTimer_, &QTimer::timeout, this, &ScanJob::ShowNewestReport);
 }
 
-ScanJob::~ScanJob() {
-  abandoned_.store(true);
-  if (working_.load()) frame_.App().processRunning.store(0);
-  // The worker may be waiting for one of its calls; those calls now do
-  // nothing, and the worker ends after the current window.
-  while (working_.load()) {
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  if (thread_.joinable()) thread_.join();
-}
+ScanJob::~ScanJob() { worker_.Abandon(); }
 
 template <typename Call>
 void ScanJob::OnUi(Call&& call) {
-  if (abandoned_.load()) return;
-  SendTo(this, [this, &call] {
-    if (!abandoned_.load()) call();
-  });
+  worker_.OnUi(std::forward<Call>(call));
 }
 
 void ScanJob::Start() {
@@ -142,17 +126,10 @@ void ScanJob::Start() {
   progressBar_->setValue(0);
   preview::CleanTempFolder();
 
-  if (thread_.joinable()) thread_.join();  // the previous worker has ended
-  {
-    std::lock_guard lock(latestMutex_);
-    latest_ = {};
-    latestSeq_ = 0;
-    shownSeq_ = 0;
-  }
+  latest_.Reset();
   reportsShown_ = 0;
   pollTimer_->start();
-  working_.store(true);
-  thread_ = std::thread([this] { Work(); });
+  worker_.Start([this] { Work(); });
 }
 
 void ScanJob::Work() {
@@ -167,7 +144,6 @@ void ScanJob::Work() {
       Tell(app.prompts(), &frame_, QStringLiteral("Unknown Error Occurred, Error Code: ADBRECTD"));
     });
   }
-  working_.store(false);
 }
 
 void ScanJob::WorkSteps() {
@@ -236,14 +212,7 @@ void ScanJob::WorkSteps() {
 }
 
 void ScanJob::ShowNewestReport() {
-  ostrel::ProgressReport report;
-  {
-    std::lock_guard lock(latestMutex_);
-    if (latestSeq_ == shownSeq_) return;
-    shownSeq_ = latestSeq_;
-    report = latest_;
-  }
-  emit frame_.App().messages().scanProgress(report);
+  if (const auto report = latest_.Take()) emit frame_.App().messages().scanProgress(*report);
 }
 
 void ScanJob::ShowProgress(const ostrel::ProgressReport& report) {
@@ -307,7 +276,9 @@ void ScanJob::ShowStatusBar(int add) {
 // The Open command ----------------------------------------------------------
 
 bool RefuseWhileScanning(CMainFrame& frame, const QString& refusal) {
-  if (!frame.App().IsProcessRunning() && !frame.Job().IsWorking()) return false;
+  if (!frame.App().IsProcessRunning() && !frame.Job().IsWorking() && !frame.SnapshotWork().IsWorking()) {
+    return false;
+  }
   Tell(frame.App().prompts(), &frame, refusal);
   return true;
 }
