@@ -23,6 +23,9 @@
 #include "app/look.h"
 #include "app/main_frame.h"
 #include "app/prompts.h"
+#include "app/splash_wnd.h"
+#include "app/start_up.h"
+#include "version.h"
 
 namespace {
 
@@ -92,7 +95,7 @@ void DescribeOptions(QCommandLineParser& parser) {
 
 void Identify() {
   QCoreApplication::setApplicationName(QStringLiteral("ostrel-bkf-repair"));
-  QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(OSTREL_VERSION));
 }
 
 }  // namespace
@@ -131,10 +134,15 @@ int main(int argc, char** argv) {
 
   ostrel::app::ApplyBlackLook(application);
   ostrel::app::QtPrompts prompts;
+  // One instance per machine; a picture for the documentation is no
+  // instance.
+  ostrel::app::InstanceLock instance;
+  if (!takeScreenshot && ostrel::app::RefuseSecondInstance(instance, prompts)) return 1;
   ostrel::app::CKorvaneBKFFileRepProjApp state(prompts);
   ostrel::app::CMainFrame frame(state);
 
   if (!takeScreenshot) {
+    ostrel::app::CKorvaneSplashWnd::Show(&frame);
     frame.showMaximized();
     const QStringList files = parser.positionalArguments();
     if (!files.isEmpty()) {

@@ -2,11 +2,13 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QIcon>
 #include <QSettings>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include "app/about_dlg.h"
 #include "app/log_file.h"
 #include "app/look.h"
 #include "app/output_wnd.h"
@@ -16,6 +18,7 @@
 #include "app/scan_job.h"
 #include "app/snapshot_job.h"
 #include "app/search_dialog.h"
+#include "app/start_up.h"
 #include "app/texts.h"
 #include "preview/static_file_viewer.h"
 #include "preview/temp_folder.h"
@@ -270,9 +273,12 @@ void CMainFrame::OnSaveLog() {
 }
 
 // Help and About are never refused.
-void CMainFrame::OnHelp() {}
+void CMainFrame::OnHelp() { ShowHelp(app_.prompts(), this, QCoreApplication::applicationDirPath()); }
 
-void CMainFrame::OnAbout() {}
+void CMainFrame::OnAbout() {
+  CKorvaneAboutDlg dialog(this);
+  app_.prompts().RunDialog(dialog);
+}
 
 void CMainFrame::OnMakerLink() { app_.prompts().OpenUrl(QUrl(kMakerUrl)); }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/cli.h"
+#include "version.h"
 
 namespace {
 
@@ -19,7 +20,8 @@ const char kUsage[] =
     "  extract BKF   scan a BKF file and write the files it holds into a folder\n"
     "  list SNAP     print the catalogue stored in a recovery snapshot\n"
     "\n"
-    "Run 'ostrel-bkf COMMAND --help' for the options of a command.\n"
+    "Run 'ostrel-bkf COMMAND --help' for the options of a command, and\n"
+    "'ostrel-bkf --version' for the version.\n"
     "Exit status: 0 success, 1 some files could not be recovered, 2 bad arguments\n"
     "or an unreadable input file.\n";
 
@@ -47,6 +49,10 @@ int main(int argc, char** argv) {
   if (command == "--help" || command == "-h" || command == "help") {
     std::fputs(kUsage, stdout);
     return ostrel::cli::kExitOk;
+  }
+  if (command == "--version" || command == "-V") {
+    std::printf("ostrel-bkf %s\n", OSTREL_VERSION);
+    return CheckedOutput(ostrel::cli::kExitOk);
   }
   const ostrel::cli::Args args(argv + 2, argv + argc);
   if (command == "scan") return CheckedOutput(ostrel::cli::ScanCommand(args));

@@ -1,10 +1,13 @@
 // Paints the program's artwork (ribbon icons, the application button, tab
-// icons and the file list's background picture) into PNG files at build time.
+// icons, the program's icon in several sizes, the file list's background
+// picture, the splash window and the About dialog) into PNG files at build
+// time.
 // Usage: make_artwork OUT.png [OUT.png ...]
 // The picture is chosen by the file name: "open.png" is the Open icon at its
 // base size, "open@2x.png" the same at twice the size.
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
@@ -332,6 +335,60 @@ QImage ListBackground() {
   return image;
 }
 
+// The face of the splash window and of the About dialog: the emblem, the
+// name and the version on a dark panel.
+void Face(QPainter& p, const QRectF& panel, const QString& lines) {
+  QLinearGradient body(panel.topLeft(), panel.bottomLeft());
+  body.setColorAt(0, QColor(0x4c, 0x4c, 0x4c));
+  body.setColorAt(0.5, QColor(0x2c, 0x2c, 0x2c));
+  body.setColorAt(1, QColor(0x18, 0x18, 0x18));
+  p.setPen(QPen(QColor(0x8a, 0x8a, 0x8a), 2));
+  p.setBrush(body);
+  p.drawRoundedRect(panel.adjusted(1, 1, -1, -1), 18, 18);
+  p.setRenderHint(QPainter::Antialiasing, true);
+  p.save();
+  p.translate(panel.left() + 26, panel.top() + 30);
+  p.scale(96 / 32.0, 96 / 32.0);
+  DrawOrb(p);
+  p.restore();
+  QFont title(QStringLiteral("Liberation Sans"));
+  title.setPixelSize(24);
+  title.setBold(true);
+  p.setFont(title);
+  p.setPen(QColor(0xf4, 0xf4, 0xf4));
+  const QRectF text(panel.left() + 140, panel.top() + 34, panel.width() - 160, 64);
+  p.drawText(text, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, QStringLiteral("Korvane Ostrel BKF Repair"));
+  QFont body2(QStringLiteral("Liberation Sans"));
+  body2.setPixelSize(13);
+  p.setFont(body2);
+  p.setPen(QColor(0xd8, 0xd8, 0xd8));
+  p.drawText(QRectF(text.left(), text.bottom() + 4, text.width(), 80), Qt::AlignLeft | Qt::AlignTop, lines);
+}
+
+// A picture of `size` holding the face on `surround`; the face's edge is
+// drawn without smoothing, so that no pixel there is a blend with it.
+QImage FacePicture(QSize size, const QColor& surround, const QString& lines) {
+  QImage image(size, QImage::Format_RGB32);
+  image.fill(surround);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing, false);
+  Face(p, QRectF(QPointF(0, 0), QSizeF(size)), lines.arg(OSTREL_ARTWORK_VERSION));
+  return image;
+}
+
+// The splash picture: everything outside the rounded panel is pure magenta,
+// which the window cuts out of its shape.
+QImage Splash() {
+  return FacePicture(QSize(460, 240), QColor(255, 0, 255),
+                     QStringLiteral("Version %1\nRecovers files from damaged BKF backups.\nStarting..."));
+}
+
+// The About dialog's picture; the dialog puts its OK button near the bottom.
+QImage AboutPicture() {
+  return FacePicture(QSize(420, 270), QColor(0x22, 0x22, 0x22),
+                     QStringLiteral("Version %1\nRecovers files from damaged BKF backups\n(Microsoft Tape Format)."));
+}
+
 struct Picture {
   int size;  // base edge in pixels
   Draw draw;
@@ -354,6 +411,13 @@ const std::map<QString, Picture>& Pictures() {
       {"panel-snapshots", {16, DrawPanelSnapshots}},
       {"tab-log", {16, DrawLog}},
       {"tab-viewer", {16, DrawTabViewer}},
+      // The program's icon in the desktop's usual sizes.
+      {"icon-16", {16, DrawOrb}},
+      {"icon-32", {32, DrawOrb}},
+      {"icon-48", {48, DrawOrb}},
+      {"icon-64", {64, DrawOrb}},
+      {"icon-128", {128, DrawOrb}},
+      {"icon-256", {256, DrawOrb}},
   };
   return pictures;
 }
@@ -361,6 +425,8 @@ const std::map<QString, Picture>& Pictures() {
 bool Paint(const QString& outPath) {
   QString name = QFileInfo(outPath).completeBaseName();
   if (name == QLatin1String("list-background")) return ListBackground().save(outPath, "PNG");
+  if (name == QLatin1String("splash")) return Splash().save(outPath, "PNG");
+  if (name == QLatin1String("about-picture")) return AboutPicture().save(outPath, "PNG");
   int scale = 1;
   if (name.endsWith(QLatin1String("@2x"))) {
     name.chop(3);
@@ -386,6 +452,8 @@ bool Paint(const QString& outPath) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Text needs the font database, which needs an application (offscreen).
+  QGuiApplication application(argc, argv);
   for (int i = 1; i < argc; ++i) {
     const QString out = QString::fromLocal8Bit(argv[i]);
     QDir().mkpath(QFileInfo(out).absolutePath());

@@ -103,8 +103,6 @@ const std::vector<WhileRunning>& WhileRunningCases() {
       {"list preview", [](CMainFrame& f) { emit f.App().messages().listPreview(0); },
        "Please wait for the running process."},
       {"tree check", [](CMainFrame& f) { emit f.App().messages().treeCheck(AnyItem(f), 1); }, ""},
-      {"Help", [](CMainFrame& f) { Click(f, Command::Help); }, ""},
-      {"About", [](CMainFrame& f) { Click(f, Command::About); }, ""},
   };
   return cases;
 }

@@ -5,6 +5,7 @@
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/run_process.h"
 #include "tests/fixtures/temp_dir.h"
+#include "version.h"
 
 namespace ostrel {
 namespace {
@@ -13,6 +14,14 @@ using fixtures::RunCli;
 using nlohmann::json;
 
 const std::string kIntact = std::string(OSTREL_TEST_DATA_DIR) + "/conformance/intact.bkf";
+
+TEST(Cli, SaysItsVersion) {
+  for (const char* flag : {"--version", "-V"}) {
+    const auto r = RunCli({flag});
+    EXPECT_EQ(r.exitCode, 0) << flag;
+    EXPECT_EQ(r.out, std::string("ostrel-bkf ") + OSTREL_VERSION + "\n") << flag;
+  }
+}
 
 TEST(ScanCommand, PrintsTheCatalogueAsATree) {
   const auto r = RunCli({"scan", kIntact});
