@@ -4,9 +4,12 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QIcon>
+#include <QMenu>
 #include <QSettings>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
+#include <utility>
 
 #include "app/about_dlg.h"
 #include "app/log_file.h"
@@ -57,10 +60,6 @@ QKeySequence ShortcutOf(Command command) {
       return {};
   }
 }
-
-namespace {
-
-}  // namespace
 
 CMainFrame::CMainFrame(CKorvaneBKFFileRepProjApp& app, QWidget* parent) : QMainWindow(parent), app_(app) {
   setObjectName(QStringLiteral("MainFrame"));
@@ -114,6 +113,7 @@ void CMainFrame::CreateRibbon() {
   ribbon_ = new CKorvaneMFCRibboBarCls(this);
   ribbon_->SetApplicationButton(Artwork(QStringLiteral("app-button")), QStringLiteral("Korvane Ostrel BKF Repair"));
   ribbon_->SetCategory(QStringLiteral("Korvane Ostrel BKF Recovery"));
+  connect(ribbon_->ApplicationButton(), &QToolButton::clicked, this, &CMainFrame::OnApplicationButton);
 
   RibbonPanel* recovery = ribbon_->AddPanel(QStringLiteral("BKF Recovery"), Artwork(QStringLiteral("panel-recovery")));
   recovery->AddLargeButton(AddCommand(Command::Open, QStringLiteral("Open"), QStringLiteral("Open BKF file"),
@@ -281,6 +281,32 @@ void CMainFrame::OnAbout() {
 }
 
 void CMainFrame::OnMakerLink() { app_.prompts().OpenUrl(QUrl(kMakerUrl)); }
+
+void CMainFrame::OnApplicationButton() {
+  // The menu has entries of its own, named like the ribbon's buttons; the
+  // chosen one runs its command, which refuses as it does from the ribbon.
+  static const std::pair<Command, const char*> kEntries[] = {
+      {Command::Open, "Open BKF file"},
+      {Command::Save, "Save recovered data"},
+      {Command::Search, "Search file from the list"},
+      {Command::Log, "Save log for BKF file."},
+      {Command::LoadSnapshot, "Load Ostrel BKF Recovery Snapshot"},
+      {Command::SaveSnapshot, "Save Ostrel BKF Recovery Snapshot"},
+      {Command::Help, "Help for Korvane Ostrel BKF Repair"},
+      {Command::About, "About Korvane Ostrel BKF Repair"},
+  };
+  if (applicationMenu_ == nullptr) {
+    applicationMenu_ = new QMenu(this);
+    for (const auto& [command, text] : kEntries) {
+      if (command == Command::LoadSnapshot || command == Command::Help) applicationMenu_->addSeparator();
+      QAction* entry = applicationMenu_->addAction(CommandAction(command)->icon(), QString::fromLatin1(text));
+      entry->setData(static_cast<int>(command));
+    }
+  }
+  QToolButton* button = ribbon_->ApplicationButton();
+  QAction* chosen = app_.prompts().ChooseFromMenu(applicationMenu_, button->mapToGlobal(button->rect().bottomLeft()));
+  if (chosen != nullptr) CommandAction(static_cast<Command>(chosen->data().toInt()))->trigger();
+}
 
 
 

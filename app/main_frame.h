@@ -127,6 +127,8 @@ class CMainFrame : public QMainWindow {
   void OnHelp();
   void OnAbout();
   void OnMakerLink();
+  // The round application button: a menu of the window's commands.
+  void OnApplicationButton();
 
   // Private messages from the tree pane and the file list.
   void OnTreeItemSelected(QTreeWidgetItem* item, int hitFlags);
@@ -169,6 +171,7 @@ class CMainFrame : public QMainWindow {
   std::unique_ptr<ostrel::bkf> scanner_;
   QTreeWidgetItem* listSource_ = nullptr;
   QMenu* treeMenu_ = nullptr;
+  QMenu* applicationMenu_ = nullptr;
   // Last, so that a worker still running is stopped before anything else goes.
   std::unique_ptr<ScanJob> scanJob_;
   std::unique_ptr<SnapshotJob> snapshotJob_;

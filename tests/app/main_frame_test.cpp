@@ -2,6 +2,7 @@
 // with every prompt answered by the scripted fake.
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QDialog>
 #include <QLabel>
 #include <QPointer>
 #include <QSettings>
@@ -132,6 +133,7 @@ class MainFrameTest : public QObject {
   void searchClearsThePreviewAndShowsTheLog();
 
   void keyboardReachesTheCommands();
+  void applicationButtonOffersTheCommands();
   void panesOfferNoContextMenu();
   void treePaneHandsTheFocusToItsTree();
 
@@ -416,6 +418,29 @@ void MainFrameTest::keyboardReachesTheCommands() {
   QTest::keyClick(open, Qt::Key_Space);
   QCOMPARE(prompts_->shown().size(), 1);
   QCOMPARE(prompts_->shown().first().kind, ScriptedPrompts::Kind::OpenFile);
+}
+
+void MainFrameTest::applicationButtonOffersTheCommands() {
+  QToolButton* button = frame_->Ribbon()->ApplicationButton();
+  prompts_->AnswerMenu(QStringLiteral("About Korvane Ostrel BKF Repair"));
+  bool aboutShown = false;
+  prompts_->AnswerDialog([&](QDialog& d) {
+    aboutShown = d.objectName() == QStringLiteral("AboutDialog");
+    d.accept();
+  });
+  QTest::mouseClick(button, Qt::LeftButton);
+  QCOMPARE(prompts_->shown().first().menuActions,
+           (QStringList{"Open BKF file", "Save recovered data", "Search file from the list", "Save log for BKF file.",
+                        "Load Ostrel BKF Recovery Snapshot", "Save Ostrel BKF Recovery Snapshot",
+                        "Help for Korvane Ostrel BKF Repair", "About Korvane Ostrel BKF Repair"}));
+  QVERIFY(aboutShown);
+  // A command chosen there refuses while a process runs, as from the ribbon.
+  prompts_->Clear();
+  state_->SetProcessRunning(1);
+  prompts_->AnswerMenu(QStringLiteral("Open BKF file"));
+  QTest::mouseClick(button, Qt::LeftButton);
+  QCOMPARE(prompts_->MessageTexts(), QStringList{"Please stop the running process to open the BKF file."});
+  state_->SetProcessRunning(0);
 }
 
 QTEST_MAIN(MainFrameTest)
