@@ -36,7 +36,10 @@ const std::uint8_t* WindowReader::Get(std::uint64_t position, std::size_t count)
 // ------------------------------------------------------------------------- bkf
 
 bkf::bkf(std::atomic<int>& processRunning, ScanListener* listener)
-    : processRunning_(processRunning), listener_(listener) {}
+    : processRunning_(processRunning), listener_(listener) {
+  // Stop ends the work around a failing disk's bad pieces too.
+  file_.SetStopFlag(&processRunning_);
+}
 
 bkf::~bkf() = default;
 

@@ -100,6 +100,9 @@ class bkf {
   Catalogue& Cat() { return catalogue_; }
   const Catalogue& Cat() const { return catalogue_; }
   const BkfFile& File() const { return file_; }
+  // Reads the BKF file through `reader` instead of pread (tests fail chosen
+  // ranges with it); set before Scan or Adopt.
+  void SetFileReader(BkfFile::ReadFunction reader) { file_.SetReader(std::move(reader)); }
   const std::string& FileError() const { return file_.Error(); }
   std::uint64_t FilesFound() const { return filesFound_; }
 
