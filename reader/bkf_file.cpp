@@ -65,6 +65,7 @@ BkfFile::BkfFile(BkfFile&& other) noexcept
       openedSize_(other.openedSize_),
       reader_(std::move(other.reader_)),
       running_(other.running_),
+      observer_(std::move(other.observer_)),
       damage_(std::move(other.damage_)) {
   other.fd_ = -1;
 }
@@ -78,6 +79,7 @@ BkfFile& BkfFile::operator=(BkfFile&& other) noexcept {
     openedSize_ = other.openedSize_;
     reader_ = std::move(other.reader_);
     running_ = other.running_;
+    observer_ = std::move(other.observer_);
     damage_ = std::move(other.damage_);
     other.fd_ = -1;
   }
@@ -202,6 +204,7 @@ std::size_t BkfFile::ReadAround(std::uint64_t position, unsigned char* out, std:
       std::memset(out + done + got, 0, piece - got);
       if (damage_) damage_->Record(at + got, piece - got, error);
       if (damage != nullptr) damage->Add(at + got, piece - got);
+      if (observer_) observer_(at + got);
     }
     done += piece;
   }

@@ -90,6 +90,10 @@ class BkfFile {
   // not read yet comes out as zeros without being counted unreadable. A
   // failing disk can take seconds per bad piece; Stop must not wait for them.
   void SetStopFlag(const std::atomic<int>* running) { running_ = running; }
+  // Told the position of every piece given up as unreadable, as soon as it
+  // is: a scan keeps its progress moving while a failing disk takes its time.
+  using FailureObserver = std::function<void(std::uint64_t position)>;
+  void SetFailureObserver(FailureObserver observer) { observer_ = std::move(observer); }
 
   UnreadableSummary Unreadable() const;
   // The size the file had when a read found it shorter than when it was
@@ -113,6 +117,7 @@ class BkfFile {
   std::uint64_t openedSize_ = 0;
   ReadFunction reader_;
   const std::atomic<int>* running_ = nullptr;
+  FailureObserver observer_;
   std::unique_ptr<Damage> damage_;  // written only when a read fails or finds the file shorter
 };
 

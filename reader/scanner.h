@@ -116,6 +116,9 @@ class bkf {
   // The window loop's progress report for position `a`; `force` reports even
   // when the per-mille has not grown (a window without a hit).
   void ReportProgress(std::uint64_t a, bool force);
+  // From the start of the window loop to its end, every piece of the file
+  // given up as unreadable is reported as progress at its position.
+  void ReportUnreadablePieces(bool on);
   void ResolveRange(std::uint64_t fileLength);
 
   // Shared handler parts.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <optional>
@@ -237,6 +238,48 @@ TEST(FailingDiskScan, LosesOnlyTheBlocksWhoseHeadersAreUnreadable) {
                  b.blocks[static_cast<std::size_t>(i)] < r.offset + r.length;
         }));
       }
+    }
+  }
+}
+
+TEST(FailingDiskScan, ProgressMovesAndStopEndsTheScanWhileBadPiecesAreReadAround) {
+  const Backup b = TwelveFiles();
+  TempDir dir;
+  const std::string path = dir.Write(b.w);
+  const std::uint64_t badStart = PieceOf(b.blocks[4]);
+  for (bool advanced : {false, true}) {
+    SCOPED_TRACE(advanced ? "advanced" : "standard");
+    // Sixteen bad pieces: each is reported as it is given up, not only when
+    // the read that met them is over.
+    {
+      std::atomic<int> running{1};
+      std::unique_ptr<bkf> scanner =
+          advanced ? std::make_unique<bkfAdvance>(running) : std::make_unique<bkf>(running);
+      FailingDisk disk({{badStart, 16 * kPiece}});
+      scanner->SetFileReader(disk.Reader());
+      struct Recorder : ScanListener {
+        const FailingDisk* disk = nullptr;
+        std::vector<std::uint64_t> failuresAtReport;
+        void OnProgress(const ProgressReport&) override { failuresAtReport.push_back(disk->Failures()); }
+      } listener;
+      listener.disk = &disk;
+      scanner->SetListener(&listener);
+      ASSERT_EQ(scanner->Scan(path), 1);
+      std::vector<std::uint64_t> seen = listener.failuresAtReport;
+      seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+      EXPECT_GE(seen.size(), 16u);
+    }
+    // Stop at the first failure: no bad piece is tried again.
+    {
+      std::atomic<int> running{1};
+      std::unique_ptr<bkf> scanner =
+          advanced ? std::make_unique<bkfAdvance>(running) : std::make_unique<bkf>(running);
+      FailingDisk disk({{badStart, 16 * kPiece}});
+      disk.OnFailure([&] { running.store(0); });
+      scanner->SetFileReader(disk.Reader());
+      ASSERT_EQ(scanner->Scan(path), 1);
+      EXPECT_EQ(disk.Failures(), 1u);
+      EXPECT_LE(scanner->Cat().FileCount(), 4u);
     }
   }
 }
