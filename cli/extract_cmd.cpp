@@ -66,8 +66,9 @@ const char kExtractUsage[] =
     "off is written as far as it goes (\"cut short: ...: cut short by the end of\n"
     "the backup: N of M bytes\"); both count as files with problems. The parts of\n"
     "the BKF file that could not be read are summed up on stderr (\"Unreadable:\").\n"
-    "Exit status: 0 every selected file was extracted whole, 1 some were not,\n"
-    "2 bad arguments or a BKF file that cannot be opened.\n";
+    "Exit status: 0 every selected file was extracted whole, 1 some were not or\n"
+    "parts of the BKF file could not be read, 2 bad arguments or a BKF file that\n"
+    "cannot be opened.\n";
 
 int Usage(const std::string& problem) {
   Error(problem);
@@ -254,8 +255,10 @@ int ExtractCommand(const Args& args) {
   std::printf("Bytes written: %" PRIu64 "\n", bytes);
   std::printf("Files with problems: %" PRIu64 "\n", problems);
   std::fflush(stdout);
-  ReportUnreadable(scanner->File());
-  return problems == 0 ? kExitOk : kExitSome;
+  // Parts of the backup that could not be read may have held files the
+  // catalogue now lacks: not a full success either.
+  const bool unreadable = ReportUnreadable(scanner->File());
+  return problems == 0 && !unreadable ? kExitOk : kExitSome;
 }
 
 }  // namespace ostrel::cli

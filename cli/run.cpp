@@ -20,8 +20,9 @@ const char kUsage[] =
     "  list SNAP     print the catalogue stored in a recovery snapshot\n"
     "\n"
     "Run 'ostrel-bkf COMMAND --help' for the options of a command.\n"
-    "Exit status: 0 success, 1 some files could not be recovered, 2 bad arguments\n"
-    "or an unreadable input file.\n";
+    "Exit status: 0 success, 1 some files could not be recovered whole or parts of\n"
+    "the BKF file could not be read, 2 bad arguments or an input file that cannot\n"
+    "be opened.\n";
 
 // The catalogue or report went to a full disk or a closed pipe: the command
 // failed even though it had nothing else to complain about.

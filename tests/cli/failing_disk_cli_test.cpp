@@ -96,6 +96,15 @@ TEST(FailingDiskCli, ScanSaysWhatCouldNotBeRead) {
   EXPECT_EQ(doc["unreadable"], nlohmann::json::parse("[{\"offset\": " + std::to_string(piece) +
                                                       ", \"length\": 4096}]"));
   EXPECT_EQ(doc["files"].size(), 3u);
+
+  // extract writes every file it found, and still does not call it a success.
+  const std::string dest = dir.File("out");
+  const auto extract = RunOnFailingDisk(bad, {"extract", l.bkf, "--to", dest, "--flat"});
+  EXPECT_EQ(extract.exitCode, 1);
+  EXPECT_EQ(extract.err, tree.err);
+  EXPECT_NE(extract.out.find("Files with problems: 0\n"), std::string::npos) << extract.out;
+  EXPECT_FALSE(fs::exists(dest + "/b.bin"));
+  EXPECT_EQ(ReadText(dest + "/big.bin"), l.big);
 }
 
 TEST(FailingDiskCli, ExtractWritesDamagedFilesWithZerosOrLeavesThemOut) {
