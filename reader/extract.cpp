@@ -51,6 +51,22 @@ std::string_view OutcomeReason(ExtractOutcome outcome) {
   return "?";
 }
 
+std::string UnreadableDataText(const ReadDamage& damage) {
+  return GroupDigits(damage.unreadableBytes) + " bytes unreadable at offset " +
+         std::to_string(damage.firstUnreadable) + " in the backup";
+}
+
+std::string MissingDataText(const ExtractStats& stats) {
+  std::string text;
+  if (stats.damage.unreadableBytes != 0) text = UnreadableDataText(stats.damage) + "; written with zeros there";
+  if (stats.cutShort) {
+    if (!text.empty()) text += "; ";
+    text += "cut short by the end of the backup: " + GroupDigits(stats.dataHeld) + " of " +
+            GroupDigits(stats.dataPromised) + " bytes";
+  }
+  return text;
+}
+
 // ------------------------------------------------------------------ ChunkList
 
 void ChunkList::Append(const DataChunk& chunk) {

@@ -140,6 +140,14 @@ struct ExtractStats {
   std::uint64_t dataPromised = 0;
 };
 
+// What a copy could not give, in words, for reports: "65,536 bytes
+// unreadable at offset X in the backup; written with zeros there", "cut short
+// by the end of the backup: N of M bytes", both joined by "; ", or an empty
+// text when the data was complete.
+std::string MissingDataText(const ExtractStats& stats);
+// "65,536 bytes unreadable at offset X in the backup".
+std::string UnreadableDataText(const ReadDamage& damage);
+
 // Told the number of bytes written so far after every block the copy writes.
 using ExtractProgress = std::function<void(std::uint64_t bytesWritten)>;
 

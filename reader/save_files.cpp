@@ -36,32 +36,6 @@ bool PrepareDestination(const std::string& destination, std::string& error) {
   return true;
 }
 
-namespace {
-
-std::string UnreadableText(const ReadDamage& damage) {
-  return GroupDigits(damage.unreadableBytes) + " bytes unreadable at offset " +
-         std::to_string(damage.firstUnreadable) + " in the backup";
-}
-
-// A file written from what the backup holds, when that is not all of it:
-// zeros where the backup could not be read, or data cut short by its end.
-void SayWhatIsMissing(const ExtractStats& stats, SaveResult& result) {
-  result.unreadableBytes = stats.damage.unreadableBytes;
-  result.cutShort = stats.cutShort;
-  std::string reason;
-  if (stats.damage.unreadableBytes != 0) reason = UnreadableText(stats.damage) + "; written with zeros there";
-  if (stats.cutShort) {
-    if (!reason.empty()) reason += "; ";
-    reason += "cut short by the end of the backup: " + GroupDigits(stats.dataHeld) + " of " +
-              GroupDigits(stats.dataPromised) + " bytes";
-  }
-  if (reason.empty()) return;
-  result.status = SaveStatus::SavedIncomplete;
-  result.reason = reason;
-}
-
-}  // namespace
-
 SaveRun::SaveRun(const Catalogue& catalogue, const BkfFile& bkfFile, std::string destination,
                  bool hierarchy, const std::atomic<int>& processRunning)
     : catalogue_(catalogue),
@@ -104,11 +78,15 @@ SaveResult SaveRun::SaveFile(std::uint64_t fileIndex, const ExtractProgress& pro
         result.reason = "stopped before the file was complete; the incomplete file was removed";
       } else {
         result.status = SaveStatus::Saved;
-        SayWhatIsMissing(stats, result);
+        result.unreadableBytes = stats.damage.unreadableBytes;
+        result.cutShort = stats.cutShort;
         if (result.unreadableBytes != 0 && skipUnreadable_) {
           dropFile();
           result.status = SaveStatus::NotRecovered;
-          result.reason = UnreadableText(stats.damage) + "; left out";
+          result.reason = UnreadableDataText(stats.damage) + "; left out";
+        } else if (std::string missing = MissingDataText(stats); !missing.empty()) {
+          result.status = SaveStatus::SavedIncomplete;
+          result.reason = std::move(missing);
         }
       }
       break;
