@@ -28,8 +28,16 @@ class CKorvaneBKFFileRepProjApp : public QObject {
   int heuristicScan = 0;  // 1 when heuristic scanning was chosen
   QString bkfPath;        // the BKF file being recovered
   QString bkfSizeText;    // its size in bytes as decimal text; empty when unknown
+  QString bkfSizeError;   // why the size is unknown (the system's words), else empty
   QString rangeMinText;   // partial range: start and end as decimal text
   QString rangeMaxText;
+
+  // The size as decimal text, or, when it could not be read, "unknown" with
+  // the reason ("unknown (Permission denied)").
+  QString DescribedBkfSize() const {
+    if (!bkfSizeText.isEmpty() || bkfSizeError.isEmpty()) return bkfSizeText;
+    return QStringLiteral("unknown (%1)").arg(bkfSizeError);
+  }
 
   bool IsProcessRunning() const { return processRunning.load() != 0; }
   // Stores the flag from any thread and tells the user interface, so that the

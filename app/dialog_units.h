@@ -1,10 +1,15 @@
 // Dialog layouts given in dialog units, the way dialog templates give them:
 // a horizontal unit is a quarter of the font's average character width, a
-// vertical unit an eighth of its height.
+// vertical unit an eighth of its height. The dialogs are laid out by Qt
+// layouts from their contents; dialog units only give the sizes that the
+// contents do not decide (how wide an edit or a list is at least), so that
+// the proportions hold while every text keeps the room it needs, at any font.
 #pragma once
 
+#include <QDialog>
 #include <QFontMetrics>
 #include <QRect>
+#include <QSizePolicy>
 #include <QWidget>
 
 namespace ostrel::app {
@@ -23,5 +28,21 @@ class DialogUnits {
   int baseX_;
   int baseY_;
 };
+
+// The frame of the program's dialogs: a title and a close box, no
+// minimise, maximise or context-help buttons.
+inline void UseDialogFrame(QDialog* dialog) {
+  dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                         Qt::WindowCloseButtonHint);
+}
+
+// For controls that take turns in one place (Stop and Close, a progress bar
+// and a count): a hidden one keeps its room, so that nothing moves when they
+// change places.
+inline void KeepRoomWhenHidden(QWidget* widget) {
+  QSizePolicy policy = widget->sizePolicy();
+  policy.setRetainSizeWhenHidden(true);
+  widget->setSizePolicy(policy);
+}
 
 }  // namespace ostrel::app

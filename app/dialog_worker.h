@@ -1,18 +1,25 @@
 // What the dialogs that run a worker thread (saving, searching) share: asking
 // before Stop, refusing to close while the worker runs, the destination
-// folder picker, and a coalesced "take what the worker has" request, so a
+// controls and folder picker, and a coalesced "take what the worker has" request, so a
 // worker that finds thousands of things a second asks the user-interface
 // thread only as often as that thread keeps up.
 #pragma once
 
+#include <QCheckBox>
 #include <QDir>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QIcon>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QString>
 #include <QWidget>
+#include <algorithm>
 #include <atomic>
 #include <functional>
 
 #include "app/app_state.h"
+#include "app/dialog_units.h"
 #include "app/prompts.h"
 #include "app/ui_thread.h"
 
@@ -42,6 +49,40 @@ inline void BrowseForDestination(Prompts& prompts, QWidget* owner, QLineEdit* ed
   request.startFolder = edit->text();
   const QString folder = prompts.GetFolder(request);
   if (!folder.isEmpty()) edit->setText(QDir::toNativeSeparators(folder));
+}
+
+// The destination part of the saving dialogs, in `group`: the folder edit
+// with its "..." button, then the dialog's "Save file(s)" button on the first
+// row, and the hierarchy box (checked) on the second. Callers may add more
+// buttons to the first row of `grid`, after column 3.
+struct DestinationControls {
+  QLineEdit* edit = nullptr;
+  QPushButton* browse = nullptr;
+  QPushButton* save = nullptr;
+  QCheckBox* hierarchy = nullptr;
+  QGridLayout* grid = nullptr;
+};
+
+inline DestinationControls AddDestinationControls(QGroupBox* group, const DialogUnits& du, int editUnits,
+                                                  int saveUnits, const QIcon& saveIcon = {}) {
+  DestinationControls c;
+  c.edit = new QLineEdit(group);
+  c.edit->setMinimumWidth(du.X(editUnits));
+  c.browse = new QPushButton(QStringLiteral("..."), group);
+  c.browse->setToolTip(kSelectDestinationTitle);
+  c.browse->setFixedWidth(std::max(du.X(15), c.browse->fontMetrics().horizontalAdvance(c.browse->text()) + 12));
+  c.save = new QPushButton(saveIcon, QStringLiteral("Save file(s)"), group);
+  c.save->setMinimumWidth(du.X(saveUnits));
+  c.hierarchy = new QCheckBox(QStringLiteral("Save files in folder hierarchy"), group);
+  c.hierarchy->setChecked(true);
+  c.grid = new QGridLayout(group);
+  c.grid->setHorizontalSpacing(0);
+  c.grid->addWidget(c.edit, 0, 0);
+  c.grid->addWidget(c.browse, 0, 1);
+  c.grid->setColumnMinimumWidth(2, du.X(5));
+  c.grid->addWidget(c.save, 0, 3);
+  c.grid->addWidget(c.hierarchy, 1, 0, 1, -1);
+  return c;
 }
 
 // Posts `flush` to `receiver`'s thread when no earlier post is still waiting.

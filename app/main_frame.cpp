@@ -14,6 +14,7 @@
 #include "app/ribbon.h"
 #include "app/save_dialog.h"
 #include "app/scan_job.h"
+#include "app/snapshot_job.h"
 #include "app/search_dialog.h"
 #include "app/texts.h"
 #include "preview/static_file_viewer.h"
@@ -34,6 +35,27 @@ std::unique_ptr<QSettings> OpenSettings() {
 }
 
 QIcon Artwork(const QString& name) { return QIcon(QStringLiteral(":/artwork/%1.png").arg(name)); }
+
+}  // namespace
+
+QKeySequence ShortcutOf(Command command) {
+  switch (command) {
+    case Command::Open:
+      return QKeySequence(Qt::CTRL | Qt::Key_O);
+    case Command::Save:
+      return QKeySequence(Qt::CTRL | Qt::Key_S);
+    case Command::Search:
+      return QKeySequence(Qt::CTRL | Qt::Key_F);
+    case Command::Help:
+      return QKeySequence(Qt::Key_F1);
+    case Command::Stop:
+      return QKeySequence(Qt::Key_Escape);
+    default:
+      return {};
+  }
+}
+
+namespace {
 
 }  // namespace
 
@@ -69,8 +91,16 @@ QAction* CMainFrame::AddCommand(Command command, const QString& label, const QSt
                                 const QString& icon, void (CMainFrame::*handler)()) {
   auto* action = new QAction(label, this);
   action->setObjectName(QStringLiteral("Command%1").arg(static_cast<int>(command)));
-  action->setToolTip(toolTip);
+  const QKeySequence shortcut = ShortcutOf(command);
+  action->setShortcut(shortcut);
+  // The window's commands work from anywhere in it, also while the keyboard
+  // focus is in a pane.
+  action->setShortcutContext(Qt::WindowShortcut);
+  action->setToolTip(shortcut.isEmpty()
+                         ? toolTip
+                         : QStringLiteral("%1 (%2)").arg(toolTip, shortcut.toString(QKeySequence::NativeText)));
   action->setStatusTip(toolTip);
+  addAction(action);
   if (!icon.isEmpty()) action->setIcon(Artwork(icon));
   connect(action, &QAction::triggered, this, handler);
   actions_.insert(command, action);
@@ -132,6 +162,9 @@ void CMainFrame::CreatePanes() {
   auto* tree = new widgets::CKorvaneCheckTree;
   tree->setObjectName(QStringLiteral("CatalogueTree"));
   tree->SetSmartCheck(true);
+  // A check-box click marks a row without moving the highlight: the
+  // highlighted folder is the one whose contents the file list shows.
+  tree->SetSelectOnCheck(false);
   tree->setContextMenuPolicy(Qt::PreventContextMenu);
   fileView_->SetTree(tree);
   addDockWidget(Qt::LeftDockWidgetArea, fileView_);
@@ -253,7 +286,9 @@ void CMainFrame::OnListPreview(int) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-  if (RefuseWhileRunning(QStringLiteral("Please stop the running process to close the application."))) {
+  // Also refused after Stop until a worker has ended: a snapshot save may
+  // still be reading the catalogue.
+  if (RefuseWhileScanning(*this, QStringLiteral("Please stop the running process to close the application."))) {
     event->ignore();
     return;
   }
@@ -268,6 +303,20 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   SaveWindowState();
   commandStateTimer_->stop();
   event->accept();
+}
+
+void CMainFrame::KeepRibbonWhole() {
+  if (ribbon_ != nullptr) setMinimumWidth(ribbon_->minimumSizeHint().width());
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+  KeepRibbonWhole();
+  QMainWindow::showEvent(event);
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) KeepRibbonWhole();
+  QMainWindow::changeEvent(event);
 }
 
 void CMainFrame::RestoreWindowState() {

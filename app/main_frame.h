@@ -11,6 +11,7 @@
 // maker's link are never refused.
 #pragma once
 
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QMap>
 #include <memory>
@@ -43,6 +44,7 @@ class CKorvaneRightViewListCtrl;
 class CMyRibbonStatusBar;
 class COutputWnd;
 class ScanJob;
+class SnapshotJob;
 
 // The commands, numbered as the program's resources number them.
 enum class Command {
@@ -57,6 +59,10 @@ enum class Command {
   About = 296,
   MakerLink = 311,
 };
+
+// The keys of the commands that have one: Ctrl+O Open, Ctrl+S Save, Ctrl+F
+// Search, F1 Help, and Esc for Stop (which only works while a process runs).
+QKeySequence ShortcutOf(Command command);
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT
@@ -106,6 +112,8 @@ class CMainFrame : public QMainWindow {
   void LoadSnapshotPath(const QString& path);
   // The scan job: its worker thread and the status-bar progress elements.
   ScanJob& Job();
+  // The snapshot commands' worker thread and its status-bar elements.
+  SnapshotJob& SnapshotWork();
 
  public slots:
   // Ribbon commands.
@@ -130,6 +138,8 @@ class CMainFrame : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
   // No menu for showing and hiding the panes: they are always there.
   QMenu* createPopupMenu() override { return nullptr; }
 
@@ -143,6 +153,9 @@ class CMainFrame : public QMainWindow {
   void ConnectMessages();
   void UpdateCommandState();
   void RestoreWindowState();
+  // The window never gets narrower than the ribbon's buttons with their
+  // labels need (the main window does not ask its ribbon on its own).
+  void KeepRibbonWhole();
   void SaveWindowState();
 
   CKorvaneBKFFileRepProjApp& app_;
@@ -158,6 +171,7 @@ class CMainFrame : public QMainWindow {
   QMenu* treeMenu_ = nullptr;
   // Last, so that a worker still running is stopped before anything else goes.
   std::unique_ptr<ScanJob> scanJob_;
+  std::unique_ptr<SnapshotJob> snapshotJob_;
 };
 
 }  // namespace ostrel::app

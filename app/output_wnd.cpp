@@ -13,6 +13,9 @@ CCustomListCtrl::CCustomListCtrl(QWidget* parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setWordWrap(false);
+  // Every line is one row of text: the list places them by arithmetic, so a
+  // log of many thousand lines lays out at once.
+  setUniformItemSizes(true);
   setTextElideMode(Qt::ElideNone);
   setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -49,7 +52,11 @@ void COutputWnd::AppendBlankLine() { AppendLine(QString()); }
 
 void COutputWnd::ScrollToLastLine() {
   SendTo(this, [this] {
-    if (log_->count() > 0) log_->scrollToItem(log_->item(log_->count() - 1), QAbstractItemView::EnsureVisible);
+    if (log_->count() == 0) return;
+    // Lines just added have no place yet until the list lays them out,
+    // which it otherwise does only at its next paint.
+    log_->doItemsLayout();
+    log_->scrollToItem(log_->item(log_->count() - 1), QAbstractItemView::EnsureVisible);
   });
 }
 

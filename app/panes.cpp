@@ -10,6 +10,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace ostrel::app {
 namespace {
@@ -66,6 +67,23 @@ CMyRibbonStatusBar::CMyRibbonStatusBar(QAction* linkAction, QWidget* parent) : Q
   link_->setCursor(Qt::PointingHandCursor);
   link_->setFocusPolicy(Qt::NoFocus);
   addPermanentWidget(link_);
+}
+
+void CMyRibbonStatusBar::AddProgressElement(QWidget* element, int stretch) {
+  // Index 0 is the program's name, the only ordinary element; the link follows
+  // the progress elements.
+  insertPermanentWidget(1 + progressElements_, element, stretch);
+  ++progressElements_;
+}
+
+void CMyRibbonStatusBar::RemoveProgressElement(QWidget* element) {
+  // QStatusBar::removeWidget hides the element that follows the one it
+  // removes as well; after the last progress element that is the link, which
+  // would then be gone for good.
+  const bool linkShown = !link_->isHidden();
+  removeWidget(element);
+  if (linkShown) link_->show();
+  progressElements_ = std::max(0, progressElements_ - 1);
 }
 
 CKorvaneRightViewListCtrl::CKorvaneRightViewListCtrl(QWidget* parent)

@@ -43,12 +43,20 @@ class CMyRibbonStatusBar : public QStatusBar {
  public:
   CMyRibbonStatusBar(QAction* linkAction, QWidget* parent = nullptr);
 
+  // Progress elements go in before the link, in the order they are added.
+  // They are permanent elements: a status tip shown while the pointer rests
+  // on a button hides the bar's ordinary elements, and progress must stay
+  // in sight for the whole of a long run.
+  void AddProgressElement(QWidget* element, int stretch = 0);
+  void RemoveProgressElement(QWidget* element);
+
   QLabel* StaticPane() const { return static_; }
   QToolButton* Link() const { return link_; }
 
  private:
   QLabel* static_ = nullptr;
   QToolButton* link_ = nullptr;
+  int progressElements_ = 0;
 };
 
 // CKorvaneRightViewListCtrl: the file list, in two columns "File Name" and

@@ -4,7 +4,10 @@
 #include <QDialog>
 #include <QMenu>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 
 #include "app/texts.h"
 
@@ -62,9 +65,31 @@ MessageAnswer Tell(Prompts& prompts, QWidget* owner, const QString& text, Messag
   return prompts.ShowMessage(request);
 }
 
+int TitleBarWidth(const QWidget* window, const QString& title) {
+  // Title bars usually set their text in bold, and carry an icon on the left
+  // and up to three buttons on the right.
+  QFont font = window->font();
+  font.setBold(true);
+  constexpr int kIconAndButtons = 160;
+  return QFontMetrics(font).horizontalAdvance(title) + kIconAndButtons;
+}
+
+std::unique_ptr<QMessageBox> MakeMessageBox(const MessageRequest& request) {
+  auto box = std::make_unique<QMessageBox>(ToQt(request.icon), request.caption, request.text, ToQt(request.buttons),
+                                           request.owner);
+  // The box sizes itself from its layout: an empty row as wide as the title
+  // needs keeps it from getting narrower.
+  if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
+    grid->addItem(new QSpacerItem(TitleBarWidth(box.get(), request.caption), 0, QSizePolicy::Minimum,
+                                  QSizePolicy::Minimum),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
+  return box;
+}
+
 MessageAnswer QtPrompts::ShowMessage(const MessageRequest& request) {
-  QMessageBox box(ToQt(request.icon), request.caption, request.text, ToQt(request.buttons), request.owner);
-  switch (box.exec()) {
+  const std::unique_ptr<QMessageBox> box = MakeMessageBox(request);
+  switch (box->exec()) {
     case QMessageBox::Yes: return MessageAnswer::Yes;
     case QMessageBox::No: return MessageAnswer::No;
     case QMessageBox::Cancel: return MessageAnswer::Cancel;

@@ -7,10 +7,12 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <memory>
 
 class QAction;
 class QDialog;
 class QMenu;
+class QMessageBox;
 class QPoint;
 class QWidget;
 
@@ -68,6 +70,14 @@ MessageAnswer Tell(Prompts& prompts, QWidget* owner, const QString& text,
                    MessageButtons buttons = MessageButtons::Ok);
 
 // The real thing: Qt's message boxes and file dialogs, QDesktopServices.
+// The message box QtPrompts shows for `request`, wide enough for its caption:
+// window managers elide a title that does not fit, and every box carries the
+// program's long name there.
+std::unique_ptr<QMessageBox> MakeMessageBox(const MessageRequest& request);
+// The width a window needs for `title` in its title bar, with the window's
+// icon and its buttons beside it.
+int TitleBarWidth(const QWidget* window, const QString& title);
+
 class QtPrompts final : public Prompts {
  public:
   MessageAnswer ShowMessage(const MessageRequest& request) override;

@@ -1,6 +1,8 @@
 #include "app/range_slider_dlg.h"
 
+#include <QBoxLayout>
 #include <QButtonGroup>
+#include <QGridLayout>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -10,6 +12,7 @@
 #include <QRegularExpressionValidator>
 
 #include "app/app_state.h"
+#include "app/dialog_units.h"
 #include "app/icon_button.h"
 #include "app/prompts.h"
 
@@ -28,69 +31,91 @@ CKorvaneRangeSliderDlg::CKorvaneRangeSliderDlg(CKorvaneBKFFileRepProjApp& app, Q
     : QDialog(parent), app_(app) {
   setObjectName(QStringLiteral("RecoverySelection"));
   setWindowTitle(QStringLiteral("Recovery Selection"));
-  setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-  const QFontMetrics metrics(font());
-  baseX_ = (metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 26 + 1) / 2;
-  baseY_ = metrics.height();
-  setFixedSize(Units(0, 0, 280, 176).size());
-
+  UseDialogFrame(this);
+  const DialogUnits du(this);
   const QIcon helpIcon(QStringLiteral(":/artwork/help.png"));
-  auto place = [this](QWidget* widget, int x, int y, int w, int h) {
-    widget->setGeometry(Units(x, y, w, h));
-    return widget;
+  auto helpButton = [&](QWidget* owner) {
+    auto* button = new CKorvaneIconButton(helpIcon, owner);
+    button->setFixedSize(button->sizeHint());
+    return button;
   };
 
-  place(new QGroupBox(QStringLiteral("Select Recovery Mode:"), this), 8, 5, 265, 51);
-  standard_ = new QRadioButton(QStringLiteral("Standard Mode"), this);
-  place(standard_, 16, 21, 65, 10);
-  standardHelp_ = new CKorvaneIconButton(helpIcon, this);
-  standardHelp_->move(Units(89, 18, 16, 16).topLeft());
-  advanced_ = new QRadioButton(QStringLiteral("Advanced Mode"), this);
-  place(advanced_, 155, 19, 67, 10);
-  advancedHelp_ = new CKorvaneIconButton(helpIcon, this);
-  advancedHelp_->move(Units(235, 17, 16, 16).topLeft());
-  heuristic_ = new QCheckBox(QStringLiteral("Heuristic scanning"), this);
-  place(heuristic_, 153, 40, 73, 10);
-  heuristicHelp_ = new CKorvaneIconButton(helpIcon, this);
-  heuristicHelp_->move(Units(235, 36, 16, 16).topLeft());
+  // The mode: Standard on the left, Advanced with Heuristic below it on the
+  // right, each with its help button.
+  auto* modeBox = new QGroupBox(QStringLiteral("Select Recovery Mode:"), this);
+  modeBox->setMinimumWidth(du.X(265));
+  auto* modes = new QGridLayout(modeBox);
+  standard_ = new QRadioButton(QStringLiteral("Standard Mode"), modeBox);
+  standardHelp_ = helpButton(modeBox);
+  advanced_ = new QRadioButton(QStringLiteral("Advanced Mode"), modeBox);
+  advancedHelp_ = helpButton(modeBox);
+  heuristic_ = new QCheckBox(QStringLiteral("Heuristic scanning"), modeBox);
+  heuristicHelp_ = helpButton(modeBox);
+  modes->addWidget(standard_, 0, 0);
+  modes->addWidget(standardHelp_, 0, 1);
+  modes->setColumnMinimumWidth(2, du.X(40));
+  modes->setColumnStretch(2, 1);
+  modes->addWidget(advanced_, 0, 3);
+  modes->addWidget(advancedHelp_, 0, 4);
+  modes->addWidget(heuristic_, 1, 3);
+  modes->addWidget(heuristicHelp_, 1, 4);
 
-  place(new QGroupBox(QStringLiteral("Select file Scanning option:"), this), 8, 60, 265, 94);
-  complete_ = new QRadioButton(QStringLiteral("Scan complete BKF file"), this);
-  place(complete_, 14, 71, 87, 10);
-  place(new QGroupBox(this), 15, 87, 250, 60)->lower();
-  partial_ = new QRadioButton(QStringLiteral("Scan partial BKF file"), this);
-  place(partial_, 14, 86, 79, 10);
-  place(new QLabel(QStringLiteral("File Size(Bytes):"), this), 21, 104, 52, 8);
-  fileSize_ = new QLabel(this);
-  place(fileSize_, 83, 103, 169, 13);
-  place(new QLabel(QStringLiteral("Min(Bytes):"), this), 20, 130, 38, 8);
+  // The scope: the whole file, or a range inside a frame of its own.
+  auto* scopeBox = new QGroupBox(QStringLiteral("Select file Scanning option:"), this);
+  auto* scope = new QVBoxLayout(scopeBox);
+  complete_ = new QRadioButton(QStringLiteral("Scan complete BKF file"), scopeBox);
+  partial_ = new QRadioButton(QStringLiteral("Scan partial BKF file"), scopeBox);
+  auto* rangeBox = new QGroupBox(scopeBox);
+  auto* range = new QGridLayout(rangeBox);
+  fileSize_ = new QLabel(rangeBox);
+  fileSize_->setMinimumWidth(du.X(169));
+  fileSize_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   const auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
-  min_ = new QLineEdit(this);
+  min_ = new QLineEdit(rangeBox);
   min_->setValidator(digits);
-  place(min_, 63, 127, 70, 14);
-  place(new QLabel(QStringLiteral("Max(Bytes):"), this), 142, 130, 40, 8);
-  max_ = new QLineEdit(this);
+  min_->setMinimumWidth(du.X(70));
+  max_ = new QLineEdit(rangeBox);
   max_->setValidator(digits);
-  place(max_, 186, 127, 70, 14);
+  max_->setMinimumWidth(du.X(70));
+  range->addWidget(new QLabel(QStringLiteral("File Size(Bytes):"), rangeBox), 0, 0);
+  range->addWidget(fileSize_, 0, 1, 1, 3);
+  range->addWidget(new QLabel(QStringLiteral("Min(Bytes):"), rangeBox), 1, 0);
+  range->addWidget(min_, 1, 1);
+  range->addWidget(new QLabel(QStringLiteral("Max(Bytes):"), rangeBox), 1, 2);
+  range->addWidget(max_, 1, 3);
+  scope->addWidget(complete_);
+  scope->addWidget(partial_);
+  scope->addWidget(rangeBox);
 
   ok_ = new QPushButton(QStringLiteral("OK"), this);
   ok_->setDefault(true);
-  place(ok_, 86, 157, 50, 16);
   cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
-  place(cancel_, 142, 157, 50, 16);
+  for (QPushButton* b : {ok_, cancel_}) b->setMinimumWidth(du.X(50));
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(ok_);
+  buttons->addWidget(cancel_);
+  buttons->addStretch(1);
+
+  auto* root = new QVBoxLayout(this);
+  root->setSizeConstraint(QLayout::SetFixedSize);
+  root->addWidget(modeBox);
+  root->addWidget(scopeBox);
+  root->addLayout(buttons);
 
   // Each pair keeps to itself: the mode pair and the scope pair.
-  auto* modes = new QButtonGroup(this);
-  modes->addButton(standard_);
-  modes->addButton(advanced_);
-  auto* scopes = new QButtonGroup(this);
-  scopes->addButton(complete_);
-  scopes->addButton(partial_);
+  auto* modeGroup = new QButtonGroup(this);
+  modeGroup->addButton(standard_);
+  modeGroup->addButton(advanced_);
+  auto* scopeGroup = new QButtonGroup(this);
+  scopeGroup->addButton(complete_);
+  scopeGroup->addButton(partial_);
 
   // Initial state.
   min_->setText(QStringLiteral("0"));
   max_->setText(app_.bkfSizeText);
-  fileSize_->setText(app_.bkfSizeText);
+  // An unknown size says why, so that the user learns before the scan fails.
+  fileSize_->setText(app_.DescribedBkfSize());
   complete_->setChecked(true);
   standard_->setChecked(true);
   heuristic_->setChecked(false);
@@ -102,10 +127,6 @@ CKorvaneRangeSliderDlg::CKorvaneRangeSliderDlg(CKorvaneBKFFileRepProjApp& app, Q
   connect(complete_, &QRadioButton::toggled, this, &CKorvaneRangeSliderDlg::OnScopeChanged);
   connect(ok_, &QPushButton::clicked, this, &CKorvaneRangeSliderDlg::OnOk);
   connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
-}
-
-QRect CKorvaneRangeSliderDlg::Units(int x, int y, int width, int height) const {
-  return {x * baseX_ / 4, y * baseY_ / 8, width * baseX_ / 4, height * baseY_ / 8};
 }
 
 void CKorvaneRangeSliderDlg::OnScopeChanged() {

@@ -45,9 +45,6 @@ class CKorvaneRangeSliderDlg : public QDialog {
  private:
   void OnScopeChanged();
   void OnOk();
-  // A rectangle in dialog units (a quarter of the font's average character
-  // width, an eighth of its height) in pixels.
-  QRect Units(int x, int y, int width, int height) const;
 
   CKorvaneBKFFileRepProjApp& app_;
   QRadioButton* standard_ = nullptr;
@@ -63,8 +60,6 @@ class CKorvaneRangeSliderDlg : public QDialog {
   CKorvaneIconButton* heuristicHelp_ = nullptr;
   QPushButton* ok_ = nullptr;
   QPushButton* cancel_ = nullptr;
-  int baseX_ = 6;
-  int baseY_ = 13;
 };
 
 }  // namespace ostrel::app

@@ -9,6 +9,7 @@
 #include <QPainterPath>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace ostrel::app {
 namespace {
@@ -28,19 +29,37 @@ RibbonPanel::RibbonPanel(const QString& title, const QIcon& icon, QWidget* paren
   buttons_ = new QHBoxLayout(this);
   buttons_->setContentsMargins(4, 3, 4, kPanelTitleHeight + 2);
   buttons_->setSpacing(1);
-  // Wide enough for the title, like the buttons' own labels.
-  setMinimumWidth(fontMetrics().horizontalAdvance(title) + 20);
 }
 
+QSize RibbonPanel::minimumSizeHint() const {
+  // Wide enough for its buttons and for its title.
+  const QSize buttons = QFrame::minimumSizeHint();
+  return QSize(std::max(buttons.width(), fontMetrics().horizontalAdvance(title_) + 20), buttons.height());
+}
+
+namespace {
+
+// A large button is never narrower than its label, so that labels cannot run
+// into each other however small the window gets.
+class LargeButton : public QToolButton {
+ public:
+  using QToolButton::QToolButton;
+  QSize minimumSizeHint() const override {
+    return QSize(std::max(50, sizeHint().width()), QToolButton::minimumSizeHint().height());
+  }
+};
+
+}  // namespace
+
 QToolButton* RibbonPanel::AddLargeButton(QAction* action) {
-  auto* button = new QToolButton(this);
+  auto* button = new LargeButton(this);
   button->setObjectName(QStringLiteral("RibbonButton"));
   button->setDefaultAction(action);
   button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   button->setIconSize(QSize(kLargeIconSize, kLargeIconSize));
   button->setAutoRaise(true);
-  button->setFocusPolicy(Qt::NoFocus);
-  button->setMinimumWidth(50);
+  // Tab reaches every command; Space or Enter runs the one with the focus.
+  button->setFocusPolicy(Qt::TabFocus);
   button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
   buttons_->addWidget(button);
   return button;

@@ -23,6 +23,7 @@ class RibbonPanel : public QFrame {
 
   QToolButton* AddLargeButton(QAction* action);
   QString Title() const { return title_; }
+  QSize minimumSizeHint() const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

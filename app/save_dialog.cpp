@@ -3,15 +3,19 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QBoxLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QStyle>
 #include <QPushButton>
 #include <QThread>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
+#include <algorithm>
 #include <unordered_map>
 
 #include "app/catalogue_items.h"
@@ -81,45 +85,61 @@ std::vector<std::uint64_t> CheckedFilesToSave(const widgets::CKorvaneCheckTree& 
 CKorvaneDlgSaveRecoveredFiles::CKorvaneDlgSaveRecoveredFiles(CMainFrame& frame, QWidget* parent)
     : QDialog(parent != nullptr ? parent : &frame), frame_(frame), flush_(this, [this] { Flush(); }) {
   setWindowTitle(QStringLiteral("Save recovered file(s)"));
-  setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+  UseDialogFrame(this);
   const DialogUnits du(this);
-  setFixedSize(du.Size(398, 205));
 
+  // The destination, its Save button and the hierarchy choice.
   auto* group = new QGroupBox(kSelectDestinationTitle, this);
-  group->setGeometry(du.Rect(6, 5, 383, 42));
-  destination_ = new QLineEdit(this);
-  destination_->setGeometry(du.Rect(11, 16, 301 - 16, 15));
-  browse_ = new QPushButton(QStringLiteral("..."), this);
-  browse_->setToolTip(kSelectDestinationTitle);
-  browse_->setGeometry(du.Rect(11 + 301 - 15, 16, 15, 15));
-  save_ = new QPushButton(QStringLiteral("Save file(s)"), this);
-  save_->setGeometry(du.Rect(317, 16, 65, 18));
-  hierarchy_ = new QCheckBox(QStringLiteral("Save files in folder hierarchy"), this);
-  hierarchy_->setGeometry(du.Rect(14, 34, 107 + 40, 10));
-  hierarchy_->setChecked(true);
+  const DestinationControls controls = AddDestinationControls(group, du, 285, 65);
+  destination_ = controls.edit;
+  browse_ = controls.browse;
+  save_ = controls.save;
+  hierarchy_ = controls.hierarchy;
 
   list_ = new QTreeWidget(this);
-  list_->setGeometry(du.Rect(5, 55, 386, 114));
+  list_->setMinimumSize(du.Size(386, 114));
   list_->setRootIsDecorated(false);
   list_->setUniformRowHeights(true);
   list_->setHeaderLabels({QStringLiteral("File Name"), QStringLiteral("File Size(Bytes)"), QStringLiteral("Status")});
+  list_->header()->setStretchLastSection(false);
   list_->header()->resizeSection(0, 300);
-  list_->header()->resizeSection(1, 110);
+  list_->header()->resizeSection(1, std::max(110, list_->header()->sectionSizeHint(1)));
+  list_->header()->resizeSection(2, std::max(150, list_->header()->sectionSizeHint(2)));
 
+  // The count and the progress bar share a row, and Stop and Close a place:
+  // one of each pair is shown at a time. Hidden ones keep their room, so
+  // nothing moves when they change places.
   countCaption_ = new QLabel(QStringLiteral("Total no. of files saved:"), this);
-  countCaption_->setGeometry(du.Rect(6, 172, 77 + 30, 8));
   count_ = new QLabel(QStringLiteral("0"), this);
-  count_->setGeometry(du.Rect(114, 171, 35, 10));
+  count_->setMinimumWidth(du.X(35));
   progress_ = new QProgressBar(this);
-  progress_->setGeometry(du.Rect(8, 173, 383, 10));
   progress_->setRange(0, kProgressSteps);
   progress_->setTextVisible(false);
   wait_ = new QLabel(QStringLiteral("Please wait while files are saving...."), this);
-  wait_->setGeometry(du.Rect(44, 190, 116, 8));
   stop_ = new QPushButton(QStringLiteral("Stop"), this);
-  stop_->setGeometry(du.Rect(167, 185, 55, 17));
   close_ = new QPushButton(QStringLiteral("Close"), this);
-  close_->setGeometry(du.Rect(167, 185, 55, 17));
+  for (QPushButton* b : {stop_, close_}) b->setMinimumWidth(du.X(55));
+  for (QWidget* w : std::initializer_list<QWidget*>{progress_, wait_, stop_, close_}) KeepRoomWhenHidden(w);
+  auto* status = new QGridLayout;
+  status->addWidget(countCaption_, 0, 0);
+  status->addWidget(count_, 0, 1);
+  status->setColumnStretch(2, 1);
+  status->addWidget(progress_, 0, 0, 1, 3);
+  auto* bottom = new QHBoxLayout;
+  bottom->addStretch(1);
+  bottom->addWidget(wait_);
+  auto* stopOrClose = new QGridLayout;
+  stopOrClose->addWidget(stop_, 0, 0);
+  stopOrClose->addWidget(close_, 0, 0);
+  bottom->addLayout(stopOrClose);
+  bottom->addStretch(1);
+
+  auto* root = new QVBoxLayout(this);
+  root->setSizeConstraint(QLayout::SetFixedSize);
+  root->addWidget(group);
+  root->addWidget(list_);
+  root->addLayout(status);
+  root->addLayout(bottom);
 
   connect(save_, &QPushButton::clicked, this, &CKorvaneDlgSaveRecoveredFiles::StartSaving);
   connect(browse_, &QPushButton::clicked, this, &CKorvaneDlgSaveRecoveredFiles::OnBrowse);
@@ -306,6 +326,8 @@ void CKorvaneDlgSaveRecoveredFiles::Flush() {
       row->setToolTip(0, name);
       row->setToolTip(2, status);
       rows.append(row);
+      WidenToFit(0, name);
+      WidenToFit(2, status);
       if (r.status == SaveStatus::SavedIncomplete) {
         log->AppendLine(QStringLiteral("File saved incomplete: %1 (%2)").arg(PathText(e.index), reason));
       } else if (r.status != SaveStatus::Saved) {
@@ -319,6 +341,13 @@ void CKorvaneDlgSaveRecoveredFiles::Flush() {
   const std::uint64_t total = files_.empty() ? 1 : files_.size();
   const std::uint64_t units = std::min<std::uint64_t>(filesDone_.load() * 1000 + filePermille_.load(), total * 1000);
   progress_->setValue(static_cast<int>(units * kProgressSteps / (total * 1000)));
+}
+
+void CKorvaneDlgSaveRecoveredFiles::WidenToFit(int column, const QString& text) {
+  // Paths and reasons are shown whole; the list scrolls sideways instead.
+  const int margin = 2 * (list_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list_) + 1) + 4;
+  const int wanted = list_->fontMetrics().horizontalAdvance(text) + margin;
+  if (list_->header()->sectionSize(column) < wanted) list_->header()->resizeSection(column, wanted);
 }
 
 void CKorvaneDlgSaveRecoveredFiles::OnFinished() {

@@ -102,6 +102,8 @@ class CKorvaneDlgSaveRecoveredFiles : public QDialog {
   void SetRunning(bool running);
   void Notify();
   // Takes what the worker has reported so far onto the list and the progress bar.
+  // Makes `column` wide enough for `text`.
+  void WidenToFit(int column, const QString& text);
   void Flush();
   void OnFinished();
   QString PathText(std::uint64_t index) const;

@@ -8,13 +8,19 @@
 #include <QProgressBar>
 #include <QStringList>
 #include <QTimer>
-#include <chrono>
+#include <cerrno>
+#include <cstring>
 #include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/main_frame.h"
 #include "app/output_wnd.h"
 #include "app/panes.h"
 #include "app/range_slider_dlg.h"
+#include "app/snapshot_job.h"
 #include "app/texts.h"
 #include "app/log_time.h"
 #include "app/ui_thread.h"
@@ -29,6 +35,8 @@ namespace {
 const QString kOpenRefusal = QStringLiteral("Please stop the running process to open the BKF file.");
 const QString kScanCompleted = QStringLiteral("Scanning for BKF file completed. Expand tree to see recover files.");
 constexpr int kPollMilliseconds = 33;  // about thirty progress updates a second at most
+constexpr int kProgressBarWidth = 550;
+constexpr int kProgressBarMinWidth = 50;
 
 std::unique_ptr<ostrel::bkf> MakeScanner(int recoveryMode, std::atomic<int>& running) {
   if (recoveryMode == 2) return std::make_unique<ostrel::bkfAdvance>(running);
@@ -51,10 +59,17 @@ std::uint64_t ParseRangeText(const QString& text) {
   return value;
 }
 
-QString ReadFileSize(const QString& path, std::uint64_t& size) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  size = static_cast<std::uint64_t>(file.size());
+QString ReadFileSize(const QString& path, std::uint64_t& size, QString* error) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    if (error != nullptr) *error = QString::fromLocal8Bit(std::strerror(errno));
+    if (fd >= 0) ::close(fd);
+    return {};
+  }
+  ::close(fd);
+  size = static_cast<std::uint64_t>(st.st_size);
+  if (error != nullptr) error->clear();
   return QString::number(size);
 }
 
@@ -71,11 +86,7 @@ class ScanJob::Listener : public ostrel::ScanListener {
  public:
   explicit Listener(ScanJob& job) : job_(job) {}
 
-  void OnProgress(const ostrel::ProgressReport& report) override {
-    std::lock_guard lock(job_.latestMutex_);
-    job_.latest_ = report;
-    ++job_.latestSeq_;
-  }
+  void OnProgress(const ostrel::ProgressReport& report) override { job_.latest_.Store(report); }
   void OnScanDone(int value) override {
     job_.OnUi([&] {
       job_.ShowNewestReport();
@@ -90,7 +101,8 @@ class ScanJob::Listener : public ostrel::ScanListener {
   ScanJob& job_;
 };
 
-ScanJob::ScanJob(CMainFrame& frame) : frame_(frame), factory_(MakeScanner) {
+ScanJob::ScanJob(CMainFrame& frame)
+    : frame_(frame), factory_(MakeScanner), worker_(frame.App().processRunning) {
   ShellMessages& messages = frame_.App().messages();
   connect(&messages, &ShellMessages::scanProgress, this, &ScanJob::ShowProgress);
   connect(&messages, &ShellMessages::scanDone, this, &ScanJob::ShowDone);
@@ -100,24 +112,11 @@ ScanJob::ScanJob(CMainFrame& frame) : frame_(frame), factory_(MakeScanner) {
   connect(pollTimer_, &QTimer::timeout, this, &ScanJob::ShowNewestReport);
 }
 
-ScanJob::~ScanJob() {
-  abandoned_.store(true);
-  if (working_.load()) frame_.App().processRunning.store(0);
-  // The worker may be waiting for one of its calls; those calls now do
-  // nothing, and the worker ends after the current window.
-  while (working_.load()) {
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  if (thread_.joinable()) thread_.join();
-}
+ScanJob::~ScanJob() { worker_.Abandon(); }
 
 template <typename Call>
 void ScanJob::OnUi(Call&& call) {
-  if (abandoned_.load()) return;
-  SendTo(this, [this, &call] {
-    if (!abandoned_.load()) call();
-  });
+  worker_.OnUi(std::forward<Call>(call));
 }
 
 void ScanJob::Start() {
@@ -128,17 +127,10 @@ void ScanJob::Start() {
   progressBar_->setValue(0);
   preview::CleanTempFolder();
 
-  if (thread_.joinable()) thread_.join();  // the previous worker has ended
-  {
-    std::lock_guard lock(latestMutex_);
-    latest_ = {};
-    latestSeq_ = 0;
-    shownSeq_ = 0;
-  }
+  latest_.Reset();
   reportsShown_ = 0;
   pollTimer_->start();
-  working_.store(true);
-  thread_ = std::thread([this] { Work(); });
+  worker_.Start([this] { Work(); });
 }
 
 void ScanJob::Work() {
@@ -153,7 +145,6 @@ void ScanJob::Work() {
       Tell(app.prompts(), &frame_, QStringLiteral("Unknown Error Occurred, Error Code: ADBRECTD"));
     });
   }
-  working_.store(false);
 }
 
 void ScanJob::WorkSteps() {
@@ -183,10 +174,18 @@ void ScanJob::WorkSteps() {
   });
 
   if (result == 0) {
+    const QString reason = QString::fromStdString(scanner->FileError());
     OnUi([&] { frame_.SetScanner(std::move(scanner)); });
     app.SetProcessRunning(0);
     app.messages().Post(&ShellMessages::scanStatusBar, 0);
-    OnUi([&] { Tell(app.prompts(), &frame_, QStringLiteral("Scanning for BKF file process aborted.")); });
+    OnUi([&] {
+      Tell(app.prompts(), &frame_, QStringLiteral("Scanning for BKF file process aborted."));
+      // The message says that it failed; the log keeps why.
+      COutputWnd* log = frame_.OutputWnd();
+      log->AppendLine(QStringLiteral("The BKF file cannot be opened: %1").arg(reason.isEmpty() ? QStringLiteral("unknown error") : reason));
+      log->AppendBlankLine();
+      log->ScrollToLastLine();
+    });
     return;
   }
 
@@ -220,18 +219,12 @@ void ScanJob::WorkSteps() {
     }
     log->AppendLine(kScanCompleted);
     log->AppendBlankLine();
+    log->ScrollToLastLine();
   });
 }
 
 void ScanJob::ShowNewestReport() {
-  ostrel::ProgressReport report;
-  {
-    std::lock_guard lock(latestMutex_);
-    if (latestSeq_ == shownSeq_) return;
-    shownSeq_ = latestSeq_;
-    report = latest_;
-  }
-  emit frame_.App().messages().scanProgress(report);
+  if (const auto report = latest_.Take()) emit frame_.App().messages().scanProgress(*report);
 }
 
 void ScanJob::ShowProgress(const ostrel::ProgressReport& report) {
@@ -258,7 +251,12 @@ void ScanJob::ShowStatusBar(int add) {
     const QString label = QStringLiteral("Korvane Ostrel BKF Repair");
     progressBar_ = new QProgressBar(bar);
     progressBar_->setObjectName(QStringLiteral("ScanProgressBar"));
-    progressBar_->setFixedSize(550, 26);
+    // 550 x 26 where the window is wide enough; on a narrower window the bar
+    // gives way, so that the texts beside it and the maker's link stay whole.
+    progressBar_->setFixedHeight(26);
+    progressBar_->setMinimumWidth(kProgressBarMinWidth);
+    progressBar_->setMaximumWidth(kProgressBarWidth);
+    progressBar_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     progressBar_->setTextVisible(false);
     // The first texts only reserve the panes' widths.
     percentPane_ = new QLabel(QStringLiteral(".............  "), bar);
@@ -271,13 +269,13 @@ void ScanJob::ShowStatusBar(int add) {
                              static_cast<QWidget*>(progressPane_), static_cast<QWidget*>(filesPane_)}) {
       element->setAccessibleName(label);
       if (auto* pane = qobject_cast<QLabel*>(element)) pane->setMinimumWidth(pane->sizeHint().width());
-      bar->addWidget(element);
+      bar->AddProgressElement(element, element == progressBar_ ? 1 : 0);
     }
   } else {
     for (QWidget* element : {static_cast<QWidget*>(progressBar_), static_cast<QWidget*>(percentPane_),
                              static_cast<QWidget*>(progressPane_), static_cast<QWidget*>(filesPane_)}) {
       if (element == nullptr) continue;
-      bar->removeWidget(element);
+      bar->RemoveProgressElement(element);
       delete element;
     }
     progressBar_ = nullptr;
@@ -290,7 +288,9 @@ void ScanJob::ShowStatusBar(int add) {
 // The Open command ----------------------------------------------------------
 
 bool RefuseWhileScanning(CMainFrame& frame, const QString& refusal) {
-  if (!frame.App().IsProcessRunning() && !frame.Job().IsWorking()) return false;
+  if (!frame.App().IsProcessRunning() && !frame.Job().IsWorking() && !frame.SnapshotWork().IsWorking()) {
+    return false;
+  }
   Tell(frame.App().prompts(), &frame, refusal);
   return true;
 }
@@ -321,7 +321,7 @@ void CMainFrame::OpenBkfPath(const QString& chosen) {
     return;
   }
   ScanJob& job = Job();
-  app_.bkfSizeText = ReadFileSize(path, job.fileSize);
+  app_.bkfSizeText = ReadFileSize(path, job.fileSize, &app_.bkfSizeError);
 
   CKorvaneRangeSliderDlg dialog(app_, this);
   if (app_.prompts().RunDialog(dialog) != QDialog::Accepted) {
@@ -338,7 +338,7 @@ void CMainFrame::OpenBkfPath(const QString& chosen) {
   output_->AppendBlankLine();
   output_->AppendLine(path + QStringLiteral(" File is selected for recovery...."));
   output_->AppendBlankLine();
-  output_->AppendLine(QStringLiteral("BKF file size is: ") + app_.bkfSizeText);
+  output_->AppendLine(QStringLiteral("BKF file size is: ") + app_.DescribedBkfSize());
   output_->AppendBlankLine();
   output_->AppendLine(QStringLiteral("Korvane BKF file Recovery process starts.  ") + FormatLogTime());
   output_->AppendBlankLine();

@@ -16,9 +16,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 
+#include "app/worker.h"
 #include "reader/scanner.h"
 
 class QLabel;
@@ -35,16 +34,17 @@ class CMainFrame;
 std::uint64_t ParseRangeText(const QString& text);
 
 // The size of the file at `path` as decimal text; empty (and `size` left
-// alone) when the file cannot be opened.
-QString ReadFileSize(const QString& path, std::uint64_t& size);
+// alone) when the file cannot be opened, with the system's reason in `error`
+// when given.
+QString ReadFileSize(const QString& path, std::uint64_t& size, QString* error = nullptr);
 
 // Whether a chosen path may be scanned: it contains ".bkf" in any letter case
 // and names an existing file.
 bool IsBkfPath(const QString& path);
 
 // Shows `refusal` and answers true while a process runs, and also after Stop
-// while the scan worker still finishes its last window and fills the tree;
-// answers false otherwise.
+// while the scan worker still finishes its last window and fills the tree, or
+// the snapshot worker its last record; answers false otherwise.
 bool RefuseWhileScanning(CMainFrame& frame, const QString& refusal);
 
 class ScanJob : public QObject {
@@ -67,7 +67,7 @@ class ScanJob : public QObject {
   void Start();
   // True from Start until the worker thread has done its last step, also
   // after Stop has cleared the flag.
-  bool IsWorking() const { return working_.load(); }
+  bool IsWorking() const { return worker_.IsWorking(); }
 
   // The status-bar elements; null while no scan runs.
   QProgressBar* ProgressBar() const { return progressBar_; }
@@ -98,15 +98,9 @@ class ScanJob : public QObject {
 
   CMainFrame& frame_;
   ScannerFactory factory_;
-  std::thread thread_;
-  std::atomic<bool> working_{false};
-  std::atomic<bool> abandoned_{false};
-
+  WorkerThread worker_;
   // The newest report of the scanning thread.
-  std::mutex latestMutex_;
-  ostrel::ProgressReport latest_;
-  std::uint64_t latestSeq_ = 0;
-  std::uint64_t shownSeq_ = 0;
+  NewestReport<ostrel::ProgressReport> latest_;
   QTimer* pollTimer_ = nullptr;
   int reportsShown_ = 0;
 

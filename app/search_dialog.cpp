@@ -1,6 +1,8 @@
 #include "app/search_dialog.h"
 
+#include <QBoxLayout>
 #include <QCheckBox>
+#include <QGridLayout>
 #include <QDir>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -98,7 +100,9 @@ QVariant SearchResultModel::data(const QModelIndex& index, int role) const {
         case 0:
           return PathOf(file);
         case 1:
-          return FileTypeName(PathOf(file));
+          // The type comes from the name alone: a dot in a folder's name
+          // ("v4.0.30319\Config\README") says nothing of the file's type.
+          return FileTypeName(Text(node.name));
         case 2:
           return QString::number(node.dataLength);
       }
@@ -130,39 +134,41 @@ QVariant SearchResultModel::headerData(int section, Qt::Orientation orientation,
 CKorvaneDlgSearchBkfFiles::CKorvaneDlgSearchBkfFiles(CMainFrame& frame, QWidget* parent)
     : QDialog(parent != nullptr ? parent : &frame), frame_(frame), flush_(this, [this] { Flush(); }) {
   setWindowTitle(QStringLiteral("Search file(s)"));
-  setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+  UseDialogFrame(this);
   setWindowIcon(QIcon(QStringLiteral(":/artwork/search.png")));
   const DialogUnits du(this);
-  setFixedSize(du.Size(405, 217));
 
+  // The pattern and the search button.
   auto* prompt = new QLabel(QStringLiteral("Enter text to search:"), this);
-  prompt->setGeometry(du.Rect(5, 8, 74, 8));
   pattern_ = new QLineEdit(QStringLiteral("*.*"), this);
-  pattern_->setGeometry(du.Rect(79, 6, 291, 14));
+  pattern_->setMinimumWidth(du.X(291));
+  prompt->setBuddy(pattern_);
   search_ = new QToolButton(this);
   search_->setIcon(QIcon(QStringLiteral(":/artwork/search.png")));
   search_->setToolTip(QStringLiteral("Search file(s)..."));
-  search_->setGeometry(du.Rect(375, 4, 25, 21));
+  search_->setMinimumSize(du.Size(25, 21));
+  auto* patternRow = new QHBoxLayout;
+  patternRow->addWidget(prompt);
+  patternRow->addWidget(pattern_, 1);
+  patternRow->addWidget(search_);
 
+  // Saving the listed files: destination, Save, Remove, hierarchy.
   auto* group = new QGroupBox(this);
-  group->setGeometry(du.Rect(6, 27, 394, 43));
-  destination_ = new QLineEdit(this);
-  destination_->setGeometry(du.Rect(13, 39, 245 - 16, 14));
-  browse_ = new QPushButton(QStringLiteral("..."), this);
-  browse_->setToolTip(kSelectDestinationTitle);
-  browse_->setGeometry(du.Rect(13 + 245 - 15, 39, 15, 14));
-  save_ = new QPushButton(QIcon(QStringLiteral(":/artwork/save.png")), QStringLiteral("Save file(s)"), this);
-  save_->setGeometry(du.Rect(264, 37, 62, 18));
-  remove_ = new QPushButton(QStringLiteral("Remove file(s)"), this);
-  remove_->setGeometry(du.Rect(331, 37, 62, 18));
-  hierarchy_ = new QCheckBox(QStringLiteral("Save files in folder hierarchy"), this);
-  hierarchy_->setGeometry(du.Rect(14, 56, 107 + 40, 10));
-  hierarchy_->setChecked(true);
+  const DestinationControls controls =
+      AddDestinationControls(group, du, 229, 62, QIcon(QStringLiteral(":/artwork/save.png")));
+  destination_ = controls.edit;
+  browse_ = controls.browse;
+  save_ = controls.save;
+  hierarchy_ = controls.hierarchy;
+  remove_ = new QPushButton(QStringLiteral("Remove file(s)"), group);
+  remove_->setMinimumWidth(du.X(62));
+  controls.grid->setColumnMinimumWidth(4, du.X(5));
+  controls.grid->addWidget(remove_, 0, 5);
 
   model_ = new SearchResultModel(frame.Scanner()->Cat(), this);
   results_ = new QTableView(this);
   results_->setModel(model_);
-  results_->setGeometry(du.Rect(5, 75, 396, 100));
+  results_->setMinimumSize(du.Size(396, 100));
   results_->setShowGrid(true);
   results_->setSelectionBehavior(QAbstractItemView::SelectRows);
   results_->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -175,23 +181,47 @@ CKorvaneDlgSearchBkfFiles::CKorvaneDlgSearchBkfFiles(CMainFrame& frame, QWidget*
   results_->horizontalHeader()->resizeSection(1, 250);
   results_->horizontalHeader()->resizeSection(2, 250);
 
+  // The progress bar and the total share a row, and Stop and OK a place:
+  // one of each pair is shown at a time, and a hidden one keeps its room.
   progress_ = new QProgressBar(this);
-  progress_->setGeometry(du.Rect(6, 181, 395, 10));
   progress_->setTextVisible(false);
   totalCaption_ = new QLabel(QStringLiteral("Total No. of files :"), this);
-  totalCaption_->setGeometry(du.Rect(7, 182, 58 + 10, 8));
   total_ = new QLabel(this);
-  total_->setGeometry(du.Rect(82, 182, 45, 11));
+  total_->setMinimumWidth(du.X(45));
   wait_ = new QLabel(QStringLiteral("Please wait while process is running...."), this);
-  wait_->setGeometry(du.Rect(17, 199, 133, 8));
   stop_ = new QPushButton(QIcon(QStringLiteral(":/artwork/stop.png")), QStringLiteral("Stop"), this);
-  stop_->setGeometry(du.Rect(157, 195, 55, 16));
   ok_ = new QPushButton(QStringLiteral("OK"), this);
-  ok_->setGeometry(du.Rect(157, 195, 55, 16));
+  for (QPushButton* b : {stop_, ok_}) b->setMinimumWidth(du.X(55));
   foundCaption_ = new QLabel(QStringLiteral("File found:"), this);
-  foundCaption_->setGeometry(du.Rect(230, 199, 35 + 6, 8));
   found_ = new QLabel(this);
-  found_->setGeometry(du.Rect(274, 199, 60, 10));
+  found_->setMinimumWidth(du.X(60));
+  for (QWidget* w : std::initializer_list<QWidget*>{progress_, totalCaption_, total_, wait_, stop_, ok_, foundCaption_,
+                                                    found_}) {
+    KeepRoomWhenHidden(w);
+  }
+  auto* status = new QGridLayout;
+  status->addWidget(totalCaption_, 0, 0);
+  status->addWidget(total_, 0, 1);
+  status->setColumnStretch(2, 1);
+  status->addWidget(progress_, 0, 0, 1, 3);
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(wait_);
+  bottom->addStretch(1);
+  auto* stopOrOk = new QGridLayout;
+  stopOrOk->addWidget(stop_, 0, 0);
+  stopOrOk->addWidget(ok_, 0, 0);
+  bottom->addLayout(stopOrOk);
+  bottom->addStretch(1);
+  bottom->addWidget(foundCaption_);
+  bottom->addWidget(found_);
+
+  auto* root = new QVBoxLayout(this);
+  root->setSizeConstraint(QLayout::SetFixedSize);
+  root->addLayout(patternRow);
+  root->addWidget(group);
+  root->addWidget(results_);
+  root->addLayout(status);
+  root->addLayout(bottom);
 
   for (QPushButton* b : {save_, remove_, browse_, stop_}) b->setAutoDefault(false);
   ok_->setAutoDefault(false);

@@ -1,7 +1,8 @@
 // The "BKF File Snapshots" commands: Save writes the current catalogue and
 // the path of its BKF file to a recovery snapshot; Load replaces the
 // catalogue by a stored one and opens the BKF file it names, without
-// scanning again. Both hold the process-running flag for their whole run.
+// scanning again. Both hold the process-running flag for their whole run and
+// do their writing or reading on the snapshot worker (SnapshotJob).
 #include <QCoreApplication>
 #include <QFile>
 #include <QTreeWidget>
@@ -10,6 +11,7 @@
 #include "app/main_frame.h"
 #include "app/output_wnd.h"
 #include "app/scan_job.h"
+#include "app/snapshot_job.h"
 #include "app/texts.h"
 #include "app/wait_cursor.h"
 #include "catalogue/snapshot.h"
@@ -30,6 +32,11 @@ std::string LocalPath(const QString& path) { return QFile::encodeName(path).toSt
 
 }  // namespace
 
+SnapshotJob& CMainFrame::SnapshotWork() {
+  if (!snapshotJob_) snapshotJob_ = std::make_unique<SnapshotJob>(*this);
+  return *snapshotJob_;
+}
+
 void CMainFrame::OnSaveSnapshot() {
   if (RefuseWhileScanning(*this, kSaveRefusal)) return;
   if (Tree()->topLevelItemCount() == 0 || !HasCatalogue()) {
@@ -45,21 +52,42 @@ void CMainFrame::OnSaveSnapshot() {
   const QString path = app_.prompts().GetSaveFileName(request);
   if (path.isEmpty()) return;
 
-  WaitCursor wait;
   app_.SetProcessRunning(1);
   FileViewer()->DestroyCurrentView();
   output_->ShowLogTab();
   output_->AppendLine(path + QStringLiteral(" file is saving for Ostrel BKF Recovery Snapshot.    ") + FormatLogTime());
   output_->AppendBlankLine();
 
-  const SnapshotWriteResult written = WriteSnapshot(scanner_->Cat(), Utf8ToUtf16(scanner_->File().Path()),
-                                                    LocalPath(path), app_.processRunning);
-  app_.SetProcessRunning(0);
-  if (!written.ok) return;  // the log keeps the start line without a completion line
-  output_->AppendLine(QStringLiteral("Saving of Ostrel BKF Recovery Snapshot has been completed successfully.    ") +
-                      FormatLogTime());
-  output_->AppendBlankLine();
-  output_->ScrollToLastLine();
+  // While the flag is set nothing changes the catalogue, so the worker may
+  // read it.
+  const ostrel::Catalogue& catalogue = scanner_->Cat();
+  std::u16string bkfPath = Utf8ToUtf16(scanner_->File().Path());
+  SnapshotWork().Run<SnapshotWriteResult>(
+      QStringLiteral("Saving recovery snapshot"),
+      [&catalogue, bkfPath = std::move(bkfPath), target = LocalPath(path), this](const SnapshotProgress& progress) {
+        return WriteSnapshot(catalogue, bkfPath, target, app_.processRunning, progress);
+      },
+      [this](SnapshotWriteResult& written) {
+        app_.SetProcessRunning(0);
+        if (written.ok) {
+          output_->AppendLine(
+              QStringLiteral("Saving of Ostrel BKF Recovery Snapshot has been completed successfully.    ") +
+              FormatLogTime());
+          output_->AppendBlankLine();
+          output_->ScrollToLastLine();
+          return;
+        }
+        // Stopped by the user: the log keeps the start line without a
+        // completion line. A file error is said, with the system's reason.
+        if (written.stopped) return;
+        const QString reason = QString::fromStdString(written.error);
+        output_->AppendLine(QStringLiteral("Saving of Ostrel BKF Recovery Snapshot failed: ") + reason +
+                            QStringLiteral("    ") + FormatLogTime());
+        output_->AppendBlankLine();
+        output_->ScrollToLastLine();
+        Tell(app_.prompts(), this, QStringLiteral("The recovery snapshot could not be saved: %1.").arg(reason),
+             MessageIcon::Exclamation);
+      });
 }
 
 void CMainFrame::OnLoadSnapshot() {
@@ -76,44 +104,54 @@ void CMainFrame::OnLoadSnapshot() {
 
 void CMainFrame::LoadSnapshotPath(const QString& path) {
   if (RefuseWhileScanning(*this, kLoadRefusal)) return;
-  WaitCursor wait;
-  FileViewer()->DestroyCurrentView();
-  output_->ShowLogTab();
-  QCoreApplication::processEvents();
-  app_.SetProcessRunning(1);
-  ResetCatalogueView();
+  {
+    WaitCursor wait;
+    FileViewer()->DestroyCurrentView();
+    output_->ShowLogTab();
+    QCoreApplication::processEvents();
+    app_.SetProcessRunning(1);
+    ResetCatalogueView();
+  }
 
   output_->AppendBlankLine();
   output_->AppendLine(path + QStringLiteral(" File is selected for BKF Load Recovery Snapshot.     ") + FormatLogTime());
   output_->AppendBlankLine();
 
-  LoadedSnapshot loaded = LoadSnapshot(LocalPath(path), app_.processRunning);
-  if (!loaded.scanner) {
-    if (loaded.bkfMissing) {
-      MessageRequest message;
-      message.owner = this;
-      message.caption = kAppCaption;
-      message.text = QStringLiteral("file cannot opened.");
-      message.icon = MessageIcon::None;
-      app_.prompts().ShowMessage(message);
-    }
-    output_->AppendLine(QStringLiteral("Snapshot loading failed: ") + QString::fromStdString(loaded.error));
-    output_->AppendBlankLine();
-    output_->ScrollToLastLine();
-    app_.SetProcessRunning(0);
-    Tell(app_.prompts(), this, kLoadAborted);
-    return;
-  }
+  SnapshotWork().Run<LoadedSnapshot>(
+      QStringLiteral("Loading recovery snapshot"),
+      [source = LocalPath(path), this](const SnapshotProgress& progress) {
+        return LoadSnapshot(source, app_.processRunning, progress);
+      },
+      [this](LoadedSnapshot& loaded) {
+        if (!loaded.scanner) {
+          if (loaded.bkfMissing) {
+            MessageRequest message;
+            message.owner = this;
+            message.caption = kAppCaption;
+            message.text = QStringLiteral("file cannot opened.");
+            message.icon = MessageIcon::None;
+            app_.prompts().ShowMessage(message);
+          }
+          output_->AppendLine(QStringLiteral("Snapshot loading failed: ") + QString::fromStdString(loaded.error));
+          output_->AppendBlankLine();
+          output_->ScrollToLastLine();
+          app_.SetProcessRunning(0);
+          Tell(app_.prompts(), this, kLoadAborted);
+          return;
+        }
 
-  SetScanner(std::move(loaded.scanner));
-  // Checked while the flag is set: the nodes keep the marks stored in the file.
-  ShowCatalogueTopLevel();
-  const QString bkfPath = QString::fromStdU16String(loaded.bkfPath);
-  output_->AppendLine(QStringLiteral("BKF file name:  ") + bkfPath);
-  output_->AppendLine(QStringLiteral("Loading of BKF file snapshot has been completed.     ") + FormatLogTime());
-  output_->ScrollToLastLine();
-  app_.bkfPath = bkfPath;
-  app_.SetProcessRunning(0);
+        SetScanner(std::move(loaded.scanner));
+        // Checked while the flag is set, also after a Stop that came too late
+        // to end the reading: the nodes keep the marks stored in the file.
+        app_.processRunning.store(1);
+        ShowCatalogueTopLevel();
+        const QString bkfPath = QString::fromStdU16String(loaded.bkfPath);
+        output_->AppendLine(QStringLiteral("BKF file name:  ") + bkfPath);
+        output_->AppendLine(QStringLiteral("Loading of BKF file snapshot has been completed.     ") + FormatLogTime());
+        output_->ScrollToLastLine();
+        app_.bkfPath = bkfPath;
+        app_.SetProcessRunning(0);
+      });
 }
 
 }  // namespace ostrel::app

@@ -1,7 +1,9 @@
 #include "catalogue/snapshot.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <system_error>
 #include <memory>
 #include <vector>
 
@@ -26,6 +28,38 @@ std::string Hex(std::uint64_t v) {
 }
 
 std::string Number(std::uint64_t v) { return std::to_string(v); }
+
+// The system's words for the error of the call that has just failed, e.g.
+// "No space left on device": a snapshot that cannot be saved says why.
+std::string SystemReason() { return std::generic_category().message(errno); }
+
+// What a cleared process-running flag makes of a write or a read.
+const std::string kStopped = "stopped";
+
+// Hands `progress` the count done whenever another thousandth of `total` is
+// done: one comparison per record. Nothing without a total.
+class PerMille {
+ public:
+  PerMille(const SnapshotProgress& progress, std::uint64_t total)
+      : progress_(progress), total_(total), step_(total / 1000 > 0 ? total / 1000 : 1) {}
+  void At(std::uint64_t done) {
+    if (done < next_ || !progress_ || total_ == 0) return;
+    progress_(done, total_);
+    last_ = done;
+    next_ = done + step_;
+  }
+  // All done: the last report says so.
+  void End() {
+    if (progress_ && total_ != 0 && last_ != total_) progress_(total_, total_);
+  }
+
+ private:
+  const SnapshotProgress& progress_;
+  std::uint64_t total_;
+  std::uint64_t step_;
+  std::uint64_t next_ = 0;
+  std::uint64_t last_ = 0;
+};
 
 // ------------------------------------------------------------------- writing
 
@@ -69,7 +103,7 @@ void EndTag(Out& out) {
 }
 
 std::string WriteBody(const Catalogue& cat, std::u16string_view bkfPath, std::FILE* f,
-                      const std::atomic<int>& running) {
+                      const std::atomic<int>& running, const SnapshotProgress& progress) {
   Out out;
   constexpr std::size_t kFlushAt = 256 * 1024;
   auto stopped = [&] { return running.load(std::memory_order_relaxed) == 0; };
@@ -81,8 +115,11 @@ std::string WriteBody(const Catalogue& cat, std::u16string_view bkfPath, std::FI
   out.Name(bkfPath);
 
   const auto& tree = cat.Tree();
+  const std::uint64_t records = tree.Count() + cat.FileCount();
+  PerMille done(progress, records);
   for (std::uint64_t i = 0; i < tree.Count(); ++i) {
-    if (stopped()) return "stopped";
+    if (stopped()) return kStopped;
+    done.At(i);
     const FolderNode& n = tree.NodeAt(i);
     const std::uint32_t m = NameBytes(n.name);
     if (m == 0) return "the name of folder " + Number(i) + " is too long for a snapshot";
@@ -99,12 +136,13 @@ std::string WriteBody(const Catalogue& cat, std::u16string_view bkfPath, std::FI
     out.U8(n.checkState);
     out.U8(n.inTree);
     out.Name(n.name);
-    if (out.Pending() >= kFlushAt && !out.Flush(f)) return "write error";
+    if (out.Pending() >= kFlushAt && !out.Flush(f)) return "write error: " + SystemReason();
   }
   EndTag(out);
 
   for (std::uint64_t i = 0; i < cat.FileCount(); ++i) {
-    if (stopped()) return "stopped";
+    if (stopped()) return kStopped;
+    done.At(tree.Count() + i);
     const FileNode& n = cat.FileAt(i);
     const std::uint32_t m = NameBytes(n.name);
     if (m == 0) return "the name of file " + Number(i) + " is too long for a snapshot";
@@ -121,10 +159,11 @@ std::string WriteBody(const Catalogue& cat, std::u16string_view bkfPath, std::FI
     out.U8(n.checkState);
     out.U8(n.inTree);
     out.Name(n.name);
-    if (out.Pending() >= kFlushAt && !out.Flush(f)) return "write error";
+    if (out.Pending() >= kFlushAt && !out.Flush(f)) return "write error: " + SystemReason();
   }
   EndTag(out);
-  if (!out.Flush(f)) return "write error";
+  if (!out.Flush(f)) return "write error: " + SystemReason();
+  done.End();
   return {};
 }
 
@@ -167,7 +206,9 @@ struct Section {
   std::size_t recordSize;
 };
 
-std::string ReadBody(In& in, const std::atomic<int>& running, SnapshotReadResult& result) {
+std::string ReadBody(In& in, std::uint64_t size, const std::atomic<int>& running, const SnapshotProgress& progress,
+                     SnapshotReadResult& result) {
+  PerMille done(progress, size);
   std::vector<std::uint8_t> buf;
   auto stopped = [&] { return running.load(std::memory_order_relaxed) == 0; };
 
@@ -190,8 +231,9 @@ std::string ReadBody(In& in, const std::atomic<int>& running, SnapshotReadResult
                                 Section{"file", kSnapshotFileRecordSize}}) {
     const bool folders = section.recordSize == kSnapshotFolderRecordSize;
     for (std::uint64_t entry = 0;; ++entry) {
-      if (stopped()) return "stopped";
+      if (stopped()) return kStopped;
       const std::uint64_t at = in.Position();
+      done.At(at);
       const std::string where = std::string(section.what) + " entry " + Number(entry) + " at byte " +
                                 Number(at);
       if (!in.Read(buf, kSnapshotTagSize)) {
@@ -236,6 +278,7 @@ std::string ReadBody(In& in, const std::atomic<int>& running, SnapshotReadResult
       }
     }
   }
+  done.End();
   return CheckCatalogueLinks(result.catalogue);
 }
 
@@ -244,22 +287,25 @@ bool IndexOk(std::uint64_t v, std::uint64_t count) { return v == kNone || v < co
 }  // namespace
 
 SnapshotWriteResult WriteSnapshot(const Catalogue& catalogue, std::u16string_view bkfPath,
-                                  const std::string& path, const std::atomic<int>& processRunning) {
+                                  const std::string& path, const std::atomic<int>& processRunning,
+                                  const SnapshotProgress& progress) {
   SnapshotWriteResult result;
   const std::string partial = path + ".partial";
   FilePtr f(std::fopen(partial.c_str(), "wb"));
   if (!f) {
-    result.error = "cannot create '" + partial + "'";
+    result.error = "cannot create '" + partial + "': " + SystemReason();
     return result;
   }
-  result.error = WriteBody(catalogue, bkfPath, f.get(), processRunning);
-  if (std::fclose(f.release()) != 0 && result.error.empty()) result.error = "write error";
+  result.error = WriteBody(catalogue, bkfPath, f.get(), processRunning, progress);
+  // The last buffered bytes reach the disk here, so a full disk may only show now.
+  if (std::fclose(f.release()) != 0 && result.error.empty()) result.error = "write error: " + SystemReason();
   std::error_code ec;
   if (result.error.empty()) {
     std::filesystem::rename(partial, path, ec);
     if (ec) result.error = "cannot replace '" + path + "': " + ec.message();
   }
   if (!result.error.empty()) {
+    result.stopped = result.error == kStopped;
     std::filesystem::remove(partial, ec);
     return result;
   }
@@ -267,7 +313,8 @@ SnapshotWriteResult WriteSnapshot(const Catalogue& catalogue, std::u16string_vie
   return result;
 }
 
-SnapshotReadResult ReadSnapshot(const std::string& path, const std::atomic<int>& processRunning) {
+SnapshotReadResult ReadSnapshot(const std::string& path, const std::atomic<int>& processRunning,
+                                const SnapshotProgress& progress) {
   SnapshotReadResult result;
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) {
@@ -276,11 +323,12 @@ SnapshotReadResult ReadSnapshot(const std::string& path, const std::atomic<int>&
   }
   FilePtr f(std::fopen(path.c_str(), "rb"));
   if (!f) {
-    result.error = "cannot open '" + path + "'";
+    result.error = "cannot open '" + path + "': " + SystemReason();
     return result;
   }
   In in(f.get());
-  result.error = ReadBody(in, processRunning, result);
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  result.error = ReadBody(in, ec ? 0 : size, processRunning, progress, result);
   result.ok = result.error.empty();
   return result;
 }

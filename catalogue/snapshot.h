@@ -32,6 +32,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -48,9 +49,16 @@ inline constexpr std::size_t kSnapshotFolderRecordSize = 54;
 inline constexpr std::size_t kSnapshotFileRecordSize = 41;
 inline constexpr std::size_t kSnapshotTagSize = 9;
 
+// How far a write or a read has come: `done` of `total` (records for a
+// write, bytes of the file for a read). Called on the thread that writes or
+// reads, whenever another thousandth is done and once at the end, never per
+// record, so that a listener may take a lock.
+using SnapshotProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
 struct SnapshotWriteResult {
   bool ok = false;
-  std::string error;  // why it failed
+  bool stopped = false;  // it failed because the process-running flag was cleared
+  std::string error;     // why it failed, with the system's reason for a file error
 };
 
 // Writes `catalogue` and `bkfPath` to `path` (created or replaced). The file
@@ -58,7 +66,8 @@ struct SnapshotWriteResult {
 // complete, so a failed or stopped write leaves no partial snapshot. Stops,
 // and fails, when `processRunning` is cleared.
 SnapshotWriteResult WriteSnapshot(const Catalogue& catalogue, std::u16string_view bkfPath,
-                                  const std::string& path, const std::atomic<int>& processRunning);
+                                  const std::string& path, const std::atomic<int>& processRunning,
+                                  const SnapshotProgress& progress = {});
 
 struct SnapshotReadResult {
   bool ok = false;
@@ -70,7 +79,8 @@ struct SnapshotReadResult {
 // Reads a snapshot. The BKF file it names is not opened here: whoever takes
 // the catalogue over opens it. Stops, and fails, when `processRunning` is
 // cleared.
-SnapshotReadResult ReadSnapshot(const std::string& path, const std::atomic<int>& processRunning);
+SnapshotReadResult ReadSnapshot(const std::string& path, const std::atomic<int>& processRunning,
+                                const SnapshotProgress& progress = {});
 
 // The checks a loaded catalogue must pass: every link none or a valid index,
 // every index its record's position, the folders one tree below the root

@@ -5,9 +5,10 @@
 
 namespace ostrel {
 
-LoadedSnapshot LoadSnapshot(const std::string& snapshotPath, std::atomic<int>& processRunning) {
+LoadedSnapshot LoadSnapshot(const std::string& snapshotPath, std::atomic<int>& processRunning,
+                            const SnapshotProgress& progress) {
   LoadedSnapshot loaded;
-  SnapshotReadResult read = ReadSnapshot(snapshotPath, processRunning);
+  SnapshotReadResult read = ReadSnapshot(snapshotPath, processRunning, progress);
   loaded.bkfPath = read.bkfPath;
   if (!read.ok) {
     loaded.error = read.error;

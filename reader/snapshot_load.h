@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "catalogue/snapshot.h"
 #include "reader/scanner.h"
 
 namespace ostrel {
@@ -18,6 +19,8 @@ struct LoadedSnapshot {
   bool bkfMissing = false;       // the snapshot was read, but its BKF file cannot be opened
 };
 
-LoadedSnapshot LoadSnapshot(const std::string& snapshotPath, std::atomic<int>& processRunning);
+// Reads the snapshot (`progress` as for ReadSnapshot) and opens its BKF file.
+LoadedSnapshot LoadSnapshot(const std::string& snapshotPath, std::atomic<int>& processRunning,
+                            const SnapshotProgress& progress = {});
 
 }  // namespace ostrel

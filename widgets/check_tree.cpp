@@ -131,7 +131,7 @@ int CKorvaneCheckTree::StateImageOf(QTreeWidgetItem* item) const {
   const CHECKTREEDATA* r = Record(item);
   if (r == nullptr) return kStateNone;
   int image;
-  if (smartCheck_ && r->descendantCount > 0) {
+  if (smartCheck_ && r->descendantCount - r->separatorCount > 0) {
     if (r->checkedCount == 0) {
       image = kStateUnchecked;
     } else if (r->checkedCount == r->descendantCount - r->separatorCount) {
@@ -358,7 +358,11 @@ int CKorvaneCheckTree::RecountAncestor(QTreeWidgetItem* item, int delta) {
   if (r == nullptr) return delta;
   r->checkedCount = std::max(0, r->checkedCount + delta);
   const bool was = r->checked;
-  r->checked = r->checkedCount == r->descendantCount - r->separatorCount;
+  // An item left with nothing below it that can be checked (its last child
+  // deleted, as when a folder's placeholder goes and the folder turns out
+  // empty) keeps its own mark: zero checked of zero is no reason to check it.
+  const int checkable = r->descendantCount - r->separatorCount;
+  if (checkable > 0) r->checked = r->checkedCount == checkable;
   SetStateImage(item, StateImageOf(item) | (ShownStateImage(item) & kStateHoverBit));
   if (was == r->checked) return delta;
   return r->checked ? delta + 1 : delta - 1;
@@ -367,7 +371,7 @@ int CKorvaneCheckTree::RecountAncestor(QTreeWidgetItem* item, int delta) {
 bool CKorvaneCheckTree::GetCheck(QTreeWidgetItem* item) const {
   const CHECKTREEDATA* r = Record(item);
   if (!checkBoxes_ || r == nullptr) return false;
-  if (!smartCheck_ || r->descendantCount == 0) return r->checked;
+  if (!smartCheck_ || r->descendantCount - r->separatorCount <= 0) return r->checked;
   // A partly checked item counts as not checked.
   return r->checkedCount != 0 && r->checkedCount == r->descendantCount - r->separatorCount;
 }

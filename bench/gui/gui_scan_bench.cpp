@@ -20,21 +20,14 @@
 #include "app/prompts.h"
 #include "app/range_slider_dlg.h"
 #include "app/scan_job.h"
+#include "bench/gui/bench_prompts.h"
 #include "reader/scanner.h"
 
 namespace {
 
-class BenchPrompts final : public ostrel::app::Prompts {
+class ScanBenchPrompts final : public ostrel::bench::BenchPrompts {
  public:
-  explicit BenchPrompts(bool advanced) : advanced_(advanced) {}
-  ostrel::app::MessageAnswer ShowMessage(const ostrel::app::MessageRequest&) override {
-    return ostrel::app::MessageAnswer::Ok;
-  }
-  QString GetSaveFileName(const ostrel::app::FileDialogRequest&) override { return {}; }
-  QString GetOpenFileName(const ostrel::app::FileDialogRequest&) override { return {}; }
-  QString GetFolder(const ostrel::app::FolderDialogRequest&) override { return {}; }
-  bool OpenUrl(const QUrl&) override { return true; }
-  QAction* ChooseFromMenu(QMenu*, const QPoint&) override { return nullptr; }
+  explicit ScanBenchPrompts(bool advanced) : advanced_(advanced) {}
   int RunDialog(QDialog& dialog) override {
     auto& selection = static_cast<ostrel::app::CKorvaneRangeSliderDlg&>(dialog);
     if (advanced_) selection.AdvancedMode()->click();
@@ -55,7 +48,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const bool advanced = argc > 2 && QString::fromLocal8Bit(argv[2]) == QStringLiteral("advanced");
-  BenchPrompts prompts(advanced);
+  ScanBenchPrompts prompts(advanced);
   ostrel::app::CKorvaneBKFFileRepProjApp state(prompts);
   ostrel::app::CMainFrame frame(state);
   frame.resize(1280, 800);

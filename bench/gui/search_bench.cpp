@@ -11,48 +11,15 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <cstdio>
-#include <memory>
 
 #include "app/app_state.h"
 #include "app/main_frame.h"
 #include "app/prompts.h"
 #include "app/search_dialog.h"
+#include "bench/gui/bench_catalogue.h"
 #include "reader/scanner.h"
 
 using namespace ostrel;
-
-namespace {
-
-Catalogue Build(int files) {
-  Catalogue cat;
-  auto& tree = cat.Tree();
-  const auto tape = tree.AddNode(u"Bench tape", 0);
-  const auto set = tree.AddNode(u"SET 1 :Bench", tape);
-  const auto volume = tree.AddNode(u"C:", set);
-  std::uint64_t folder = volume;
-  static const char16_t* const kExtensions[] = {u".doc", u".txt", u".jpg", u".bin", u""};
-  for (int i = 0; i < files; ++i) {
-    if (i % 1000 == 0) folder = tree.AddNode(u"Folder", volume);
-    FileNode f;
-    f.parent = folder;
-    f.index = cat.FileCount();
-    f.dataPosition = 1;
-    f.dataLength = static_cast<std::uint64_t>(i);
-    std::u16string name;
-    if (i % 1000 == 999) {
-      name = std::u16string(2000, u'a');  // a long name of one letter
-    } else {
-      const std::string number = std::to_string(i);
-      name = u"report_" + std::u16string(number.begin(), number.end()) + kExtensions[i % 5];
-    }
-    const auto index = cat.AppendFile(f, name);
-    if (tree.NodeAt(folder).firstFile == kNone) tree.NodeAt(folder).firstFile = index;
-    tree.NodeAt(folder).lastFile = index;
-  }
-  return cat;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -67,9 +34,7 @@ int main(int argc, char** argv) {
   app::CMainFrame frame(state);
   frame.resize(1280, 800);
   frame.show();
-  auto scanner = std::make_unique<bkf>(state.processRunning);
-  scanner->Adopt(Build(files), bkfPath.toStdString());
-  frame.SetScanner(std::move(scanner));
+  bench::AdoptBenchCatalogue(frame, files, bkfPath);
 
   app::CKorvaneDlgSearchBkfFiles dialog(frame);
   dialog.show();

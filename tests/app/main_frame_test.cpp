@@ -133,6 +133,7 @@ class MainFrameTest : public QObject {
   void searchNeedsACatalogueWithItems();
   void searchClearsThePreviewAndShowsTheLog();
 
+  void keyboardReachesTheCommands();
   void panesOfferNoContextMenu();
   void treePaneHandsTheFocusToItsTree();
 
@@ -361,6 +362,62 @@ void MainFrameTest::treePaneHandsTheFocusToItsTree() {
   QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(frame_->List()));
   frame_->FileView()->setFocus();
   QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(frame_->Tree()));
+}
+
+void MainFrameTest::keyboardReachesTheCommands() {
+  frame_->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(frame_));
+  // Each key runs its command from anywhere in the window (here the file
+  // list has the focus), and each tooltip names its key. While a process
+  // runs, the commands answer with their refusals, and Esc asks to stop.
+  const struct {
+    Command command;
+    QKeySequence key;
+    const char* toolTip;
+    const char* answer;
+  } cases[] = {
+      {Command::Open, QKeySequence(Qt::CTRL | Qt::Key_O), "Open BKF file (Ctrl+O)",
+       "Please stop the running process to open the BKF file."},
+      {Command::Save, QKeySequence(Qt::CTRL | Qt::Key_S), "Save recovered data (Ctrl+S)",
+       "Please stop the running process to save the recovered files."},
+      {Command::Search, QKeySequence(Qt::CTRL | Qt::Key_F), "Search file from the list (Ctrl+F)",
+       "Please stop the running process to search the files."},
+      {Command::Stop, QKeySequence(Qt::Key_Escape), "Stop running recovery process (Esc)",
+       "Do you want to stop recovering file(s)?"},
+  };
+  frame_->List()->setFocus();
+  state_->SetProcessRunning(1);
+  for (const auto& c : cases) {
+    prompts_->Clear();
+    if (c.command == Command::Stop) prompts_->AnswerMessage(MessageAnswer::No);
+    QCOMPARE(frame_->CommandAction(c.command)->toolTip(), QString::fromLatin1(c.toolTip));
+    QTest::keySequence(frame_, c.key);
+    QCOMPARE(prompts_->MessageTexts(), QStringList{QString::fromLatin1(c.answer)});
+  }
+  QCOMPARE(state_->processRunning.load(), 1);  // Stop was answered No
+  state_->SetProcessRunning(0);
+  QCOMPARE(frame_->CommandAction(Command::Help)->shortcut(), QKeySequence(Qt::Key_F1));
+  QVERIFY(frame_->CommandAction(Command::Help)->toolTip().endsWith(QStringLiteral("(F1)")));
+
+  // Tab walks through the ribbon's buttons too, and Space runs the one that
+  // has the focus.
+  QList<QWidget*> reached;
+  frame_->Tree()->setFocus();
+  for (int i = 0; i < 40; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    reached << QApplication::focusWidget();
+  }
+  QToolButton* open = ButtonOf(*frame_, Command::Open);
+  QVERIFY(reached.contains(open));
+  for (Command c : {Command::Save, Command::Search, Command::LoadSnapshot, Command::About}) {
+    QVERIFY(reached.contains(ButtonOf(*frame_, c)));
+  }
+  prompts_->Clear();
+  prompts_->AnswerOpenFile(QString());  // the user cancels the file dialog
+  open->setFocus();
+  QTest::keyClick(open, Qt::Key_Space);
+  QCOMPARE(prompts_->shown().size(), 1);
+  QCOMPARE(prompts_->shown().first().kind, ScriptedPrompts::Kind::OpenFile);
 }
 
 QTEST_MAIN(MainFrameTest)

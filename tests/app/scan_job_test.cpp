@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
 #include <atomic>
@@ -17,8 +18,12 @@
 #include <memory>
 #include <stdexcept>
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include "app/main_frame.h"
 #include "app/output_wnd.h"
+#include "app/panes.h"
 #include "app/range_slider_dlg.h"
 #include "app/scan_job.h"
 #include "reader/advanced_scanner.h"
@@ -142,8 +147,11 @@ class ScanJobTest : public QObject {
   void scanFillsTheTreeAndLogs_data();
   void scanFillsTheTreeAndLogs();
   void refusalsStopAndProgressWhileRunning();
+  void progressStaysInSight_data();
+  void progressStaysInSight();
   void stopKeepsWhatWasFound();
   void fileThatCannotBeOpened();
+  void unreadableFileSaysWhy();
   void faultInTheWorker();
   void unreadablePartsAreLogged();
 
@@ -363,6 +371,9 @@ void ScanJobTest::scanFillsTheTreeAndLogs() {
   QCOMPARE(log.at(6), QString());
   QCOMPARE(log.mid(7), (QStringList{QStringLiteral("Total number of files found: %1").arg(files), "", kCompleted, ""}));
   QCOMPARE(prompts.MessageTexts().last(), kCompleted);
+  // The last line is in sight, whole, in the pane's first height.
+  auto* logList = Frame().OutputWnd()->LogList();
+  QTRY_VERIFY(logList->viewport()->rect().contains(logList->visualItemRect(logList->item(log.size() - 1))));
 
   // The state after the job.
   QCOMPARE(fixture_.state().processRunning.load(), 0);
@@ -399,7 +410,7 @@ void ScanJobTest::refusalsStopAndProgressWhileRunning() {
   QCOMPARE(job.ProgressBar()->minimum(), 0);
   QCOMPARE(job.ProgressBar()->maximum(), 100);
   QCOMPARE(job.ProgressBar()->value(), 0);
-  QCOMPARE(job.ProgressBar()->size(), QSize(550, 26));
+  QCOMPARE(job.ProgressBar()->height(), 26);
   QCOMPARE(job.PercentPane()->text(), QStringLiteral(".............  "));
   QCOMPARE(job.ProgressPane()->text(), ".." + QString(61, ' ') + ".");
   QCOMPARE(job.FilesPane()->text(), ".." + QString(30, ' ') + ".");
@@ -450,6 +461,51 @@ void ScanJobTest::refusalsStopAndProgressWhileRunning() {
   QCOMPARE(LogLines(Frame()).mid(7, 1), QStringList{QStringLiteral("Total number of files found: 0")});
 }
 
+void ScanJobTest::progressStaysInSight_data() {
+  QTest::addColumn<int>("width");
+  QTest::addColumn<int>("barWidth");  // 0: narrower than its full 550, but there
+  QTest::newRow("wide window") << 1600 << 550;
+  QTest::newRow("1,000 pixels") << 1000 << 0;
+}
+
+void ScanJobTest::progressStaysInSight() {
+  // The elements are there for the whole scan, beside the program's name and
+  // the maker's link, whatever the width, and a status tip (the pointer
+  // resting on a ribbon button) hides none of them.
+  QFETCH(int, width);
+  QFETCH(int, barWidth);
+  Frame().resize(width, 700);
+  QTest::qWait(0);
+  gate_.store(false);
+  UseProbes();
+  Open(QString::fromStdString(dir_.Write(Backup())), Choice{}, /*wait=*/false);
+  auto& job = Frame().Job();
+  auto* bar = Frame().StatusBar();
+  auto inSight = [&](const QWidget* w) {
+    const QRect r(w->mapTo(bar, QPoint(0, 0)), w->size());
+    return w->isVisible() && bar->rect().contains(r);
+  };
+  for (const bool tip : {false, true}) {
+    if (tip) bar->showMessage(Frame().CommandAction(ostrel::app::Command::Open)->statusTip());
+    QTest::qWait(50);
+    QCOMPARE(Frame().width(), width);
+    for (QWidget* w : std::initializer_list<QWidget*>{job.ProgressBar(), job.PercentPane(), job.ProgressPane(),
+                                                      job.FilesPane(), bar->Link()}) {
+      QVERIFY2(inSight(w), qPrintable(QStringLiteral("%1 hidden, tip %2").arg(w->objectName()).arg(tip)));
+      if (w != job.ProgressBar()) QVERIFY2(w->width() >= w->sizeHint().width(), qPrintable(w->objectName()));
+    }
+  }
+  if (barWidth > 0) QCOMPARE(job.ProgressBar()->size(), QSize(barWidth, 26));
+  bar->clearMessage();
+  gate_.store(true);
+  QTRY_VERIFY_WITH_TIMEOUT(!job.IsWorking(), 60000);
+  // After the scan: the name and the link as before.
+  QTest::qWait(50);
+  QCOMPARE(Frame().width(), width);
+  QVERIFY(inSight(bar->StaticPane()));
+  QVERIFY(inSight(bar->Link()));
+}
+
 void ScanJobTest::stopKeepsWhatWasFound() {
   // Five files at the start, then 8 GiB of nothing (a sparse file).
   const std::string file = dir_.Write(Backup());
@@ -489,12 +545,53 @@ void ScanJobTest::fileThatCannotBeOpened() {
   Frame().OnOpenBkf();
   QTRY_VERIFY_WITH_TIMEOUT(!Frame().Job().IsWorking(), 60000);
   QCOMPARE(prompts.MessageTexts(), QStringList{QStringLiteral("Scanning for BKF file process aborted.")});
-  QCOMPARE(LogLines(Frame()).size(), 7);
+  // The message is the same for every cause; the log says which.
+  QCOMPARE(LogLines(Frame()).mid(7),
+           (QStringList{QStringLiteral("The BKF file cannot be opened: No such file or directory"), QString()}));
   QVERIFY(Frame().HasCatalogue());
   QCOMPARE(Frame().Scanner()->Cat().FileCount(), std::uint64_t(0));
   QCOMPARE(Frame().Tree()->topLevelItemCount(), 0);
   QCOMPARE(fixture_.state().processRunning.load(), 0);
   QTRY_VERIFY(!StatusBarElementsPresent());
+}
+
+void ScanJobTest::unreadableFileSaysWhy() {
+  // A file that exists but that this user may not read: the size is unknown,
+  // and the dialog and the log say why instead of showing nothing.
+  // Its folder lies where any user may look (the test's own temporary folder
+  // is private), so that only the file itself is out of reach.
+  std::string folder = "/tmp/ostrel-unreadable-XXXXXX";
+  QVERIFY(::mkdtemp(folder.data()) != nullptr);
+  const std::unique_ptr<std::string, void (*)(std::string*)> removeFolder(&folder, [](std::string* f) {
+    std::error_code ec;
+    std::filesystem::remove_all(*f, ec);
+  });
+  using std::filesystem::perms;
+  std::filesystem::permissions(folder, perms::owner_all | perms::group_read | perms::group_exec |
+                                           perms::others_read | perms::others_exec);
+  const std::string file = folder + "/test.bkf";
+  QVERIFY(Backup().WriteTo(file));
+  std::filesystem::permissions(file, perms::none);
+  // Root reads anything: take the rights of an ordinary user while the size
+  // is read, and give them back before the scan (which then works).
+  const bool root = ::geteuid() == 0;
+  if (root) QVERIFY(::seteuid(65534) == 0);
+  QString shownSize;
+  auto& prompts = fixture_.prompts();
+  prompts.AnswerOpenFile(QString::fromStdString(file));
+  prompts.AnswerDialog([&](QDialog& d) {
+    shownSize = static_cast<CKorvaneRangeSliderDlg&>(d).FileSize()->text();
+    if (root) ::seteuid(0);
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read);
+    static_cast<CKorvaneRangeSliderDlg&>(d).OkButton()->click();
+  });
+  Frame().OnOpenBkf();
+  if (root && ::geteuid() != 0) QVERIFY(::seteuid(0) == 0);
+  QTRY_VERIFY_WITH_TIMEOUT(!Frame().Job().IsWorking(), 60000);
+  QCOMPARE(fixture_.state().bkfSizeText, QString());
+  QCOMPARE(shownSize, QStringLiteral("unknown (Permission denied)"));
+  QCOMPARE(LogLines(Frame()).at(3), QStringLiteral("BKF file size is: unknown (Permission denied)"));
+  QCOMPARE(prompts.MessageTexts(), QStringList{kCompleted});
 }
 
 void ScanJobTest::faultInTheWorker() {

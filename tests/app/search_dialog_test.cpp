@@ -41,7 +41,7 @@ MtfWriter Backup() {
   w.Sset(1, u"S");
   w.Volb(u"C:");
   w.File(u"report.doc", {{"STAN", Text("report"), {}, 0}});
-  w.Dirb(u"Work");
+  w.Dirb(u"v4.0.30319");  // dots in a folder name say nothing of its files
   w.File(u"mydocs.txt", {{"STAN", Text("my docs"), {}, 0}});
   w.File(u"abc.txt", {{"STAN", Text("abc!"), {}, 0}});
   w.File(u"ac.txt", {{"STAN", Text("ac"), {}, 0}});
@@ -95,14 +95,14 @@ class SearchDialogTest : public QObject {
       QString pattern;
       QStringList found;
     } cases[] = {
-        {"*.*", {volume + "report.doc", volume + "Work\\mydocs.txt", volume + "Work\\abc.txt", volume + "Work\\ac.txt"}},
-        {"doc", {volume + "report.doc", volume + "Work\\mydocs.txt"}},
-        {"  doc ", {volume + "report.doc", volume + "Work\\mydocs.txt"}},
+        {"*.*", {volume + "report.doc", volume + "v4.0.30319\\mydocs.txt", volume + "v4.0.30319\\abc.txt", volume + "v4.0.30319\\ac.txt"}},
+        {"doc", {volume + "report.doc", volume + "v4.0.30319\\mydocs.txt"}},
+        {"  doc ", {volume + "report.doc", volume + "v4.0.30319\\mydocs.txt"}},
         {"*.DOC", {}},
-        {"a?c.txt", {volume + "Work\\abc.txt"}},
-        {"*", {volume + "report.doc", volume + "Work\\mydocs.txt", volume + "Work\\abc.txt", volume + "Work\\ac.txt",
-               volume + "Work\\README"}},
-        {"READ", {volume + "Work\\README"}},
+        {"a?c.txt", {volume + "v4.0.30319\\abc.txt"}},
+        {"*", {volume + "report.doc", volume + "v4.0.30319\\mydocs.txt", volume + "v4.0.30319\\abc.txt", volume + "v4.0.30319\\ac.txt",
+               volume + "v4.0.30319\\README"}},
+        {"READ", {volume + "v4.0.30319\\README"}},
     };
     CKorvaneDlgSearchBkfFiles dialog(Frame());
     dialog.show();
@@ -117,10 +117,11 @@ class SearchDialogTest : public QObject {
       QVERIFY(dialog.PatternEdit()->isEnabled());
       QCOMPARE(fixture_.state().processRunning.load(), 0);
     }
-    // The rows: path, type name of the path, size.
+    // The rows: path, type name of the file's name (not of its folders'), size.
     dialog.PatternEdit()->setText("README");
     QVERIFY(Search(dialog));
-    QCOMPARE(dialog.Results()->index(0, 1).data().toString(), ostrel::app::FileTypeName(volume + "Work\\README"));
+    QCOMPARE(dialog.Results()->index(0, 1).data().toString(), QStringLiteral("File"));
+    QCOMPARE(dialog.Results()->index(0, 1).data().toString(), ostrel::app::FileTypeName("README"));
     QCOMPARE(dialog.Results()->index(0, 2).data().toString(), QStringLiteral("13"));
     QVERIFY(fixture_.prompts().MessageTexts().isEmpty());
 
@@ -192,7 +193,7 @@ class SearchDialogTest : public QObject {
     };
     select({0, 2});
     dialog.OnRemove();
-    QCOMPARE(Column(dialog.Results(), 0), QStringList{"T\\SET 1 :S\\C:\\Work\\abc.txt"});
+    QCOMPARE(Column(dialog.Results(), 0), QStringList{"T\\SET 1 :S\\C:\\v4.0.30319\\abc.txt"});
     QCOMPARE(dialog.TotalLabel()->text(), QStringLiteral("1"));
     QVERIFY(fixture_.prompts().MessageTexts().isEmpty());
     select({0});
@@ -219,7 +220,7 @@ class SearchDialogTest : public QObject {
       bool hierarchy;
       std::vector<std::string> files;
     } cases[] = {
-        {true, {"T/SET 1 :S/C:/Work/ac.txt", "T/SET 1 :S/C:/Work/mydocs.txt"}},
+        {true, {"T/SET 1 :S/C:/v4.0.30319/ac.txt", "T/SET 1 :S/C:/v4.0.30319/mydocs.txt"}},
         {false, {"ac.txt", "mydocs.txt"}},
     };
     for (const auto& c : cases) {

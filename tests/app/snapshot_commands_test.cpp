@@ -1,6 +1,8 @@
 // The snapshot Load and Save commands: snapshots of the command-line tool
 // load here and those saved here read back byte for byte, the log lines, a
-// BKF file that has moved, a damaged snapshot, and the refusals.
+// BKF file that has moved, a damaged snapshot, a save that fails, the
+// refusals, and the worker: refusals while it runs, and Stop.
+#include <QLabel>
 #include <QTreeWidget>
 #include <QtTest>
 #include <filesystem>
@@ -9,6 +11,7 @@
 
 #include "app/main_frame.h"
 #include "app/output_wnd.h"
+#include "app/snapshot_job.h"
 #include "catalogue/snapshot.h"
 #include "reader/advanced_scanner.h"
 #include "tests/app/frame_fixture.h"
@@ -18,6 +21,7 @@
 #include "tests/fixtures/temp_dir.h"
 #include "widgets/check_tree.h"
 
+using ostrel::app::MessageAnswer;
 using ostrel::app::MessageIcon;
 using ostrel::fixtures::MtfWriter;
 using Kind = ostrel::testing::ScriptedPrompts::Kind;
@@ -47,6 +51,22 @@ MtfWriter Backup() {
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// One tape, set and volume holding `files` files, for work that takes a while.
+ostrel::Catalogue BigCatalogue(int files) {
+  ostrel::Catalogue cat;
+  auto& tree = cat.Tree();
+  const auto volume = tree.AddNode(u"C:", tree.AddNode(u"SET 1", tree.AddNode(u"Tape", 0)));
+  ostrel::FileNode f;
+  f.parent = volume;
+  for (int i = 0; i < files; ++i) {
+    f.index = cat.FileCount();
+    cat.AppendFile(f, u"a file with a name of some length.txt");
+  }
+  tree.NodeAt(volume).firstFile = 0;
+  tree.NodeAt(volume).lastFile = cat.FileCount() - 1;
+  return cat;
 }
 
 bool Matches(const QString& pattern, const QString& text) {
@@ -83,6 +103,7 @@ class SnapshotCommandsTest : public QObject {
     auto& prompts = fixture_.prompts();
     prompts.AnswerOpenFile(QString::fromStdString(a));
     Frame().CommandAction(ostrel::app::Command::LoadSnapshot)->trigger();
+    WaitForSnapshotWork();
     QCOMPARE(prompts.shown().size(), 1);
     const auto& open = prompts.shown().first();
     QCOMPARE(open.kind, Kind::OpenFile);
@@ -126,6 +147,7 @@ class SnapshotCommandsTest : public QObject {
     prompts.Clear();
     prompts.AnswerSaveFile(QString::fromStdString(b));
     Frame().CommandAction(ostrel::app::Command::SaveSnapshot)->trigger();
+    WaitForSnapshotWork();
     const auto& save = prompts.shown().first();
     QCOMPARE(save.kind, Kind::SaveFile);
     QCOMPARE(save.file.filters, QStringList{QStringLiteral(".KorvaneBKF Files (*.KVSNAPSHOT)")});
@@ -150,6 +172,7 @@ class SnapshotCommandsTest : public QObject {
     LoadThroughCommand(b);
     prompts.AnswerSaveFile(QString::fromStdString(c));
     Frame().OnSaveSnapshot();
+    WaitForSnapshotWork();
     QVERIFY(Slurp(c) == Slurp(b));
     QCOMPARE(prompts.MessageTexts(), QStringList());
     const auto listed = ostrel::fixtures::RunCli({"list", b});
@@ -213,7 +236,7 @@ class SnapshotCommandsTest : public QObject {
     QVERIFY(Log()->Lines().join('\n').contains(QStringLiteral("Snapshot loading failed: ")));
   }
 
-  void refusalsCancelAndFailedSave() {
+  void refusalsAndCancel() {
     auto& prompts = fixture_.prompts();
     // Nothing to save yet.
     Frame().OnSaveSnapshot();
@@ -232,18 +255,142 @@ class SnapshotCommandsTest : public QObject {
     QCOMPARE(Log()->Lines(), log);
     QCOMPARE(Frame().Scanner(), scanner);
     QCOMPARE(Frame().Tree()->topLevelItemCount(), 1);
+  }
 
-    // A snapshot that cannot be written: no message, the start line only.
-    const std::string nowhere = dir_.File("no/such/folder/x.KVSNAPSHOT");
-    prompts.AnswerSaveFile(QString::fromStdString(nowhere));
+  // A snapshot that cannot be written is said, with the system's reason, in
+  // a message and in the log; no file is left, not even the partial one.
+  void failedSave_data() {
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no such folder") << "no/such/folder/x.KVSNAPSHOT"
+                                    << "cannot create '%1.partial': No such file or directory";
+    // Every write to /dev/full fails with ENOSPC, as on a full disk.
+    QTest::newRow("full disk") << "full.KVSNAPSHOT" << "write error: No space left on device";
+  }
+
+  void failedSave() {
+    QFETCH(QString, where);
+    QFETCH(QString, reason);
+    const std::string path = dir_.File(where.toStdString());
+    if (where.startsWith(QStringLiteral("full"))) {
+      if (!std::filesystem::exists("/dev/full")) QSKIP("no /dev/full on this system");
+      std::filesystem::create_symlink("/dev/full", path + ".partial");
+    }
+    LoadThroughCommand(WriteCoreSnapshot());
+    const QStringList log = Log()->Lines();
+    auto& prompts = fixture_.prompts();
+    prompts.Clear();
+    prompts.AnswerSaveFile(QString::fromStdString(path));
     Frame().OnSaveSnapshot();
-    QVERIFY(prompts.MessageTexts().isEmpty());
+    WaitForSnapshotWork();
+
+    const QString why = reason.arg(QString::fromStdString(path));
+    const auto messages = prompts.Messages();
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.at(0).message.text, QStringLiteral("The recovery snapshot could not be saved: %1.").arg(why));
+    QCOMPARE(messages.at(0).message.caption, QStringLiteral("Korvane Ostrel BKF Repair v1.0"));
+    QCOMPARE(messages.at(0).message.icon, MessageIcon::Exclamation);
     const QStringList added = Log()->Lines().mid(log.size());
-    QCOMPARE(added.size(), 2);
-    QVERIFY(added.at(0).startsWith(QString::fromStdString(nowhere) + " file is saving for Ostrel BKF Recovery Snapshot."));
+    QCOMPARE(added.size(), 4);
+    QVERIFY(added.at(0).startsWith(QString::fromStdString(path) + " file is saving for Ostrel BKF Recovery Snapshot."));
     QCOMPARE(added.at(1), QString());
-    QVERIFY(!std::filesystem::exists(nowhere));
+    QVERIFY2(Matches(QRegularExpression::escape("Saving of Ostrel BKF Recovery Snapshot failed: " + why + "    ") +
+                         kTime, added.at(2)), qPrintable(added.at(2)));
+    QCOMPARE(added.at(3), QString());
+    QVERIFY(!std::filesystem::exists(path));
+    QVERIFY(!std::filesystem::exists(std::filesystem::symlink_status(path + ".partial")));
     QCOMPARE(fixture_.state().processRunning.load(), 0);
+    QVERIFY(Frame().HasCatalogue());
+  }
+
+  // A big catalogue: while Save or Load works, its progress elements stand
+  // in the status bar and every command refuses, also after Stop until the
+  // worker has ended. Stop ends a save without leaving a file, and a load
+  // with "Snapshot loading process aborted.".
+  void workerRefusalsAndStop() {
+    auto& state = fixture_.state();
+    auto& prompts = fixture_.prompts();
+    {
+      auto scanner = std::make_unique<ostrel::bkf>(state.processRunning);
+      QVERIFY(scanner->Adopt(BigCatalogue(300000), bkf_));
+      Frame().SetScanner(std::move(scanner));
+      state.SetProcessRunning(1);
+      Frame().ShowCatalogueTopLevel();
+      state.SetProcessRunning(0);
+    }
+    const QStringList refusals = {
+        "Please stop the running process to open the BKF file.",
+        "Please stop the running process to load recovery snapshot.",
+        "Please stop the running process to save recovery snapshot.",
+        "Please stop the running process to save the recovered files.",
+        "Please stop the running process to search the files.",
+        "Please stop the running process to save the log file.",
+    };
+    auto tryEveryCommand = [&] {
+      Frame().OnOpenBkf();
+      Frame().OnLoadSnapshot();
+      Frame().OnSaveSnapshot();
+      Frame().OnSaveRecoveredFiles();
+      Frame().OnSearchFiles();
+      Frame().OnSaveLog();
+    };
+    auto stop = [&] {
+      prompts.AnswerMessage(MessageAnswer::Yes);
+      Frame().CommandAction(ostrel::app::Command::Stop)->trigger();
+      QCOMPARE(state.processRunning.load(), 0);
+    };
+
+    const std::string big = dir_.File("big.KVSNAPSHOT");
+    prompts.AnswerSaveFile(QString::fromStdString(big));
+    Frame().OnSaveSnapshot();
+    QVERIFY(Frame().SnapshotWork().IsWorking());
+    QCOMPARE(state.processRunning.load(), 1);
+    QVERIFY(Frame().SnapshotWork().ProgressBar() != nullptr);
+    QVERIFY(Frame().SnapshotWork().ProgressPane()->text().startsWith(QStringLiteral("Saving recovery snapshot")));
+    QVERIFY(Frame().CommandAction(ostrel::app::Command::Stop)->isEnabled());
+    prompts.Clear();
+    tryEveryCommand();
+    QCOMPARE(prompts.MessageTexts(), refusals);
+    WaitForSnapshotWork();
+    QVERIFY(std::filesystem::exists(big));
+    QCOMPARE(state.processRunning.load(), 0);
+
+    // Stop during a save.
+    const std::string stopped = dir_.File("stopped.KVSNAPSHOT");
+    const QStringList log = Log()->Lines();
+    prompts.Clear();
+    prompts.AnswerSaveFile(QString::fromStdString(stopped));
+    Frame().OnSaveSnapshot();
+    stop();
+    Frame().OnLoadSnapshot();
+    WaitForSnapshotWork();
+    QCOMPARE(prompts.MessageTexts(), (QStringList{QStringLiteral("Do you want to stop recovering file(s)?"),
+                                                  refusals.at(1)}));
+    QVERIFY(!std::filesystem::exists(stopped));
+    QVERIFY(!std::filesystem::exists(stopped + ".partial"));
+    // The start line only, as for a save that cannot complete.
+    QCOMPARE(Log()->Lines().size(), log.size() + 2);
+    QVERIFY(Frame().HasCatalogue());
+
+    // Load: refused meanwhile; Stop aborts it.
+    prompts.Clear();
+    LoadThroughCommand(big, false);
+    QVERIFY(Frame().SnapshotWork().ProgressPane()->text().startsWith(QStringLiteral("Loading recovery snapshot")));
+    tryEveryCommand();
+    QCOMPARE(prompts.MessageTexts(), refusals);
+    prompts.Clear();
+    stop();
+    WaitForSnapshotWork();
+    QCOMPARE(prompts.MessageTexts(), (QStringList{QStringLiteral("Do you want to stop recovering file(s)?"), kAborted}));
+    QVERIFY(!Frame().HasCatalogue());
+    QCOMPARE(Frame().Tree()->topLevelItemCount(), 0);
+    QCOMPARE(Log()->Lines().at(Log()->Lines().size() - 2), QStringLiteral("Snapshot loading failed: stopped"));
+
+    // Loaded whole, it is the catalogue that was saved.
+    LoadThroughCommand(big);
+    QVERIFY(Frame().HasCatalogue());
+    QCOMPARE(Frame().Scanner()->Cat().FileCount(), std::uint64_t{300000});
+    QCOMPARE(state.processRunning.load(), 0);
   }
 
  private:
@@ -257,9 +404,16 @@ class SnapshotCommandsTest : public QObject {
     ostrel::WriteSnapshot(scanner.Cat(), std::u16string(bkf_.begin(), bkf_.end()), path, running);
     return path;
   }
-  void LoadThroughCommand(const std::string& snapshot) {
+  void LoadThroughCommand(const std::string& snapshot, bool wait = true) {
     fixture_.prompts().AnswerOpenFile(QString::fromStdString(snapshot));
     Frame().OnLoadSnapshot();
+    if (wait) WaitForSnapshotWork();
+  }
+  // The commands do their writing and reading on a worker, which ends on
+  // the user-interface thread.
+  void WaitForSnapshotWork() {
+    QTRY_VERIFY_WITH_TIMEOUT(!Frame().SnapshotWork().IsWorking(), 60000);
+    QCOMPARE(Frame().SnapshotWork().ProgressBar(), nullptr);
   }
 
   ostrel::testing::PrivateEnvironment env_;

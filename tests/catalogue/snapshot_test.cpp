@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -136,12 +137,47 @@ TEST(Snapshot, WriteFailures) {
   const SnapshotWriteResult w = WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, stopped);
   EXPECT_FALSE(w.ok);
   EXPECT_FALSE(std::filesystem::exists(path));
-  EXPECT_FALSE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", dir.File("no/such/dir/s"), gRunning).ok);
+  const SnapshotWriteResult nowhere = WriteSnapshot(SmallCatalogue(), u"/b.bkf", dir.File("no/such/dir/s"), gRunning);
+  EXPECT_FALSE(nowhere.ok);
+  EXPECT_FALSE(nowhere.stopped);
+  EXPECT_EQ(nowhere.error, "cannot create '" + dir.File("no/such/dir/s") + ".partial': No such file or directory");
   // An earlier snapshot stays as it was when a new write fails.
   ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, gRunning).ok);
   const auto before = ReadBytes(path);
-  EXPECT_FALSE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, stopped).ok);
+  const SnapshotWriteResult halted = WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, stopped);
+  EXPECT_FALSE(halted.ok);
+  EXPECT_TRUE(halted.stopped);
   EXPECT_EQ(ReadBytes(path), before);
+}
+
+// A full disk, made by a partial file that is a link to /dev/full, where
+// every write fails with ENOSPC. A small snapshot fails when the file is
+// closed (its bytes wait in the stream's buffer until then), a large one at
+// one of its writes. Neither leaves a file, and an earlier snapshot stays.
+TEST(Snapshot, FullDisk) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+  for (const int files : {0, 20000}) {
+    SCOPED_TRACE(files);
+    Catalogue cat = SmallCatalogue();
+    FileNode f;
+    f.parent = 2;
+    for (int i = 0; i < files; ++i) {
+      f.index = cat.FileCount();
+      cat.AppendFile(f, u"many.txt");
+    }
+    cat.Tree().NodeAt(2).lastFile = cat.FileCount() - 1;
+    TempDir dir;
+    const std::string path = dir.File("s.KVSNAPSHOT");
+    ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, gRunning).ok);
+    const auto before = ReadBytes(path);
+    std::filesystem::create_symlink("/dev/full", path + ".partial");
+    const SnapshotWriteResult w = WriteSnapshot(cat, u"/b.bkf", path, gRunning);
+    EXPECT_FALSE(w.ok);
+    EXPECT_FALSE(w.stopped);
+    EXPECT_EQ(w.error, "write error: No space left on device");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path + ".partial")));
+    EXPECT_EQ(ReadBytes(path), before);
+  }
 }
 
 // Every cut of a valid snapshot fails to load with a reason: a tag, record or
@@ -225,7 +261,8 @@ TEST(Snapshot, TolerantReadings) {
 
 TEST(Snapshot, ReadFailures) {
   TempDir dir;
-  EXPECT_FALSE(ReadSnapshot(dir.File("absent"), gRunning).ok);
+  EXPECT_EQ(ReadSnapshot(dir.File("absent"), gRunning).error,
+            "cannot open '" + dir.File("absent") + "': No such file or directory");
   EXPECT_FALSE(ReadSnapshot(dir.Path().string(), gRunning).ok);
   const std::string path = dir.File("s.KVSNAPSHOT");
   WriteBytes(path, SmallSnapshot().Bytes());
@@ -233,6 +270,49 @@ TEST(Snapshot, ReadFailures) {
   const SnapshotReadResult read = ReadSnapshot(path, stopped);
   EXPECT_FALSE(read.ok);
   EXPECT_EQ(read.error, "stopped");
+}
+
+// Progress of a write counts records, of a read the file's bytes: it only
+// grows, comes about once per thousandth (never per record) and ends with
+// all done.
+TEST(Snapshot, Progress) {
+  Catalogue cat = SmallCatalogue();
+  FileNode f;
+  f.parent = 2;
+  for (int i = 0; i < 50000; ++i) {
+    f.index = cat.FileCount();
+    cat.AppendFile(f, u"many.txt");
+  }
+  cat.Tree().NodeAt(2).lastFile = cat.FileCount() - 1;
+  const std::uint64_t records = cat.Tree().Count() + cat.FileCount();
+  TempDir dir;
+  const std::string path = dir.File("s.KVSNAPSHOT");
+
+  struct Seen {
+    std::vector<std::uint64_t> done;
+    std::uint64_t total = 0;
+    void Check(std::uint64_t expectedTotal) const {
+      ASSERT_FALSE(done.empty());
+      EXPECT_EQ(total, expectedTotal);
+      EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
+      EXPECT_EQ(std::adjacent_find(done.begin(), done.end()), done.end());
+      EXPECT_LE(done.size(), 1002u);
+      EXPECT_GE(done.size(), 500u);
+      EXPECT_EQ(done.back(), expectedTotal);
+    }
+  };
+  Seen written;
+  ASSERT_TRUE(WriteSnapshot(cat, u"/b.bkf", path, gRunning, [&](std::uint64_t done, std::uint64_t total) {
+                written.done.push_back(done);
+                written.total = total;
+              }).ok);
+  written.Check(records);
+  Seen read;
+  ASSERT_TRUE(ReadSnapshot(path, gRunning, [&](std::uint64_t done, std::uint64_t total) {
+                read.done.push_back(done);
+                read.total = total;
+              }).ok);
+  read.Check(std::filesystem::file_size(path));
 }
 
 // A large catalogue (deep and wide) round-trips and is checked in one pass.

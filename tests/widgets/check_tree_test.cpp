@@ -103,6 +103,28 @@ class CheckTreeTest : public QObject {
     QVERIFY(f.tree.GetCheck(f.root));
   }
 
+  // A folder whose only child (the placeholder of a lazily filled folder)
+  // goes keeps the mark it had: an unchecked one must not turn checked and
+  // pull its parent along, or Save would write what the user excluded.
+  void aFolderLeftWithoutChildrenKeepsItsMark() {
+    for (const bool mark : {false, true}) {
+      Fixture f;
+      f.tree.SetCheck(f.root, true);
+      QTreeWidgetItem* empty = f.tree.InsertItem("Empty", {}, f.root);
+      QTreeWidgetItem* placeholder = f.tree.InsertItem("Dummy", {}, empty);
+      f.tree.SetCheck(empty, mark);
+      f.tree.DeleteItem(placeholder);
+      QCOMPARE(f.tree.GetCheck(empty), mark);
+      QCOMPARE(f.tree.ShownStateImage(empty), mark ? 2 : 1);
+      QCOMPARE(f.tree.ShownStateImage(f.root), mark ? 2 : 3);
+      QCOMPARE(f.tree.GetCheck(f.root), mark);
+      // Its own check box still works.
+      f.tree.SetCheck(empty, !mark);
+      QCOMPARE(f.tree.GetCheck(empty), !mark);
+      QCOMPARE(f.tree.ShownStateImage(f.root), mark ? 3 : 2);
+    }
+  }
+
   void separatorsAndDisabledItemsRefuseChecks() {
     Fixture f;
     f.tree.SetSeparator(f.c, true);

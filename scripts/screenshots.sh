@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Redraws the pictures in docs/ offscreen: the main window, and every dialog
+# and message box at the default font (the layout test draws those while it
+# checks them).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+
+"$root/scripts/deps.sh"
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
+cmake --build "$root/build/release" -j "$jobs" --target ostrel-bkf-repair app_layout_fit_test >/dev/null
+
+export QT_QPA_PLATFORM=offscreen
+"$root/build/release/app/ostrel-bkf-repair" --screenshot "$root/docs/main-window.png" --size 1280x800
+OSTREL_SCREENSHOT_DIR="$root/docs" "$root/build/release/tests/app/app_layout_fit_test" >/dev/null
+ls "$root"/docs/*.png
