@@ -200,6 +200,8 @@ bool CKorvaneDlgSaveRecoveredFiles::StartSaving() {
   destinationText_ = destination;
   list_->clear();
   savedCount_ = 0;
+  savedDamaged_ = 0;
+  savedCutShort_ = 0;
   notRecovered_ = 0;
   count_->setText(QStringLiteral("0"));
   filesDone_ = 0;
@@ -298,6 +300,16 @@ void CKorvaneDlgSaveRecoveredFiles::Flush() {
           ++savedCount_;
           status = reason.isEmpty() ? QStringLiteral("Saved") : QStringLiteral("Saved: %1").arg(reason);
           break;
+        case SaveStatus::SavedIncomplete:
+          ++savedCount_;
+          if (r.unreadableBytes != 0) {
+            ++savedDamaged_;
+            status = QStringLiteral("Saved with damage: %1").arg(reason);
+          } else {
+            ++savedCutShort_;
+            status = QStringLiteral("Saved cut short: %1").arg(reason);
+          }
+          break;
         case SaveStatus::NotRecovered:
           ++notRecovered_;
           status = QStringLiteral("Not recovered: %1").arg(reason);
@@ -308,14 +320,17 @@ void CKorvaneDlgSaveRecoveredFiles::Flush() {
           status = QStringLiteral("Not saved: %1").arg(reason);
           break;
       }
-      const QString name = r.status == SaveStatus::Saved ? QFile::decodeName(r.path.c_str()) : PathText(e.index);
+      const bool written = r.status == SaveStatus::Saved || r.status == SaveStatus::SavedIncomplete;
+      const QString name = written ? QFile::decodeName(r.path.c_str()) : PathText(e.index);
       auto* row = new QTreeWidgetItem({name, QString::number(r.bytes), status});
       row->setToolTip(0, name);
       row->setToolTip(2, status);
       rows.append(row);
       WidenToFit(0, name);
       WidenToFit(2, status);
-      if (r.status != SaveStatus::Saved) {
+      if (r.status == SaveStatus::SavedIncomplete) {
+        log->AppendLine(QStringLiteral("File saved incomplete: %1 (%2)").arg(PathText(e.index), reason));
+      } else if (r.status != SaveStatus::Saved) {
         log->AppendLine(QStringLiteral("File could not be recovered: %1 (%2)").arg(PathText(e.index), reason));
       }
     }
@@ -354,7 +369,14 @@ void CKorvaneDlgSaveRecoveredFiles::OnFinished() {
 
   const int notSaved = static_cast<int>(files_.size() - finished.attempted);
   COutputWnd* log = frame_.OutputWnd();
-  QString totals = QStringLiteral("Files saved: %1, files not recovered: %2").arg(savedCount_).arg(notRecovered_);
+  // Files written with zeros for unreadable data, or cut short by the end of
+  // the backup, are counted apart from the complete ones.
+  QStringList incomplete;
+  if (savedDamaged_ > 0) incomplete << QStringLiteral("%1 with damage").arg(savedDamaged_);
+  if (savedCutShort_ > 0) incomplete << QStringLiteral("%1 cut short").arg(savedCutShort_);
+  QString totals = QStringLiteral("Files saved: %1").arg(savedCount_);
+  if (!incomplete.isEmpty()) totals += QStringLiteral(" (%1)").arg(incomplete.join(QStringLiteral(", ")));
+  totals += QStringLiteral(", files not recovered: %1").arg(notRecovered_);
   if (notSaved > 0) totals += QStringLiteral(", files not saved: %1").arg(notSaved);
   QString headline;
   if (finished.writeFailure) {

@@ -134,7 +134,9 @@ class CKorvaneDlgSaveRecoveredFiles : public QDialog {
   CoalescedFlush flush_;
   std::atomic<std::uint64_t> filesDone_{0};
   std::atomic<std::uint32_t> filePermille_{0};
-  int savedCount_ = 0;
+  int savedCount_ = 0;     // every file written, complete or not
+  int savedDamaged_ = 0;   // written with zeros where the backup could not be read
+  int savedCutShort_ = 0;  // written as far as the backup goes
   int notRecovered_ = 0;
 };
 

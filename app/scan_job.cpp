@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
+#include <QStringList>
 #include <QTimer>
 #include <cerrno>
 #include <cstring>
@@ -189,6 +190,13 @@ void ScanJob::WorkSteps() {
   }
 
   const std::uint64_t filesFound = scanner->Cat().FileCount();
+  // What the reads could not deliver (bad sectors, a file that shrank): the
+  // catalogue may lack what those parts held.
+  QStringList damageLines;
+  for (const std::string& line : {UnreadableLine(scanner->File().Unreadable()), ShrunkLine(scanner->File())}) {
+    QString text = QString::fromStdString(line);
+    if (!text.isEmpty()) damageLines << text.left(1).toUpper() + text.mid(1);
+  }
   OnUi([&] {
     frame_.OutputWnd()->ScrollToLastLine();
     frame_.SetScanner(std::move(scanner));
@@ -205,6 +213,10 @@ void ScanJob::WorkSteps() {
     COutputWnd* log = frame_.OutputWnd();
     log->AppendLine(QStringLiteral("Total number of files found: %1").arg(filesFound));
     log->AppendBlankLine();
+    for (const QString& line : damageLines) {
+      log->AppendLine(line);
+      log->AppendBlankLine();
+    }
     log->AppendLine(kScanCompleted);
     log->AppendBlankLine();
     log->ScrollToLastLine();

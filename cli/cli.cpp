@@ -70,6 +70,24 @@ void ProgressBar::Finish() {
   drawn_ = false;
 }
 
+bool ReportUnreadable(const BkfFile& file) {
+  const std::string unreadable = UnreadableLine(file.Unreadable());
+  const std::string shrunk = ShrunkLine(file);
+  if (!unreadable.empty()) std::fprintf(stderr, "%s\n", unreadable.c_str());
+  if (!shrunk.empty()) Error(shrunk);
+  return !unreadable.empty() || !shrunk.empty();
+}
+
+std::string UnreadableJson(const UnreadableSummary& summary) {
+  std::string out = " \"unreadable\": [";
+  for (std::size_t i = 0; i < summary.ranges.size(); ++i) {
+    out += (i == 0 ? "" : ", ");
+    out += "{\"offset\": " + std::to_string(summary.ranges[i].offset) +
+           ", \"length\": " + std::to_string(summary.ranges[i].length) + "}";
+  }
+  return out + "],\n";
+}
+
 std::string JsonString(const std::string& utf8) {
   std::string out = "\"";
   for (char ch : utf8) {

@@ -22,6 +22,9 @@ inline constexpr int kExitError = 2;  // bad arguments, unreadable input
 // A command: its arguments after the command word.
 using Args = std::vector<std::string>;
 
+// The whole tool: argv[1] is the command word.
+int Main(int argc, char** argv);
+
 int ScanCommand(const Args& args);
 int ExtractCommand(const Args& args);
 int ListCommand(const Args& args);
@@ -47,6 +50,18 @@ std::string CheckScanOptions(const ScanOptions& options);
 // The scanner of the chosen mode, with its range and heuristic flag set.
 std::unique_ptr<bkf> MakeScanner(const ScanOptions& options, std::atomic<int>& running,
                                  ScanListener* listener);
+
+// What every scanner of the process reads its BKF file through; empty (the
+// default) is pread. The tests' build of the tool sets a failing disk here.
+void SetBkfReader(BkfFile::ReadFunction reader);
+const BkfFile::ReadFunction& BkfReader();
+
+// The "Unreadable: ..." line and the note that the file became shorter, on
+// stderr, for what the reads of `file` met; answers whether there was any.
+bool ReportUnreadable(const BkfFile& file);
+// The unreadable ranges as a JSON member ("unreadable": [...],) for
+// PrintCatalogueJson's extra members.
+std::string UnreadableJson(const UnreadableSummary& summary);
 
 // Draws a one-line progress bar on stderr when stderr is a terminal; prints
 // range warnings on stderr. Redraws at most ten times a second.

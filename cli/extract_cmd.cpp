@@ -22,7 +22,9 @@ namespace {
 const char kExtractUsage[] =
     "Usage: ostrel-bkf extract BKF --to DIR [--flat] [--index N]... [--pattern WILDCARD]\n"
     "                          [--mode standard|advanced] [--heuristic] [--range START END]\n"
+    "                          [--skip-damaged] [--verbose]\n"
     "       ostrel-bkf extract --snapshot IN --to DIR [--flat] [--index N]... [--pattern WILDCARD]\n"
+    "                          [--skip-damaged] [--verbose]\n"
     "\n"
     "Scans BKF and writes the files of the catalogue it rebuilds into DIR (created\n"
     "if missing), in their folder hierarchy (tape, backup set, volume, folders).\n"
@@ -46,6 +48,10 @@ const char kExtractUsage[] =
     "                      positions; 0 0 is the whole file)\n"
     "  --snapshot IN       extract from the catalogue stored in the snapshot IN\n"
     "                      (no BKF argument, no scan options)\n"
+    "  --skip-damaged      leave out files whose data the BKF file could not wholly\n"
+    "                      read (bad sectors) instead of writing them with zeros\n"
+    "                      in the unreadable parts\n"
+    "  --verbose           also list the files that are empty in the backup\n"
     "  --help              show this text\n"
     "\n"
     "Names are made safe: '/' and NUL become '_', empty names, '.' and '..' become\n"
@@ -54,8 +60,15 @@ const char kExtractUsage[] =
     "extension. Nothing is written outside DIR, and no symbolic link is followed.\n"
     "\n"
     "Every file that is not fully extracted is reported with the reason; a summary\n"
-    "follows. Exit status: 0 every selected file was extracted, 1 some were not,\n"
-    "2 bad arguments or an unreadable BKF file.\n";
+    "follows. A file part of whose data could not be read is written with zeros\n"
+    "there (\"damaged: ...: 65,536 bytes unreadable at offset X in the backup;\n"
+    "written with zeros there\"), and one whose data the end of the BKF file cuts\n"
+    "off is written as far as it goes (\"cut short: ...: cut short by the end of\n"
+    "the backup: N of M bytes\"); both count as files with problems. The parts of\n"
+    "the BKF file that could not be read are summed up on stderr (\"Unreadable:\").\n"
+    "Exit status: 0 every selected file was extracted whole, 1 some were not or\n"
+    "parts of the BKF file could not be read, 2 bad arguments or a BKF file that\n"
+    "cannot be opened.\n";
 
 int Usage(const std::string& problem) {
   Error(problem);
@@ -68,6 +81,8 @@ struct ExtractOptions {
   std::string snapshotPath;
   std::string destination;
   bool flat = false;
+  bool skipDamaged = false;
+  bool verbose = false;
   std::set<std::uint64_t> indices;
   std::optional<std::string> pattern;
   ScanOptions scan;
@@ -81,6 +96,7 @@ std::unique_ptr<bkf> BuildCatalogue(const ExtractOptions& options, std::atomic<i
   if (!options.snapshotPath.empty()) {
     LoadedSnapshot loaded = LoadSnapshot(options.snapshotPath, running);
     if (!loaded.scanner) error = "cannot load the snapshot '" + options.snapshotPath + "': " + loaded.error;
+    if (loaded.scanner && BkfReader()) loaded.scanner->SetFileReader(BkfReader());
     return std::move(loaded.scanner);
   }
   std::unique_ptr<bkf> scanner = MakeScanner(options.scan, running, &progress);
@@ -133,6 +149,10 @@ int ExtractCommand(const Args& args) {
       options.destination = args[++i];
     } else if (a == "--flat") {
       options.flat = true;
+    } else if (a == "--skip-damaged") {
+      options.skipDamaged = true;
+    } else if (a == "--verbose") {
+      options.verbose = true;
     } else if (a == "--index") {
       const auto n = i + 1 < args.size() ? ParseU64(args[i + 1]) : std::nullopt;
       if (!n) return Usage("--index takes an unsigned decimal file index");
@@ -188,6 +208,7 @@ int ExtractCommand(const Args& args) {
   if (selected->empty()) Error("no file of the catalogue is selected");
 
   SaveRun run(cat, scanner->File(), options.destination, !options.flat, running);
+  run.SetSkipUnreadable(options.skipDamaged);
   ProgressBar progress("Extracting");
   std::uint64_t written = 0, empty = 0, problems = 0, bytes = 0, done = 0;
   auto report = [&](const char* what, std::uint64_t index, const std::string& reason) {
@@ -209,8 +230,14 @@ int ExtractCommand(const Args& args) {
         bytes += saved.bytes;
         if (saved.outcome == ExtractOutcome::Empty) {
           ++empty;
-          report("empty", index, reason);
+          if (options.verbose) report("empty", index, reason);
         }
+        break;
+      case SaveStatus::SavedIncomplete:
+        ++written;
+        bytes += saved.bytes;
+        report(saved.unreadableBytes != 0 ? "damaged" : "cut short", index, saved.reason);
+        ++problems;
         break;
       case SaveStatus::WriteFailed:
       case SaveStatus::Stopped:
@@ -227,7 +254,11 @@ int ExtractCommand(const Args& args) {
   std::printf("Files written: %" PRIu64 " (%" PRIu64 " empty)\n", written, empty);
   std::printf("Bytes written: %" PRIu64 "\n", bytes);
   std::printf("Files with problems: %" PRIu64 "\n", problems);
-  return problems == 0 ? kExitOk : kExitSome;
+  std::fflush(stdout);
+  // Parts of the backup that could not be read may have held files the
+  // catalogue now lacks: not a full success either.
+  const bool unreadable = ReportUnreadable(scanner->File());
+  return problems == 0 && !unreadable ? kExitOk : kExitSome;
 }
 
 }  // namespace ostrel::cli

@@ -32,10 +32,19 @@ const char kScanUsage[] =
     "  --snapshot OUT     also write the catalogue and the BKF file's absolute path\n"
     "                     to the recovery snapshot OUT (see 'ostrel-bkf list')\n"
     "  --json             print the catalogue as one JSON document instead of a\n"
-    "                     tree (none is written -1, not found -2)\n"
+    "                     tree (none is written -1, not found -2), with the\n"
+    "                     ranges of the file that could not be read as\n"
+    "                     \"unreadable\": [{\"offset\": ..., \"length\": ...}]\n"
     "  --help             show this text\n"
     "\n"
-    "A progress bar is drawn on stderr when it is a terminal.\n";
+    "A progress bar is drawn on stderr when it is a terminal. Parts of the file\n"
+    "that cannot be read (bad sectors) are read around in 4 KiB pieces and\n"
+    "scanned as zeros; at the end stderr says how much could not be read:\n"
+    "\"Unreadable: N bytes in M ranges (input/output error); the first at offset X\".\n"
+    "\n"
+    "Exit status: 0 the file was scanned, 1 it was scanned but parts of it could\n"
+    "not be read (the catalogue may lack what they held), 2 bad arguments or a\n"
+    "file that cannot be opened.\n";
 
 int Usage(const std::string& problem) {
   Error(problem);
@@ -96,12 +105,14 @@ int ScanCommand(const Args& args) {
       return kExitError;
     }
   }
+  const UnreadableSummary unreadable = scanner->File().Unreadable();
   if (json) {
-    PrintCatalogueJson(stdout, scanner->Cat(), bkfPath);
+    PrintCatalogueJson(stdout, scanner->Cat(), bkfPath, UnreadableJson(unreadable));
   } else {
     PrintCatalogueTree(stdout, scanner->Cat());
   }
-  return kExitOk;
+  std::fflush(stdout);
+  return ReportUnreadable(scanner->File()) ? kExitSome : kExitOk;
 }
 
 }  // namespace ostrel::cli

@@ -56,7 +56,18 @@ std::unique_ptr<bkf> MakeScanner(const ScanOptions& options, std::atomic<int>& r
   }
   scanner->SetRange(options.rangeStart, options.rangeEnd);
   scanner->SetHeuristic(options.heuristic);
+  if (BkfReader()) scanner->SetFileReader(BkfReader());
   return scanner;
 }
+
+namespace {
+BkfFile::ReadFunction& ProcessReader() {
+  static BkfFile::ReadFunction reader;
+  return reader;
+}
+}  // namespace
+
+void SetBkfReader(BkfFile::ReadFunction reader) { ProcessReader() = std::move(reader); }
+const BkfFile::ReadFunction& BkfReader() { return ProcessReader(); }
 
 }  // namespace ostrel::cli

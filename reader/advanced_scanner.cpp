@@ -156,6 +156,7 @@ int bkfAdvance::Scan(const std::string& path) {
   ResolveRange(fileLength_);
   JumpReader reader(file_);
   reader_ = &reader;
+  ReportUnreadablePieces(true);
 
   std::uint64_t a = rangeStart_;
   percent_ = 0.0f;
@@ -198,6 +199,7 @@ int bkfAdvance::Scan(const std::string& path) {
   }
   bytesRead_ = reader.BytesRead();
   reader_ = nullptr;
+  ReportUnreadablePieces(false);
   if (listener_) listener_->OnScanDone(100);
   return 1;
 }

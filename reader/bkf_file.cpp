@@ -5,16 +5,68 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <mutex>
 
 namespace ostrel {
+
+namespace {
+constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+}  // namespace
+
+void ReadDamage::Add(std::uint64_t offset, std::uint64_t length) {
+  if (length == 0) return;
+  if (unreadableBytes == 0 || offset < firstUnreadable) firstUnreadable = offset;
+  unreadableBytes += length;
+}
+
+// What the reads met; reads on several threads may write it, so it has its
+// own lock, taken only when a read fails or finds the file shorter.
+struct BkfFile::Damage {
+  std::mutex lock;
+  std::vector<ByteRange> ranges;  // sorted, neither overlapping nor touching
+  std::uint64_t extraRanges = 0, extraBytes = 0;
+  int error = 0;
+  std::optional<std::uint64_t> shrunkTo;
+
+  void Record(std::uint64_t offset, std::uint64_t length, int err) {
+    std::lock_guard hold(lock);
+    if (error == 0) error = err;
+    std::uint64_t end = offset + length;
+    // The ranges that overlap or touch the new one are merged into it.
+    auto first = std::lower_bound(ranges.begin(), ranges.end(), offset,
+                                  [](const ByteRange& r, std::uint64_t o) { return r.offset + r.length < o; });
+    auto last = first;
+    for (; last != ranges.end() && last->offset <= end; ++last) {
+      offset = std::min(offset, last->offset);
+      end = std::max(end, last->offset + last->length);
+    }
+    if (first == last && ranges.size() >= kMaxRememberedRanges) {
+      ++extraRanges;
+      extraBytes += length;
+      return;
+    }
+    first = ranges.erase(first, last);
+    ranges.insert(first, {offset, end - offset});
+  }
+};
+
+BkfFile::BkfFile() : damage_(std::make_unique<Damage>()) {}
 
 BkfFile::~BkfFile() { Close(); }
 
 BkfFile::BkfFile(BkfFile&& other) noexcept
-    : fd_(other.fd_), path_(std::move(other.path_)), error_(std::move(other.error_)) {
+    : fd_(other.fd_),
+      path_(std::move(other.path_)),
+      error_(std::move(other.error_)),
+      openedSize_(other.openedSize_),
+      reader_(std::move(other.reader_)),
+      running_(other.running_),
+      observer_(std::move(other.observer_)),
+      damage_(std::move(other.damage_)) {
   other.fd_ = -1;
 }
 
@@ -24,6 +76,11 @@ BkfFile& BkfFile::operator=(BkfFile&& other) noexcept {
     fd_ = other.fd_;
     path_ = std::move(other.path_);
     error_ = std::move(other.error_);
+    openedSize_ = other.openedSize_;
+    reader_ = std::move(other.reader_);
+    running_ = other.running_;
+    observer_ = std::move(other.observer_);
+    damage_ = std::move(other.damage_);
     other.fd_ = -1;
   }
   return *this;
@@ -32,6 +89,13 @@ BkfFile& BkfFile::operator=(BkfFile&& other) noexcept {
 bool BkfFile::Open(const std::string& path) {
   Close();
   error_.clear();
+  if (damage_) {
+    std::lock_guard hold(damage_->lock);
+    damage_->ranges.clear();
+    damage_->extraRanges = damage_->extraBytes = 0;
+    damage_->error = 0;
+    damage_->shrunkTo.reset();
+  }
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     error_ = std::strerror(errno);
@@ -45,6 +109,7 @@ bool BkfFile::Open(const std::string& path) {
   }
   fd_ = fd;
   path_ = path;
+  openedSize_ = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
   return true;
 }
 
@@ -59,10 +124,24 @@ std::uint64_t BkfFile::Size() const {
   return static_cast<std::uint64_t>(st.st_size);
 }
 
-std::size_t BkfFile::ReadAt(std::uint64_t position, void* buffer, std::size_t count) const {
+long BkfFile::Pread(void* buffer, std::size_t count, std::uint64_t position) const {
+  if (reader_) return reader_(fd_, buffer, count, position);
+  return static_cast<long>(::pread(fd_, buffer, count, static_cast<off_t>(position)));
+}
+
+void BkfFile::NoteEnd(std::uint64_t position) const {
+  // A read that meets the end before the size the file had when it was
+  // opened: the file became shorter meanwhile (noted once).
+  if (position >= openedSize_ || !damage_) return;
+  const std::uint64_t now = Size();
+  std::lock_guard hold(damage_->lock);
+  if (!damage_->shrunkTo) damage_->shrunkTo = now;
+}
+
+std::size_t BkfFile::ReadAt(std::uint64_t position, void* buffer, std::size_t count,
+                            ReadDamage* damage) const {
   auto* out = static_cast<unsigned char*>(buffer);
   std::size_t done = 0;
-  constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
   // A hole of a sparse file reads as zeros: skip the reading (and the kernel's
   // zero-filling copy) when the whole request lies in one.
   if (fd_ >= 0 && count >= (64u << 10) && position <= kMaxOffset - count) {
@@ -77,13 +156,103 @@ std::size_t BkfFile::ReadAt(std::uint64_t position, void* buffer, std::size_t co
     }
   }
   while (fd_ >= 0 && done < count && position <= kMaxOffset - done) {
-    const ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(position + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
+    const long n = Pread(out + done, count - done, position + done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n == 0) {
+      NoteEnd(position + done);
+      break;
+    }
+    if (errno == EINTR) continue;
+    done += ReadAround(position + done, out + done, count - done, damage, errno);
+    break;
   }
   if (done < count) std::memset(out + done, 0, count - done);
   return done;
+}
+
+std::size_t BkfFile::ReadAround(std::uint64_t position, unsigned char* out, std::size_t count,
+                                ReadDamage* damage, int firstError) const {
+  // Past the size the file had when it was opened there is nothing to read
+  // around: that part is the end of the file, not unreadable.
+  if (position >= openedSize_) return 0;
+  count = static_cast<std::size_t>(std::min<std::uint64_t>(count, openedSize_ - position));
+  std::size_t done = 0;
+  while (done < count && !Stopped()) {
+    const std::uint64_t at = position + done;
+    const std::size_t piece = std::min<std::size_t>(count - done, kPieceSize - at % kPieceSize);
+    std::size_t got = 0;
+    // The failed read began at the first piece: it was that piece's first try.
+    int tries = done == 0 ? 1 : 0;
+    int error = firstError;
+    while (got < piece && tries < 2) {
+      const long n = Pread(out + done + got, piece - got, at + got);
+      if (n > 0) {
+        got += static_cast<std::size_t>(n);
+      } else if (n == 0) {
+        NoteEnd(at + got);
+        return done + got;
+      } else if (errno != EINTR) {
+        error = errno;
+        ++tries;
+      }
+    }
+    if (got < piece) {
+      // A piece that fails twice is given up: zeros, remembered as unreadable.
+      std::memset(out + done + got, 0, piece - got);
+      if (damage_) damage_->Record(at + got, piece - got, error);
+      if (damage != nullptr) damage->Add(at + got, piece - got);
+      if (observer_) observer_(at + got);
+    }
+    done += piece;
+  }
+  return done;
+}
+
+UnreadableSummary BkfFile::Unreadable() const {
+  UnreadableSummary s;
+  if (!damage_) return s;
+  std::lock_guard hold(damage_->lock);
+  s.ranges = damage_->ranges;
+  s.rangeCount = s.ranges.size() + damage_->extraRanges;
+  s.bytes = damage_->extraBytes;
+  for (const ByteRange& r : s.ranges) s.bytes += r.length;
+  s.error = damage_->error;
+  return s;
+}
+
+std::optional<std::uint64_t> BkfFile::ShrunkTo() const {
+  if (!damage_) return std::nullopt;
+  std::lock_guard hold(damage_->lock);
+  return damage_->shrunkTo;
+}
+
+std::string GroupDigits(std::uint64_t value) {
+  std::string digits = std::to_string(value);
+  std::string out;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i != 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}
+
+std::string UnreadableLine(const UnreadableSummary& summary) {
+  if (!summary.Any()) return {};
+  std::string reason = summary.error != 0 ? std::strerror(summary.error) : "read error";
+  if (!reason.empty()) reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+  std::string line = "Unreadable: " + GroupDigits(summary.bytes) + " bytes in " + GroupDigits(summary.rangeCount) +
+                     (summary.rangeCount == 1 ? " range" : " ranges") + " (" + reason + ")";
+  if (!summary.ranges.empty()) line += "; the first at offset " + std::to_string(summary.ranges.front().offset);
+  return line;
+}
+
+std::string ShrunkLine(const BkfFile& file) {
+  const auto now = file.ShrunkTo();
+  if (!now) return {};
+  return "the file became shorter during the scan (now " + GroupDigits(*now) + " bytes)";
 }
 
 }  // namespace ostrel

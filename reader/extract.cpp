@@ -51,6 +51,22 @@ std::string_view OutcomeReason(ExtractOutcome outcome) {
   return "?";
 }
 
+std::string UnreadableDataText(const ReadDamage& damage) {
+  return GroupDigits(damage.unreadableBytes) + " bytes unreadable at offset " +
+         std::to_string(damage.firstUnreadable) + " in the backup";
+}
+
+std::string MissingDataText(const ExtractStats& stats) {
+  std::string text;
+  if (stats.damage.unreadableBytes != 0) text = UnreadableDataText(stats.damage) + "; written with zeros there";
+  if (stats.cutShort) {
+    if (!text.empty()) text += "; ";
+    text += "cut short by the end of the backup: " + GroupDigits(stats.dataHeld) + " of " +
+            GroupDigits(stats.dataPromised) + " bytes";
+  }
+  return text;
+}
+
 // ------------------------------------------------------------------ ChunkList
 
 void ChunkList::Append(const DataChunk& chunk) {
@@ -87,7 +103,8 @@ std::optional<std::pair<std::size_t, std::uint64_t>> ChunkList::Find(std::uint64
 }
 
 std::uint64_t ReadChunkedData(const ChunkList& chunks, std::span<const BkfFile* const> files,
-                              std::uint64_t& cursor, std::uint8_t* buffer, std::uint64_t count) {
+                              std::uint64_t& cursor, std::uint8_t* buffer, std::uint64_t count,
+                              ReadDamage* damage) {
   const auto found = chunks.Find(cursor);
   if (!found) return 0;
   std::size_t index = found->first;
@@ -99,7 +116,7 @@ std::uint64_t ReadChunkedData(const ChunkList& chunks, std::span<const BkfFile* 
     if (take > 0) {
       if (c.fileIndex < files.size() && files[c.fileIndex] != nullptr) {
         files[c.fileIndex]->ReadAt(SatAdd(c.position, offset), buffer + delivered,
-                                   static_cast<std::size_t>(take));
+                                   static_cast<std::size_t>(take), damage);
       } else {
         std::memset(buffer + delivered, 0, static_cast<std::size_t>(take));
       }
@@ -173,6 +190,7 @@ DataStreams FindDataStreams(const FileNode& node, const BkfFile& bkfFile,
                SatSub(SatAdd(fileLength, mtf::kStreamHeaderSize), p));
   out.chunks.Append({p, firstLength, 0});
   std::uint64_t total = firstLength;
+  out.promised = limit && node.dataLength > *limit ? *limit : node.dataLength;
   std::uint64_t next = 0;
   const std::uint64_t length = StreamLength(header);
   if (SatAdd(h, length) >= fileLength) {
@@ -184,6 +202,7 @@ DataStreams FindDataStreams(const FileNode& node, const BkfFile& bkfFile,
   } else {
     next = NextHeader(h, length);
   }
+  out.held = std::min(out.chunks.Total(), SatSub(fileLength, p));
 
   // Further STAN streams. Each is cut to end at the end of the file: past it
   // reads would only give zeros, and a damaged length would make them endless.
@@ -194,8 +213,10 @@ DataStreams FindDataStreams(const FileNode& node, const BkfFile& bkfFile,
     if (!IsDataStream(header)) break;
     const std::uint64_t streamLength = StreamLength(header);
     const std::uint64_t start = SatAdd(h, mtf::kStreamHeaderSize);
+    out.promised = SatAdd(out.promised, streamLength);
     if (start >= fileLength) break;
     out.chunks.Append({start, std::min(streamLength, fileLength - start), 0});
+    out.held = SatAdd(out.held, std::min(streamLength, fileLength - start));
     total = SatAdd(total, SatAdd(streamLength, mtf::kStreamHeaderSize));
     next = NextHeader(h, streamLength);
   }
@@ -203,7 +224,11 @@ DataStreams FindDataStreams(const FileNode& node, const BkfFile& bkfFile,
     out.kind = DataStreams::Kind::Split;
     return out;
   }
-  if (limit) out.chunks.CutTo(*limit);
+  if (limit) {
+    out.chunks.CutTo(*limit);
+    out.promised = std::min(out.promised, *limit);
+    out.held = std::min(out.held, *limit);
+  }
   return out;
 }
 
@@ -282,6 +307,7 @@ class Copier {
 
   bool Running() const { return running_.load(std::memory_order_relaxed) != 0; }
   bool Stopped() const { return stopped_; }
+  const ReadDamage& Damage() const { return damage_; }
 
   // Each range read in blocks of at most 1 MiB (a range of up to 1 MiB in one
   // read) and written whole; bytes past the end of the BKF file read as zeros.
@@ -299,7 +325,7 @@ class Copier {
           return;
         }
         const std::uint64_t n = std::min(c.length - done, kPlainBlockSize);
-        file_->ReadAt(SatAdd(c.position, done), buffer.data(), static_cast<std::size_t>(n));
+        file_->ReadAt(SatAdd(c.position, done), buffer.data(), static_cast<std::size_t>(n), &damage_);
         if (!Write(buffer.data(), n)) return;
         done += n;
       }
@@ -317,7 +343,7 @@ class Copier {
 
     auto readHeader = [&] {
       header.fill(0);
-      return ReadChunkedData(chunks_, files, cursor, header.data(), header.size());
+      return ReadChunkedData(chunks_, files, cursor, header.data(), header.size(), &damage_);
     };
     for (std::uint64_t got = readHeader(); got > 0 && header[0] == 'F' && header[1] == 'H';
          got = readHeader()) {
@@ -333,7 +359,7 @@ class Copier {
       if (compressed > kFrameInputSize || uncompressed > kFrameOutputSize) return;
       std::fill(input.begin(), input.end(), 0);
       const std::uint64_t delivered =
-          ReadChunkedData(chunks_, files, cursor, input.data(), compressed);
+          ReadChunkedData(chunks_, files, cursor, input.data(), compressed, &damage_);
       if (compressed < uncompressed) {
         // Decoded from all compressed-size bytes, zeros where the data ran out.
         const std::uint32_t n = LzsDecodeFrame(history, ByteView(input.data(), compressed),
@@ -358,6 +384,7 @@ class Copier {
   const std::atomic<int>& running_;
   const ExtractProgress& progress_;
   bool stopped_ = false;
+  ReadDamage damage_;
 };
 
 }  // namespace
@@ -397,6 +424,10 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
   st.bytesWritten = out.Written();
   st.systemError = out.Error();
   st.stopped = copier.Stopped();
+  st.damage = copier.Damage();
+  st.cutShort = streams.CutShort();
+  st.dataHeld = streams.held;
+  st.dataPromised = streams.promised;
   return ExtractOutcome::Extracted;
 }
 

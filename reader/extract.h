@@ -77,15 +77,24 @@ class ChunkList {
 // Reads up to `count` bytes of the concatenated data at `cursor` into
 // `buffer`, continuing across ranges; answers how many bytes of the request
 // lie within the ranges and advances the cursor by that many. Parts of a range
-// past the end of its BKF file read as zeros and count as delivered; the rest
-// of the buffer is left as it was.
+// past the end of its BKF file, and pieces the file could not read, read as
+// zeros and count as delivered (`damage`, if given, adds the unreadable
+// ones); the rest of the buffer is left as it was.
 std::uint64_t ReadChunkedData(const ChunkList& chunks, std::span<const BkfFile* const> files,
-                              std::uint64_t& cursor, std::uint8_t* buffer, std::uint64_t count);
+                              std::uint64_t& cursor, std::uint8_t* buffer, std::uint64_t count,
+                              ReadDamage* damage = nullptr);
 
 // A file's data streams, found from the header before its data position.
 struct DataStreams {
   enum class Kind { Data, Continuation, Split } kind = Kind::Data;
   ChunkList chunks;
+  // Data bytes the streams promised (the node's length for the first, the
+  // header's for each further one) and how many of them the BKF file holds
+  // and the ranges take; both at most the limit. Fewer held than promised:
+  // the data was cut short by the end of the backup.
+  std::uint64_t promised = 0;
+  std::uint64_t held = 0;
+  bool CutShort() const { return held < promised; }
 };
 
 // The most ranges one file's data is gathered from: a damaged file cannot make
@@ -122,7 +131,22 @@ struct ExtractStats {
   // The copy ended because the process-running flag was cleared before all
   // of the data was written.
   bool stopped = false;
+  // Bytes of the data that the BKF file could not read: written as zeros.
+  ReadDamage damage;
+  // The data was cut short by the end of the backup: only `dataHeld` of the
+  // `dataPromised` bytes its streams promised were there to be copied.
+  bool cutShort = false;
+  std::uint64_t dataHeld = 0;
+  std::uint64_t dataPromised = 0;
 };
+
+// What a copy could not give, in words, for reports: "65,536 bytes
+// unreadable at offset X in the backup; written with zeros there", "cut short
+// by the end of the backup: N of M bytes", both joined by "; ", or an empty
+// text when the data was complete.
+std::string MissingDataText(const ExtractStats& stats);
+// "65,536 bytes unreadable at offset X in the backup".
+std::string UnreadableDataText(const ReadDamage& damage);
 
 // Told the number of bytes written so far after every block the copy writes.
 using ExtractProgress = std::function<void(std::uint64_t bytesWritten)>;

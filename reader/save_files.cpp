@@ -78,6 +78,16 @@ SaveResult SaveRun::SaveFile(std::uint64_t fileIndex, const ExtractProgress& pro
         result.reason = "stopped before the file was complete; the incomplete file was removed";
       } else {
         result.status = SaveStatus::Saved;
+        result.unreadableBytes = stats.damage.unreadableBytes;
+        result.cutShort = stats.cutShort;
+        if (result.unreadableBytes != 0 && skipUnreadable_) {
+          dropFile();
+          result.status = SaveStatus::NotRecovered;
+          result.reason = UnreadableDataText(stats.damage) + "; left out";
+        } else if (std::string missing = MissingDataText(stats); !missing.empty()) {
+          result.status = SaveStatus::SavedIncomplete;
+          result.reason = std::move(missing);
+        }
       }
       break;
     case ExtractOutcome::Empty:

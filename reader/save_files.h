@@ -23,8 +23,11 @@ namespace ostrel {
 bool PrepareDestination(const std::string& destination, std::string& error);
 
 enum class SaveStatus {
-  Saved,         // written: all of its data, or an empty file for a file of length 0
-  NotRecovered,  // nothing is left on disk (no data, continuation, split, cannot create)
+  Saved,            // written: all of its data, or an empty file for a file of length 0
+  SavedIncomplete,  // written as far as the backup gives it: zeros where the backup
+                    // could not be read, or cut short by the end of the backup
+  NotRecovered,     // nothing is left on disk (no data, continuation, split, cannot
+                    // create, or left out for unreadable parts)
   WriteFailed,   // a write failed (disk full, ...): the partial file was removed
   Stopped,       // the process-running flag was cleared during the copy: the partial file was removed
 };
@@ -35,9 +38,13 @@ struct SaveResult {
   std::optional<ExtractOutcome> outcome;
   std::string path;  // the full output path; empty when the folders could not be made
   std::uint64_t bytes = 0;
-  // What happened, in words: why nothing (or only an empty file) was written.
-  // Empty for a file saved with its data.
+  // What happened, in words: why nothing (or only an empty file, or only
+  // part of the data) was written. Empty for a file saved with all its data.
   std::string reason;
+  // Bytes of the data the backup could not read (written as zeros unless
+  // the file was left out), and whether the data was cut short by its end.
+  std::uint64_t unreadableBytes = 0;
+  bool cutShort = false;
 };
 
 class SaveRun {
@@ -52,12 +59,17 @@ class SaveRun {
   // limit. A name is kept for the run only when a file was left under it.
   SaveResult SaveFile(std::uint64_t fileIndex, const ExtractProgress& progress = {});
 
+  // Leaves out (removes again) every file whose data the backup could not
+  // wholly read, instead of keeping it with zeros in the unreadable parts.
+  void SetSkipUnreadable(bool on) { skipUnreadable_ = on; }
+
  private:
   const Catalogue& catalogue_;
   const BkfFile& bkfFile_;
   std::string destination_;
   const std::atomic<int>& running_;
   RecoveryLayout layout_;
+  bool skipUnreadable_ = false;
 };
 
 // The file's place in the catalogue: its folder's path followed by its name

@@ -36,7 +36,10 @@ const std::uint8_t* WindowReader::Get(std::uint64_t position, std::size_t count)
 // ------------------------------------------------------------------------- bkf
 
 bkf::bkf(std::atomic<int>& processRunning, ScanListener* listener)
-    : processRunning_(processRunning), listener_(listener) {}
+    : processRunning_(processRunning), listener_(listener) {
+  // Stop ends the work around a failing disk's bad pieces too.
+  file_.SetStopFlag(&processRunning_);
+}
 
 bkf::~bkf() = default;
 
@@ -71,6 +74,14 @@ void bkf::ReportProgress(std::uint64_t a, bool force) {
   if (force && listener_) listener_->OnProgress({percent_, a, filesFound_, fileLength_});
 }
 
+void bkf::ReportUnreadablePieces(bool on) {
+  if (on) {
+    file_.SetFailureObserver([this](std::uint64_t position) { ReportProgress(position, true); });
+  } else {
+    file_.SetFailureObserver({});
+  }
+}
+
 int bkf::FindHit(const std::uint8_t* w, bool acceptAll) { return FindBlockHit(w, acceptAll); }
 
 int bkf::Scan(const std::string& path) {
@@ -78,6 +89,7 @@ int bkf::Scan(const std::string& path) {
   fileLength_ = file_.Size();
   ResolveRange(fileLength_);
   WindowReader reader(file_);
+  ReportUnreadablePieces(true);
 
   std::uint64_t a = rangeStart_;
   percent_ = 0.0f;
@@ -117,6 +129,7 @@ int bkf::Scan(const std::string& path) {
     step_ = kWindowSize;
     percent_ = static_cast<float>(100.0 * static_cast<double>(a) / static_cast<double>(rangeEnd_));
   }
+  ReportUnreadablePieces(false);
   if (listener_) listener_->OnScanDone(100);
   return 1;
 }

@@ -100,6 +100,9 @@ class bkf {
   Catalogue& Cat() { return catalogue_; }
   const Catalogue& Cat() const { return catalogue_; }
   const BkfFile& File() const { return file_; }
+  // Reads the BKF file through `reader` instead of pread (tests fail chosen
+  // ranges with it); set before Scan or Adopt.
+  void SetFileReader(BkfFile::ReadFunction reader) { file_.SetReader(std::move(reader)); }
   const std::string& FileError() const { return file_.Error(); }
   std::uint64_t FilesFound() const { return filesFound_; }
 
@@ -113,6 +116,9 @@ class bkf {
   // The window loop's progress report for position `a`; `force` reports even
   // when the per-mille has not grown (a window without a hit).
   void ReportProgress(std::uint64_t a, bool force);
+  // From the start of the window loop to its end, every piece of the file
+  // given up as unreadable is reported as progress at its position.
+  void ReportUnreadablePieces(bool on);
   void ResolveRange(std::uint64_t fileLength);
 
   // Shared handler parts.

@@ -27,6 +27,7 @@
 #include "tests/app/frame_fixture.h"
 #include "tests/app/gui_test_env.h"
 #include "tests/app/scanned_catalogue.h"
+#include "tests/fixtures/failing_disk.h"
 #include "tests/fixtures/lzs_encoder.h"
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/temp_dir.h"
@@ -253,6 +254,43 @@ class SaveDialogTest : public QObject {
     QVERIFY(dialog.List()->topLevelItem(0)->text(2).startsWith(
         "Not recovered: " + reason(ostrel::ExtractOutcome::CannotCreate) + ": Is a directory"));
     QCOMPARE(Files(dest).at("good.txt"), std::string("good"));
+  }
+
+  void damagedAndCutShortFilesAreListedApart() {
+    MtfWriter w;
+    w.Tape(u"T");
+    w.Sset(1, u"S");
+    w.Volb(u"C:");
+    w.File(u"good.txt", {Stan(Text("good"))});
+    const Bytes noise = ostrel::fixtures::Noise(20000, 3);
+    const std::uint64_t badData = w.File(u"bad.bin", {Stan(noise)}) + MtfWriter::FirstEventFor(14) + 22;
+    const std::uint64_t cutData = w.File(u"cut.bin", {Stan(Bytes(30000, 'c'))}) + MtfWriter::FirstEventFor(14) + 22;
+    w.Bytes().resize(cutData + 10000);  // the backup ends inside cut.bin's data
+    Load(w);
+    const std::uint64_t piece = (badData + 8192) / 4096 * 4096;
+    const ostrel::fixtures::FailingDisk disk({{piece, 4096}});
+    Frame().Scanner()->SetFileReader(disk.Reader());
+    const std::string dest = dir_->File("out");
+
+    auto dialog = Dialog(dest, false);
+    QVERIFY(RunToEnd(*dialog));
+    // Both incomplete files are written as far as the backup gives them.
+    std::string damaged(noise.begin(), noise.end());
+    std::fill_n(damaged.begin() + static_cast<std::ptrdiff_t>(piece - badData), 4096, '\0');
+    QCOMPARE(Files(dest), (FileMap{{"good.txt", "good"}, {"bad.bin", damaged}, {"cut.bin", std::string(10000 - 1024, 'c')}}));
+    const QString unreadable = QStringLiteral("4,096 bytes unreadable at offset %1 in the backup; written with zeros there").arg(piece);
+    const QString cut = QStringLiteral("cut short by the end of the backup: 8,976 of 30,000 bytes");
+    QStringList statuses;
+    for (int i = 0; i < dialog->List()->topLevelItemCount(); ++i) statuses << dialog->List()->topLevelItem(i)->text(2);
+    QCOMPARE(statuses, (QStringList{"Saved", "Saved with damage: " + unreadable, "Saved cut short: " + cut}));
+    QCOMPARE(dialog->SavedCount(), 3);
+    const QStringList log = Frame().OutputWnd()->Lines();
+    QVERIFY2(log.contains("File saved incomplete: T\\SET 1 :S\\C:\\bad.bin (" + unreadable + ")"), qPrintable(log.join('\n')));
+    QVERIFY2(log.contains("File saved incomplete: T\\SET 1 :S\\C:\\cut.bin (" + cut + ")"), qPrintable(log.join('\n')));
+    QVERIFY(std::any_of(log.begin(), log.end(), [](const QString& line) {
+      return line.startsWith("Saving of recovered files is complete. Files saved: 3 (1 with damage, 1 cut short), "
+                             "files not recovered: 0.  ");
+    }));
   }
 
   void hostileNamesStayInsideTheDestination() {

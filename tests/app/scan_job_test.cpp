@@ -29,6 +29,7 @@
 #include "reader/advanced_scanner.h"
 #include "tests/app/frame_fixture.h"
 #include "tests/app/gui_test_env.h"
+#include "tests/fixtures/failing_disk.h"
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/temp_dir.h"
 #include "widgets/check_tree.h"
@@ -152,6 +153,7 @@ class ScanJobTest : public QObject {
   void fileThatCannotBeOpened();
   void unreadableFileSaysWhy();
   void faultInTheWorker();
+  void unreadablePartsAreLogged();
 
  private:
   ostrel::app::CMainFrame& Frame() { return fixture_.frame(); }
@@ -615,6 +617,25 @@ void ScanJobTest::faultInTheWorker() {
   Open(path, Choice{});
   QCOMPARE(fixture_.prompts().MessageTexts(), QStringList{kCompleted});
   QCOMPARE(Frame().Tree()->topLevelItemCount(), 1);
+}
+
+void ScanJobTest::unreadablePartsAreLogged() {
+  // The blocks of four.mp3 (8,192) and five.mp3 (9,216) lie on a bad piece
+  // that runs to the end of the file.
+  const MtfWriter backup = Backup();
+  const ostrel::fixtures::FailingDisk disk({{8192, 512}});
+  Frame().Job().SetScannerFactory([&](int, std::atomic<int>& running) -> std::unique_ptr<ostrel::bkf> {
+    auto scanner = std::make_unique<ostrel::bkf>(running);
+    scanner->SetFileReader(disk.Reader());
+    return scanner;
+  });
+  Open(QString::fromStdString(dir_.Write(backup)), Choice{});
+  QCOMPARE(fixture_.prompts().MessageTexts(), QStringList{kCompleted});
+  const QString bytes = QString::fromStdString(ostrel::GroupDigits(backup.Size() - 8192));
+  QCOMPARE(LogLines(Frame()).mid(7),
+           (QStringList{"Total number of files found: 3", "",
+                        "Unreadable: " + bytes + " bytes in 1 range (input/output error); the first at offset 8192", "",
+                        kCompleted, ""}));
 }
 
 QTEST_MAIN(ScanJobTest)

@@ -301,7 +301,8 @@ TEST(ExtractCommand, FilesNotRecoveredAreReportedAndLeaveNothingBehind) {
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("[Split]"), std::string::npos);
-  EXPECT_NE(r.out.find("empty: TAPE CREATED \\SET CREATED \\C:\\empty.txt:"), std::string::npos);
+  // A complete empty file is no problem: listed only with --verbose.
+  EXPECT_EQ(r.out.find("empty:"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Files written: 2 (1 empty)\nBytes written: 4\nFiles with problems: 2\n"),
             std::string::npos)
       << r.out;
