@@ -16,6 +16,7 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <algorithm>
+#include <memory>
 #include <unordered_map>
 
 #include "app/catalogue_items.h"
@@ -189,7 +190,9 @@ bool CKorvaneDlgSaveRecoveredFiles::StartSaving() {
     return false;
   }
   std::string error;
-  if (!PrepareDestination(QFile::encodeName(destination).toStdString(), error)) {
+  auto opened = std::make_shared<std::optional<Destination>>(
+      PrepareDestination(QFile::encodeName(destination).toStdString(), error));
+  if (!*opened) {
     Tell(prompts, this,
          QStringLiteral("Cannot save files to \"%1\": %2.").arg(destination, FromUtf8(error)),
          MessageIcon::Exclamation);
@@ -218,11 +221,10 @@ bool CKorvaneDlgSaveRecoveredFiles::StartSaving() {
 
   app.SetProcessRunning(1);
   const bkf* scanner = frame_.Scanner();
-  const std::string root = QFile::encodeName(destination).toStdString();
   const bool hierarchy = hierarchy_->isChecked();
-  worker_ = QThread::create([this, scanner, root, hierarchy, &app] {
+  worker_ = QThread::create([this, scanner, opened, hierarchy, &app] {
     const Catalogue& catalogue = scanner->Cat();
-    SaveRun run(catalogue, scanner->File(), root, hierarchy, app.processRunning);
+    SaveRun run(catalogue, scanner->File(), std::move(**opened), hierarchy, app.processRunning);
     Finished finished;
     for (std::uint64_t index : files_) {
       if (!app.IsProcessRunning()) {
