@@ -16,6 +16,8 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <algorithm>
+#include <chrono>
+#include <future>
 #include <memory>
 #include <unordered_map>
 
@@ -96,6 +98,12 @@ CKorvaneDlgSaveRecoveredFiles::CKorvaneDlgSaveRecoveredFiles(CMainFrame& frame, 
   browse_ = controls.browse;
   save_ = controls.save;
   hierarchy_ = controls.hierarchy;
+  // Windows refuses < > : " \ | ? *, trailing dots and blanks, and device
+  // names; drives formatted for it are recognised and get these names anyway.
+  portable_ = new QCheckBox(QStringLiteral("Save with portable names (for Windows drives)"), group);
+  portable_->setToolTip(QStringLiteral("< > : \" \\ | ? * become _, trailing dots and blanks go, "
+                                       "and CON, PRN, AUX, NUL, COM1-9 and LPT1-9 get a leading _"));
+  controls.grid->addWidget(portable_, 2, 0, 1, -1);
 
   list_ = new QTreeWidget(this);
   list_->setMinimumSize(du.Size(386, 114));
@@ -165,6 +173,28 @@ CKorvaneDlgSaveRecoveredFiles::~CKorvaneDlgSaveRecoveredFiles() {
 
 void CKorvaneDlgSaveRecoveredFiles::SetDestination(const QString& folder) { destination_->setText(folder); }
 void CKorvaneDlgSaveRecoveredFiles::SetHierarchy(bool on) { hierarchy_->setChecked(on); }
+void CKorvaneDlgSaveRecoveredFiles::SetPortableNames(bool on) { portable_->setChecked(on); }
+
+ExistingFiles CKorvaneDlgSaveRecoveredFiles::AskExisting(const QString& path) {
+  MessageRequest request;
+  request.owner = this;
+  request.caption = kAppCaption;
+  request.text = QStringLiteral("\"%1\" already exists in the destination folder.\n\n"
+                                "Replace: the recovered files replace the files that exist.\n"
+                                "Keep both: each recovered file is saved under the next free number, "
+                                "as \"name (2).ext\".\n"
+                                "Stop: saving ends here.")
+                     .arg(path);
+  request.icon = MessageIcon::Question;
+  request.buttons = MessageButtons::YesNoCancel;
+  request.buttonTexts = {QStringLiteral("Replace"), QStringLiteral("Keep both"), QStringLiteral("Stop")};
+  request.defaultAnswer = MessageAnswer::No;
+  switch (frame_.App().prompts().ShowMessage(request)) {
+    case MessageAnswer::Yes: return ExistingFiles::Replace;
+    case MessageAnswer::Cancel: return ExistingFiles::Stop;
+    default: return ExistingFiles::KeepBoth;
+  }
+}
 
 void CKorvaneDlgSaveRecoveredFiles::OnBrowse() {
   if (!IsSaving()) BrowseForDestination(frame_.App().prompts(), this, destination_);
@@ -204,6 +234,7 @@ bool CKorvaneDlgSaveRecoveredFiles::StartSaving() {
   list_->clear();
   savedCount_ = 0;
   notRecovered_ = 0;
+  renamed_ = kept_ = replaced_ = 0;
   count_->setText(QStringLiteral("0"));
   filesDone_ = 0;
   filePermille_ = 0;
@@ -222,9 +253,23 @@ bool CKorvaneDlgSaveRecoveredFiles::StartSaving() {
   app.SetProcessRunning(1);
   const bkf* scanner = frame_.Scanner();
   const bool hierarchy = hierarchy_->isChecked();
-  worker_ = QThread::create([this, scanner, opened, hierarchy, &app] {
+  SaveOptions options;
+  options.portableNames = portable_->isChecked();
+  options.askExisting = [this, &app](const std::string& path) {
+    auto asked = std::make_shared<std::promise<ExistingFiles>>();
+    std::future<ExistingFiles> answer = asked->get_future();
+    const QString name = QFile::decodeName(QByteArray::fromStdString(path));
+    PostTo(this, [this, asked, name] { asked->set_value(AskExisting(name)); });
+    // The window's thread may wait for this one (a dialog destroyed while
+    // saving clears the flag and waits), so this one never blocks on it.
+    while (answer.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+      if (!app.IsProcessRunning()) return ExistingFiles::Stop;
+    }
+    return answer.get();
+  };
+  worker_ = QThread::create([this, scanner, opened, hierarchy, options, &app] {
     const Catalogue& catalogue = scanner->Cat();
-    SaveRun run(catalogue, scanner->File(), std::move(**opened), hierarchy, app.processRunning);
+    SaveRun run(catalogue, scanner->File(), std::move(**opened), hierarchy, app.processRunning, options);
     Finished finished;
     for (std::uint64_t index : files_) {
       if (!app.IsProcessRunning()) {
@@ -294,22 +339,34 @@ void CKorvaneDlgSaveRecoveredFiles::Flush() {
     for (const Entry& e : entries) {
       const SaveResult& r = e.result;
       const QString reason = FromUtf8(r.reason);
+      // What the status says after its first word: the reason, then every
+      // name that changed on the way (folders once per run), also in the log.
+      QStringList said;
+      if (!reason.isEmpty()) said << reason;
+      for (const NameChange& change : r.changes) {
+        said << FromUtf8(change.message);
+        log->AppendLine(FromUtf8(change.message));
+        renamed_ += change.portable ? 1 : 0;
+        kept_ += change.existing && !change.folder ? 1 : 0;
+        replaced_ += change.replaced ? 1 : 0;
+      }
       QString status;
       switch (r.status) {
         case SaveStatus::Saved:
           ++savedCount_;
-          status = reason.isEmpty() ? QStringLiteral("Saved") : QStringLiteral("Saved: %1").arg(reason);
+          status = QStringLiteral("Saved");
           break;
         case SaveStatus::NotRecovered:
           ++notRecovered_;
-          status = QStringLiteral("Not recovered: %1").arg(reason);
+          status = QStringLiteral("Not recovered");
           break;
         case SaveStatus::WriteFailed:
         case SaveStatus::Stopped:
           ++notRecovered_;
-          status = QStringLiteral("Not saved: %1").arg(reason);
+          status = QStringLiteral("Not saved");
           break;
       }
+      if (!said.isEmpty()) status += QStringLiteral(": ") + said.join(QStringLiteral("; "));
       const QString name = r.status == SaveStatus::Saved ? QFile::decodeName(r.path.c_str()) : PathText(e.index);
       auto* row = new QTreeWidgetItem({name, QString::number(r.bytes), status});
       row->setToolTip(0, name);
@@ -358,6 +415,9 @@ void CKorvaneDlgSaveRecoveredFiles::OnFinished() {
   COutputWnd* log = frame_.OutputWnd();
   QString totals = QStringLiteral("Files saved: %1, files not recovered: %2").arg(savedCount_).arg(notRecovered_);
   if (notSaved > 0) totals += QStringLiteral(", files not saved: %1").arg(notSaved);
+  if (renamed_ > 0) totals += QStringLiteral(", names changed for the destination: %1").arg(renamed_);
+  if (kept_ > 0) totals += QStringLiteral(", existing files kept: %1").arg(kept_);
+  if (replaced_ > 0) totals += QStringLiteral(", existing files replaced: %1").arg(replaced_);
   QString headline;
   if (finished.writeFailure) {
     const SaveResult& w = *finished.writeFailure;
@@ -377,7 +437,7 @@ void CKorvaneDlgSaveRecoveredFiles::OnFinished() {
 }
 
 void CKorvaneDlgSaveRecoveredFiles::SetRunning(bool running) {
-  for (QWidget* w : std::initializer_list<QWidget*>{destination_, browse_, save_, hierarchy_, list_, close_}) {
+  for (QWidget* w : std::initializer_list<QWidget*>{destination_, browse_, save_, hierarchy_, portable_, list_, close_}) {
     w->setEnabled(!running);
   }
   close_->setVisible(!running);

@@ -140,7 +140,12 @@ std::string WithoutTrailingJunk(std::string name) {
   return name;
 }
 
-std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+std::string Quoted(std::string_view text) {
+  std::string out(1, '\'');
+  out += text;
+  out += '\'';
+  return out;
+}
 
 }  // namespace
 
@@ -151,7 +156,7 @@ std::string PortableComponent(std::string_view safe) {
   }
   out = WithoutTrailingJunk(std::move(out));
   if (out.empty()) return "_";
-  if (!ReservedDevice(out).empty()) out.insert(0, "_");
+  if (!ReservedDevice(out).empty()) out.insert(out.begin(), '_');
   // Cutting keeps the extension and shortens the part before it, which may
   // then end in a blank.
   out = WithoutTrailingJunk(CutComponent(out));

@@ -210,7 +210,7 @@ class DestinationPlacer : public NamePlacer {
         made_.count({st.st_dev, st.st_ino}) != 0) {
       return Fail(EEXIST, Answer::Taken);
     }
-    if (ask_) existing_ = std::exchange(ask_, nullptr)();
+    if (ask_) existing_ = std::exchange(ask_, nullptr)(RelativePath(folder, name));
     if (existing_ == ExistingFiles::Stop) return Answer::Stop;
     if (existing_ == ExistingFiles::KeepBoth) return Fail(EEXIST, Answer::Taken);
     for (int tries = 0; tries < 16; ++tries) {
@@ -275,6 +275,12 @@ class DestinationPlacer : public NamePlacer {
     FileId id{};
   };
 
+  std::string RelativePath(std::uint64_t folder, const std::string& name) const {
+    std::string path = name;
+    for (std::uint64_t f = folder; f != 0 && f < nodes_.size(); f = nodes_[f].parent) path = nodes_[f].name + "/" + path;
+    return path;
+  }
+
   Answer Fail(int error, Answer answer = Answer::Failed) {
     error_ = error;
     return answer;
@@ -329,7 +335,7 @@ class DestinationPlacer : public NamePlacer {
   const int root_;
   NameMaker& maker_;
   ExistingFiles existing_;
-  std::function<ExistingFiles()> ask_;
+  std::function<ExistingFiles(const std::string&)> ask_;
   std::vector<Node> nodes_;  // by output folder; 0 is the destination
   std::unordered_map<std::uint64_t, int> open_;
   std::set<FileId> made_;  // the files this run made: never taken for the user's

@@ -90,8 +90,9 @@ class NameMaker {
 struct SaveOptions {
   ExistingFiles existing = ExistingFiles::KeepBoth;
   // When set, asked (on the saving thread) when the first existing file is
-  // met; its answer replaces `existing` for the rest of the run.
-  std::function<ExistingFiles()> askExisting;
+  // met, with its path below the destination; the answer replaces
+  // `existing` for the rest of the run.
+  std::function<ExistingFiles(const std::string& path)> askExisting;
   // Portable names from the start (they are also used from the start when
   // the destination is known to refuse what Windows refuses).
   bool portableNames = false;

@@ -166,14 +166,14 @@ TEST_F(SaveTest, TheQuestionIsAskedOnceAtTheFirstExistingFile) {
     fs::create_directories(dest_);
     WriteText(dest_ + "/boot.ini", "x");
     WriteText(dest_ + "/thesis.docx", "y");
-    int asked = 0;
+    std::vector<std::string> asked;
     SaveOptions options;
-    options.askExisting = [&] {
-      ++asked;
+    options.askExisting = [&](const std::string& path) {
+      asked.push_back(path);
       return c.answer;
     };
     const auto results = Save(false, options);
-    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(asked, std::vector<std::string>{"boot.ini"});
     EXPECT_EQ(fixtures::FilesBelow(dest_), c.files);
     if (c.answer == ExistingFiles::Stop) {
       EXPECT_EQ(results[0].status, SaveStatus::Stopped);
