@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QSpacerItem>
 
@@ -31,6 +32,16 @@ QMessageBox::StandardButtons ToQt(MessageButtons buttons) {
     case MessageButtons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
     case MessageButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
     case MessageButtons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+  }
+  return QMessageBox::Ok;
+}
+
+QMessageBox::StandardButton ToQt(MessageAnswer answer) {
+  switch (answer) {
+    case MessageAnswer::Ok: return QMessageBox::Ok;
+    case MessageAnswer::Cancel: return QMessageBox::Cancel;
+    case MessageAnswer::Yes: return QMessageBox::Yes;
+    case MessageAnswer::No: return QMessageBox::No;
   }
   return QMessageBox::Ok;
 }
@@ -77,6 +88,12 @@ int TitleBarWidth(const QWidget* window, const QString& title) {
 std::unique_ptr<QMessageBox> MakeMessageBox(const MessageRequest& request) {
   auto box = std::make_unique<QMessageBox>(ToQt(request.icon), request.caption, request.text, ToQt(request.buttons),
                                            request.owner);
+  int next = 0;
+  for (const QMessageBox::StandardButton b : {QMessageBox::Ok, QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel}) {
+    QAbstractButton* button = box->button(b);
+    if (button != nullptr && next < request.buttonTexts.size()) button->setText(request.buttonTexts.at(next++));
+  }
+  if (request.defaultAnswer != MessageAnswer::Ok) box->setDefaultButton(ToQt(request.defaultAnswer));
   // The box sizes itself from its layout: an empty row as wide as the title
   // needs keeps it from getting narrower.
   if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {

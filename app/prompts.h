@@ -28,6 +28,11 @@ struct MessageRequest {
   QString text;
   MessageIcon icon = MessageIcon::Information;
   MessageButtons buttons = MessageButtons::Ok;
+  // Texts for the buttons in their usual order (Yes, No, Cancel), when a
+  // question needs its own words; empty for the usual ones.
+  QStringList buttonTexts;
+  // The button that Enter presses; Ok for the box's own choice.
+  MessageAnswer defaultAnswer = MessageAnswer::Ok;
 };
 
 struct FileDialogRequest {

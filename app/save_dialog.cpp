@@ -16,6 +16,9 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <algorithm>
+#include <chrono>
+#include <future>
+#include <memory>
 #include <unordered_map>
 
 #include "app/catalogue_items.h"
@@ -95,6 +98,12 @@ CKorvaneDlgSaveRecoveredFiles::CKorvaneDlgSaveRecoveredFiles(CMainFrame& frame, 
   browse_ = controls.browse;
   save_ = controls.save;
   hierarchy_ = controls.hierarchy;
+  // Windows refuses < > : " \ | ? *, trailing dots and blanks, and device
+  // names; drives formatted for it are recognised and get these names anyway.
+  portable_ = new QCheckBox(QStringLiteral("Save with portable names (for Windows drives)"), group);
+  portable_->setToolTip(QStringLiteral("< > : \" \\ | ? * become _, trailing dots and blanks go, "
+                                       "and CON, PRN, AUX, NUL, COM1-9 and LPT1-9 get a leading _"));
+  controls.grid->addWidget(portable_, 2, 0, 1, -1);
 
   list_ = new QTreeWidget(this);
   list_->setMinimumSize(du.Size(386, 114));
@@ -164,6 +173,28 @@ CKorvaneDlgSaveRecoveredFiles::~CKorvaneDlgSaveRecoveredFiles() {
 
 void CKorvaneDlgSaveRecoveredFiles::SetDestination(const QString& folder) { destination_->setText(folder); }
 void CKorvaneDlgSaveRecoveredFiles::SetHierarchy(bool on) { hierarchy_->setChecked(on); }
+void CKorvaneDlgSaveRecoveredFiles::SetPortableNames(bool on) { portable_->setChecked(on); }
+
+ExistingFiles CKorvaneDlgSaveRecoveredFiles::AskExisting(const QString& path) {
+  MessageRequest request;
+  request.owner = this;
+  request.caption = kAppCaption;
+  request.text = QStringLiteral("\"%1\" already exists in the destination folder.\n\n"
+                                "Replace: the recovered files replace the files that exist.\n"
+                                "Keep both: each recovered file is saved under the next free number, "
+                                "as \"name (2).ext\".\n"
+                                "Stop: saving ends here.")
+                     .arg(path);
+  request.icon = MessageIcon::Question;
+  request.buttons = MessageButtons::YesNoCancel;
+  request.buttonTexts = {QStringLiteral("Replace"), QStringLiteral("Keep both"), QStringLiteral("Stop")};
+  request.defaultAnswer = MessageAnswer::No;
+  switch (frame_.App().prompts().ShowMessage(request)) {
+    case MessageAnswer::Yes: return ExistingFiles::Replace;
+    case MessageAnswer::Cancel: return ExistingFiles::Stop;
+    default: return ExistingFiles::KeepBoth;
+  }
+}
 
 void CKorvaneDlgSaveRecoveredFiles::OnBrowse() {
   if (!IsSaving()) BrowseForDestination(frame_.App().prompts(), this, destination_);
@@ -189,7 +220,9 @@ bool CKorvaneDlgSaveRecoveredFiles::StartSaving() {
     return false;
   }
   std::string error;
-  if (!PrepareDestination(QFile::encodeName(destination).toStdString(), error)) {
+  auto opened = std::make_shared<std::optional<Destination>>(
+      PrepareDestination(QFile::encodeName(destination).toStdString(), error));
+  if (!*opened) {
     Tell(prompts, this,
          QStringLiteral("Cannot save files to \"%1\": %2.").arg(destination, FromUtf8(error)),
          MessageIcon::Exclamation);
@@ -203,6 +236,7 @@ bool CKorvaneDlgSaveRecoveredFiles::StartSaving() {
   savedDamaged_ = 0;
   savedCutShort_ = 0;
   notRecovered_ = 0;
+  renamed_ = kept_ = replaced_ = 0;
   count_->setText(QStringLiteral("0"));
   filesDone_ = 0;
   filePermille_ = 0;
@@ -220,11 +254,24 @@ bool CKorvaneDlgSaveRecoveredFiles::StartSaving() {
 
   app.SetProcessRunning(1);
   const bkf* scanner = frame_.Scanner();
-  const std::string root = QFile::encodeName(destination).toStdString();
   const bool hierarchy = hierarchy_->isChecked();
-  worker_ = QThread::create([this, scanner, root, hierarchy, &app] {
+  SaveOptions options;
+  options.portableNames = portable_->isChecked();
+  options.askExisting = [this, &app](const std::string& path) {
+    auto asked = std::make_shared<std::promise<ExistingFiles>>();
+    std::future<ExistingFiles> answer = asked->get_future();
+    const QString name = QFile::decodeName(QByteArray::fromStdString(path));
+    PostTo(this, [this, asked, name] { asked->set_value(AskExisting(name)); });
+    // The window's thread may wait for this one (a dialog destroyed while
+    // saving clears the flag and waits), so this one never blocks on it.
+    while (answer.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+      if (!app.IsProcessRunning()) return ExistingFiles::Stop;
+    }
+    return answer.get();
+  };
+  worker_ = QThread::create([this, scanner, opened, hierarchy, options, &app] {
     const Catalogue& catalogue = scanner->Cat();
-    SaveRun run(catalogue, scanner->File(), root, hierarchy, app.processRunning);
+    SaveRun run(catalogue, scanner->File(), std::move(**opened), hierarchy, app.processRunning, options);
     Finished finished;
     for (std::uint64_t index : files_) {
       if (!app.IsProcessRunning()) {
@@ -294,32 +341,44 @@ void CKorvaneDlgSaveRecoveredFiles::Flush() {
     for (const Entry& e : entries) {
       const SaveResult& r = e.result;
       const QString reason = FromUtf8(r.reason);
+      // What the status says after its first word: the reason, then every
+      // name that changed on the way (folders once per run), also in the log.
+      QStringList said;
+      if (!reason.isEmpty()) said << reason;
+      for (const NameChange& change : r.changes) {
+        said << FromUtf8(change.message);
+        log->AppendLine(FromUtf8(change.message));
+        renamed_ += change.portable ? 1 : 0;
+        kept_ += change.existing && !change.folder ? 1 : 0;
+        replaced_ += change.replaced ? 1 : 0;
+      }
       QString status;
       switch (r.status) {
         case SaveStatus::Saved:
           ++savedCount_;
-          status = reason.isEmpty() ? QStringLiteral("Saved") : QStringLiteral("Saved: %1").arg(reason);
+          status = QStringLiteral("Saved");
           break;
         case SaveStatus::SavedIncomplete:
           ++savedCount_;
           if (r.unreadableBytes != 0) {
             ++savedDamaged_;
-            status = QStringLiteral("Saved with damage: %1").arg(reason);
+            status = QStringLiteral("Saved with damage");
           } else {
             ++savedCutShort_;
-            status = QStringLiteral("Saved cut short: %1").arg(reason);
+            status = QStringLiteral("Saved cut short");
           }
           break;
         case SaveStatus::NotRecovered:
           ++notRecovered_;
-          status = QStringLiteral("Not recovered: %1").arg(reason);
+          status = QStringLiteral("Not recovered");
           break;
         case SaveStatus::WriteFailed:
         case SaveStatus::Stopped:
           ++notRecovered_;
-          status = QStringLiteral("Not saved: %1").arg(reason);
+          status = QStringLiteral("Not saved");
           break;
       }
+      if (!said.isEmpty()) status += QStringLiteral(": ") + said.join(QStringLiteral("; "));
       const bool written = r.status == SaveStatus::Saved || r.status == SaveStatus::SavedIncomplete;
       const QString name = written ? QFile::decodeName(r.path.c_str()) : PathText(e.index);
       auto* row = new QTreeWidgetItem({name, QString::number(r.bytes), status});
@@ -378,6 +437,9 @@ void CKorvaneDlgSaveRecoveredFiles::OnFinished() {
   if (!incomplete.isEmpty()) totals += QStringLiteral(" (%1)").arg(incomplete.join(QStringLiteral(", ")));
   totals += QStringLiteral(", files not recovered: %1").arg(notRecovered_);
   if (notSaved > 0) totals += QStringLiteral(", files not saved: %1").arg(notSaved);
+  if (renamed_ > 0) totals += QStringLiteral(", names changed for the destination: %1").arg(renamed_);
+  if (kept_ > 0) totals += QStringLiteral(", existing files kept: %1").arg(kept_);
+  if (replaced_ > 0) totals += QStringLiteral(", existing files replaced: %1").arg(replaced_);
   QString headline;
   if (finished.writeFailure) {
     const SaveResult& w = *finished.writeFailure;
@@ -397,7 +459,7 @@ void CKorvaneDlgSaveRecoveredFiles::OnFinished() {
 }
 
 void CKorvaneDlgSaveRecoveredFiles::SetRunning(bool running) {
-  for (QWidget* w : std::initializer_list<QWidget*>{destination_, browse_, save_, hierarchy_, list_, close_}) {
+  for (QWidget* w : std::initializer_list<QWidget*>{destination_, browse_, save_, hierarchy_, portable_, list_, close_}) {
     w->setEnabled(!running);
   }
   close_->setVisible(!running);

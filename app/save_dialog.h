@@ -55,6 +55,7 @@ class CKorvaneDlgSaveRecoveredFiles : public QDialog {
   void SetFiles(std::vector<std::uint64_t> files) { fixedFiles_ = std::move(files); }
   void SetDestination(const QString& folder);
   void SetHierarchy(bool on);
+  void SetPortableNames(bool on);
 
   bool IsSaving() const { return worker_ != nullptr; }
   int SavedCount() const { return savedCount_; }
@@ -63,6 +64,7 @@ class CKorvaneDlgSaveRecoveredFiles : public QDialog {
   QPushButton* BrowseButton() const { return browse_; }
   QPushButton* SaveButton() const { return save_; }
   QCheckBox* HierarchyBox() const { return hierarchy_; }
+  QCheckBox* PortableBox() const { return portable_; }
   QTreeWidget* List() const { return list_; }
   QLabel* CountCaption() const { return countCaption_; }
   QLabel* CountLabel() const { return count_; }
@@ -107,6 +109,9 @@ class CKorvaneDlgSaveRecoveredFiles : public QDialog {
   void Flush();
   void OnFinished();
   QString PathText(std::uint64_t index) const;
+  // Asked on the window's thread when the first file that exists in the
+  // destination is met: Replace, Keep both (the default) or Stop.
+  ExistingFiles AskExisting(const QString& path);
 
   CMainFrame& frame_;
   std::optional<std::vector<std::uint64_t>> fixedFiles_;
@@ -115,6 +120,7 @@ class CKorvaneDlgSaveRecoveredFiles : public QDialog {
   QPushButton* browse_ = nullptr;
   QPushButton* save_ = nullptr;
   QCheckBox* hierarchy_ = nullptr;
+  QCheckBox* portable_ = nullptr;
   QTreeWidget* list_ = nullptr;
   QLabel* countCaption_ = nullptr;
   QLabel* count_ = nullptr;
@@ -138,6 +144,9 @@ class CKorvaneDlgSaveRecoveredFiles : public QDialog {
   int savedDamaged_ = 0;   // written with zeros where the backup could not be read
   int savedCutShort_ = 0;  // written as far as the backup goes
   int notRecovered_ = 0;
+  int renamed_ = 0;   // names made portable
+  int kept_ = 0;      // files saved under a new number beside an existing one
+  int replaced_ = 0;  // existing files replaced
 };
 
 }  // namespace ostrel::app

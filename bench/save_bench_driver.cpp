@@ -26,12 +26,13 @@ int main(int argc, char** argv) {
   }
   std::string error;
   const auto start = std::chrono::steady_clock::now();
-  if (!ostrel::PrepareDestination(argv[2], error)) {
+  std::optional<ostrel::Destination> destination = ostrel::PrepareDestination(argv[2], error);
+  if (!destination) {
     std::fprintf(stderr, "%s: %s\n", argv[2], error.c_str());
     return 1;
   }
   const ostrel::Catalogue& cat = scanner.Cat();
-  ostrel::SaveRun run(cat, scanner.File(), argv[2], !flat, running);
+  ostrel::SaveRun run(cat, scanner.File(), std::move(*destination), !flat, running);
   std::uint64_t saved = 0, bytes = 0;
   for (std::uint64_t i = 0; i < cat.FileCount(); ++i) {
     const ostrel::SaveResult r = run.SaveFile(i);

@@ -1,5 +1,9 @@
 #include "catalogue/snapshot.h"
 
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -284,16 +288,47 @@ std::string ReadBody(In& in, std::uint64_t size, const std::atomic<int>& running
 
 bool IndexOk(std::uint64_t v, std::uint64_t count) { return v == kNone || v < count; }
 
+// A new file beside `path` for the snapshot to be written into, named
+// "<path>.partial-" and six random letters and digits, and created with
+// O_EXCL | O_NOFOLLOW: a file or a link someone planted under the name is
+// never written through (the name is tried again), and the file renamed over
+// `path` at the end is the one made here. Null with errno set when none can
+// be made.
+std::FILE* CreatePartial(const std::string& path, std::string& partial) {
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  for (int tries = 0; tries < 16; ++tries) {
+    unsigned char bytes[6] = {};
+    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+      for (unsigned char& b : bytes) b = static_cast<unsigned char>(tries * 7 + (&b - bytes) * 13);
+    }
+    partial = path + ".partial-";
+    for (unsigned char b : bytes) partial += kAlphabet[b % (sizeof kAlphabet - 1)];
+    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return nullptr;
+    }
+    if (std::FILE* f = ::fdopen(fd, "wb")) return f;
+    const int error = errno;
+    ::close(fd);
+    ::unlink(partial.c_str());
+    errno = error;
+    return nullptr;
+  }
+  errno = EEXIST;
+  return nullptr;
+}
+
 }  // namespace
 
 SnapshotWriteResult WriteSnapshot(const Catalogue& catalogue, std::u16string_view bkfPath,
                                   const std::string& path, const std::atomic<int>& processRunning,
                                   const SnapshotProgress& progress) {
   SnapshotWriteResult result;
-  const std::string partial = path + ".partial";
-  FilePtr f(std::fopen(partial.c_str(), "wb"));
+  std::string partial;
+  FilePtr f(CreatePartial(path, partial));
   if (!f) {
-    result.error = "cannot create '" + partial + "': " + SystemReason();
+    result.error = "cannot create '" + path + "': " + SystemReason();
     return result;
   }
   result.error = WriteBody(catalogue, bkfPath, f.get(), processRunning, progress);

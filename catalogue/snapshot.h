@@ -62,9 +62,10 @@ struct SnapshotWriteResult {
 };
 
 // Writes `catalogue` and `bkfPath` to `path` (created or replaced). The file
-// is written beside `path` first and takes its place only once it is
-// complete, so a failed or stopped write leaves no partial snapshot. Stops,
-// and fails, when `processRunning` is cleared.
+// is written beside `path` first, in a new file of a random name, and takes
+// its place only once it is complete, so a failed or stopped write leaves no
+// partial snapshot and nothing planted beside `path` is written through.
+// Stops, and fails, when `processRunning` is cleared.
 SnapshotWriteResult WriteSnapshot(const Catalogue& catalogue, std::u16string_view bkfPath,
                                   const std::string& path, const std::atomic<int>& processRunning,
                                   const SnapshotProgress& progress = {});

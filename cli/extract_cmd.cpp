@@ -22,9 +22,9 @@ namespace {
 const char kExtractUsage[] =
     "Usage: ostrel-bkf extract BKF --to DIR [--flat] [--index N]... [--pattern WILDCARD]\n"
     "                          [--mode standard|advanced] [--heuristic] [--range START END]\n"
-    "                          [--skip-damaged] [--verbose]\n"
+    "                          [--skip-damaged] [--verbose] [--overwrite] [--portable-names]\n"
     "       ostrel-bkf extract --snapshot IN --to DIR [--flat] [--index N]... [--pattern WILDCARD]\n"
-    "                          [--skip-damaged] [--verbose]\n"
+    "                          [--skip-damaged] [--verbose] [--overwrite] [--portable-names]\n"
     "\n"
     "Scans BKF and writes the files of the catalogue it rebuilds into DIR (created\n"
     "if missing), in their folder hierarchy (tape, backup set, volume, folders).\n"
@@ -40,6 +40,10 @@ const char kExtractUsage[] =
     "  --pattern WILDCARD  extract only files whose name matches WILDCARD, case-\n"
     "                      sensitive: '*' any run of characters, '?' one character\n"
     "                      (quote it for the shell)\n"
+    "  --overwrite         replace files that exist in DIR under a recovered file's\n"
+    "                      name (a replacement takes the old file's place only once\n"
+    "                      it is complete); without it they are kept\n"
+    "  --portable-names    give every name its portable form from the start\n"
     "  --mode MODE         the recovery mode of the scan: standard (the default) or\n"
     "                      advanced (blocks measured by their streams and jumped over)\n"
     "  --heuristic         with --mode advanced: any four digits or capital letters\n"
@@ -58,6 +62,16 @@ const char kExtractUsage[] =
     "'_', names are cut to 255 bytes keeping their extension, and a name already\n"
     "written in the same folder by this run gets ' (2)', ' (3)', ... before its\n"
     "extension. Nothing is written outside DIR, and no symbolic link is followed.\n"
+    "\n"
+    "A file that exists in DIR is never replaced (unless --overwrite): the recovered\n"
+    "file takes the next free number, and a line says so ('boot.ini exists; saved\n"
+    "as boot.ini (2)'). Existing folders are merged into. A name the destination\n"
+    "refuses is saved in its portable form, and a line says so ('saved 'C:' as 'C_'\n"
+    "(the destination refuses ':')'): < > : \" \\ | ? * and control characters\n"
+    "become '_', trailing dots and blanks go, and CON, PRN, AUX, NUL, COM1-COM9 and\n"
+    "LPT1-LPT9 (with or without an extension) get a leading '_'. On FAT, exFAT and\n"
+    "NTFS drives names are portable from the start, and names that differ only in\n"
+    "case are numbered as one.\n"
     "\n"
     "Every file that is not fully extracted is reported with the reason; a summary\n"
     "follows. A file part of whose data could not be read is written with zeros\n"
@@ -85,6 +99,8 @@ struct ExtractOptions {
   bool verbose = false;
   std::set<std::uint64_t> indices;
   std::optional<std::string> pattern;
+  bool overwrite = false;
+  bool portableNames = false;
   ScanOptions scan;
 };
 
@@ -153,6 +169,10 @@ int ExtractCommand(const Args& args) {
       options.skipDamaged = true;
     } else if (a == "--verbose") {
       options.verbose = true;
+    } else if (a == "--overwrite") {
+      options.overwrite = true;
+    } else if (a == "--portable-names") {
+      options.portableNames = true;
     } else if (a == "--index") {
       const auto n = i + 1 < args.size() ? ParseU64(args[i + 1]) : std::nullopt;
       if (!n) return Usage("--index takes an unsigned decimal file index");
@@ -201,16 +221,27 @@ int ExtractCommand(const Args& args) {
   const auto selected = SelectFiles(cat, options, error);
   if (!selected) return Usage(error);
 
-  if (!PrepareDestination(options.destination, error)) {
+  std::optional<Destination> destination = PrepareDestination(options.destination, error);
+  if (!destination) {
     Error("cannot use '" + options.destination + "' as the destination folder: " + error);
     return kExitError;
   }
   if (selected->empty()) Error("no file of the catalogue is selected");
+  if (destination->windowsNames && !options.portableNames) {
+    std::printf("The destination (%s) refuses the names Windows refuses: names are saved in their "
+                "portable form.\n",
+                destination->fileSystem.empty() ? "file system unknown" : destination->fileSystem.c_str());
+  }
 
-  SaveRun run(cat, scanner->File(), options.destination, !options.flat, running);
+  SaveOptions saveOptions;
+  saveOptions.existing = options.overwrite ? ExistingFiles::Replace : ExistingFiles::KeepBoth;
+  saveOptions.portableNames = options.portableNames;
+  SaveRun run(cat, scanner->File(), std::move(*destination), !options.flat, running,
+              std::move(saveOptions));
   run.SetSkipUnreadable(options.skipDamaged);
   ProgressBar progress("Extracting");
   std::uint64_t written = 0, empty = 0, problems = 0, bytes = 0, done = 0;
+  std::uint64_t renamed = 0, kept = 0, replaced = 0;
   auto report = [&](const char* what, std::uint64_t index, const std::string& reason) {
     progress.Finish();
     std::printf("%s: %s: %s\n", what, Utf16ToUtf8(CataloguePath(cat, index)).c_str(),
@@ -219,6 +250,13 @@ int ExtractCommand(const Args& args) {
   for (std::uint64_t index : *selected) {
     progress.Show(done++, selected->size(), written);
     const SaveResult saved = run.SaveFile(index);
+    for (const NameChange& change : saved.changes) {
+      renamed += change.portable;
+      kept += change.existing && !change.folder;
+      replaced += change.replaced;
+      progress.Finish();
+      std::printf("%s\n", change.message.c_str());
+    }
     std::string reason = saved.reason;
     if (saved.outcome) {
       reason += " [" + std::string(OutcomeName(*saved.outcome)) + "]";
@@ -254,6 +292,9 @@ int ExtractCommand(const Args& args) {
   std::printf("Files written: %" PRIu64 " (%" PRIu64 " empty)\n", written, empty);
   std::printf("Bytes written: %" PRIu64 "\n", bytes);
   std::printf("Files with problems: %" PRIu64 "\n", problems);
+  if (renamed > 0) std::printf("Names changed for the destination: %" PRIu64 "\n", renamed);
+  if (kept > 0) std::printf("Existing files kept (saved under a new name): %" PRIu64 "\n", kept);
+  if (replaced > 0) std::printf("Existing files replaced: %" PRIu64 "\n", replaced);
   std::fflush(stdout);
   // Parts of the backup that could not be read may have held files the
   // catalogue now lacks: not a full success either.

@@ -245,9 +245,12 @@ bool LooksCompressed(ByteView header, std::uint64_t total) {
 
 namespace {
 
-// The output file, closed on every path.
+// The output file, closed on every path on which it was created here.
 class OutputFile {
  public:
+  OutputFile() = default;
+  // Writes to `fd`, which stays open: its owner closes it.
+  explicit OutputFile(int fd) : fd_(fd), owned_(false) {}
   // Creates or truncates `path` (mode 0644 less the umask); refuses a symbolic
   // link and anything that is not a regular file (a FIFO would block).
   bool Create(const std::string& path) {
@@ -269,7 +272,7 @@ class OutputFile {
   }
   ~OutputFile() { Close(); }
   void Close() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0 && owned_) ::close(fd_);
     fd_ = -1;
   }
 
@@ -290,11 +293,13 @@ class OutputFile {
     }
     return true;
   }
+  int Fd() const { return fd_; }
   std::uint64_t Written() const { return written_; }
   int Error() const { return error_; }
 
  private:
   int fd_ = -1;
+  bool owned_ = true;
   int error_ = 0;
   std::uint64_t written_ = 0;
 };
@@ -389,19 +394,15 @@ class Copier {
 
 }  // namespace
 
-ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
-                               const std::string& outputPath, std::optional<std::uint64_t> limit,
+ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile, int outputFd,
+                               std::optional<std::uint64_t> limit,
                                const std::atomic<int>& processRunning, ExtractStats* stats,
                                const ExtractProgress& progress) {
   ExtractStats local;
   ExtractStats& st = stats ? *stats : local;
   st = {};
   if (node.dataPosition == 0) return ExtractOutcome::NoData;
-  OutputFile out;
-  if (!out.Create(outputPath)) {
-    st.systemError = out.Error();
-    return ExtractOutcome::CannotCreate;
-  }
+  OutputFile out(outputFd);
   if (node.dataLength == 0) return ExtractOutcome::Empty;
 
   const DataStreams streams = FindDataStreams(node, bkfFile, limit, processRunning);
@@ -429,6 +430,19 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
   st.dataHeld = streams.held;
   st.dataPromised = streams.promised;
   return ExtractOutcome::Extracted;
+}
+
+ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
+                               const std::string& outputPath, std::optional<std::uint64_t> limit,
+                               const std::atomic<int>& processRunning, ExtractStats* stats,
+                               const ExtractProgress& progress) {
+  // A node without data gets no file.
+  OutputFile out;
+  if (node.dataPosition != 0 && !out.Create(outputPath)) {
+    if (stats) *stats = {.systemError = out.Error()};
+    return ExtractOutcome::CannotCreate;
+  }
+  return ExtractFileData(node, bkfFile, out.Fd(), limit, processRunning, stats, progress);
 }
 
 }  // namespace ostrel

@@ -166,4 +166,13 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
                                ExtractStats* stats = nullptr,
                                const ExtractProgress& progress = {});
 
+// The same into `outputFd`, a file the caller has opened for writing and
+// closes itself: saving creates its files where nothing can redirect them.
+// Never answers CannotCreate; NoData and Empty write nothing.
+ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile, int outputFd,
+                               std::optional<std::uint64_t> limit,
+                               const std::atomic<int>& processRunning,
+                               ExtractStats* stats = nullptr,
+                               const ExtractProgress& progress = {});
+
 }  // namespace ostrel

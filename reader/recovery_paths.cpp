@@ -1,8 +1,8 @@
 #include "reader/recovery_paths.h"
 
-#include <sys/stat.h>
+#include <locale.h>
+#include <wctype.h>
 
-#include <cerrno>
 #include <cstring>
 
 #include "reader/text.h"
@@ -28,15 +28,6 @@ std::string_view Prefix(std::string_view text, std::size_t max) {
   std::size_t n = max;
   while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
   return text.substr(0, n);
-}
-
-std::string Join(const std::vector<std::string>& parts, std::size_t count) {
-  std::string out;
-  for (std::size_t i = 0; i < count && i < parts.size(); ++i) {
-    if (i) out += '/';
-    out += parts[i];
-  }
-  return out;
 }
 
 }  // namespace
@@ -116,92 +107,311 @@ bool WildcardMatch(std::u16string_view name, std::u16string_view pattern) {
   return p == pattern.size();
 }
 
-// ------------------------------------------------------------ RecoveryLayout
 
-RecoveryLayout::RecoveryLayout(const Catalogue& catalogue, bool hierarchy)
-    : catalogue_(catalogue), hierarchy_(hierarchy) {}
+// ----------------------------------------------------------- portable names
 
-std::string RecoveryLayout::Take(Folder& folder, const std::string& wanted, Kind kind) {
-  std::string name = wanted;
-  if (folder.names.count(name)) {
-    std::uint64_t& n = folder.lastNumber[wanted];
-    if (n < 2) n = 2;
-    for (;; ++n) {
-      name = NumberedName(wanted, n);
-      if (!folder.names.count(name)) break;
-    }
-  }
-  folder.names.emplace(name, kind);
+namespace {
+
+// Refused in a name by Windows and by the file systems that follow it.
+bool NotPortable(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 0x20 || std::string_view("<>:\"\\|?*").find(c) != std::string_view::npos;
+}
+
+bool TrailingJunk(char c) { return c == '.' || c == ' '; }
+
+// The device name a name begins with, as Windows reads it (the part before the
+// first dot, blanks before that dot ignored); empty when there is none.
+std::string_view ReservedDevice(std::string_view name) {
+  std::string_view base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  std::string word;
+  for (char c : base) word += upper(c);
+  if (word == "CON" || word == "PRN" || word == "AUX" || word == "NUL") return base;
+  if (word.size() == 4 && (word.starts_with("COM") || word.starts_with("LPT")) && word[3] >= '1' &&
+      word[3] <= '9')
+    return base;
+  return {};
+}
+
+std::string WithoutTrailingJunk(std::string name) {
+  while (!name.empty() && TrailingJunk(name.back())) name.pop_back();
   return name;
 }
 
-const std::vector<std::string>& RecoveryLayout::FolderPath(std::uint64_t folderIndex) {
-  const auto cached = folderPaths_.find(folderIndex);
-  if (cached != folderPaths_.end()) return cached->second;
+std::string Quoted(std::string_view text) {
+  std::string out(1, '\'');
+  out += text;
+  out += '\'';
+  return out;
+}
+
+}  // namespace
+
+std::string PortableComponent(std::string_view safe) {
+  std::string out(safe);
+  for (char& c : out) {
+    if (NotPortable(c)) c = '_';
+  }
+  out = WithoutTrailingJunk(std::move(out));
+  if (out.empty()) return "_";
+  if (!ReservedDevice(out).empty()) out.insert(out.begin(), '_');
+  // Cutting keeps the extension and shortens the part before it, which may
+  // then end in a blank.
+  out = WithoutTrailingJunk(CutComponent(out));
+  return out.empty() ? "_" : out;
+}
+
+std::string PortableChanges(std::string_view safe) {
+  std::vector<std::string> items;
+  std::string seen;
+  bool control = false;
+  std::string replaced(safe);
+  for (char& c : replaced) {
+    if (!NotPortable(c)) continue;
+    if (static_cast<unsigned char>(c) < 0x20) {
+      control = true;
+    } else if (seen.find(c) == std::string::npos) {
+      seen += c;
+      items.push_back(Quoted(std::string(1, c)));
+    }
+    c = '_';
+  }
+  if (control) items.push_back("control characters");
+  const std::string kept = WithoutTrailingJunk(replaced);
+  const std::string_view junk = std::string_view(replaced).substr(kept.size());
+  if (!junk.empty()) {
+    const bool dots = junk.find('.') != std::string_view::npos;
+    const bool blanks = junk.find(' ') != std::string_view::npos;
+    items.push_back(dots && blanks ? "trailing dots and blanks"
+                    : dots         ? "a trailing '.'"
+                                   : "a trailing blank");
+  }
+  const std::string_view device = ReservedDevice(kept);
+  if (!device.empty()) items.push_back("the reserved name " + Quoted(device));
+  std::string out;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) out += i + 1 == items.size() ? " and " : ", ";
+    out += items[i];
+  }
+  return out;
+}
+
+std::string FoldCase(std::string_view name) {
+  // The C.UTF-8 locale's simple upper-case mapping over UTF-16 units, as the
+  // upper-case tables of FAT, exFAT and NTFS map the Basic Multilingual Plane.
+  static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  std::u16string units = Utf8ToUtf16(name);
+  for (char16_t& u : units) {
+    if (u < 0x80) {
+      if (u >= u'a' && u <= u'z') u = static_cast<char16_t>(u - u'a' + u'A');
+    } else if (utf8 != static_cast<locale_t>(nullptr) && (u < 0xD800 || u > 0xDFFF)) {
+      u = static_cast<char16_t>(::towupper_l(static_cast<wint_t>(u), utf8));
+    }
+  }
+  return Utf16ToUtf8(units);
+}
+
+// ------------------------------------------------------------ RecoveryLayout
+
+namespace {
+
+constexpr int kMaxPlacements = 10000;  // names tried for one folder or file
+
+std::string Describe(const std::string& prefix, const std::string& safe, const std::string& name,
+                     const std::string& portableWhy, const std::string& existed, bool folder,
+                     bool replaced) {
+  const std::string what = replaced ? " exists and is replaced"
+                           : folder ? " exists and is not a folder"
+                                    : " exists";
+  if (portableWhy.empty()) {
+    return replaced ? prefix + name + " exists; replaced"
+                    : prefix + existed + what + "; saved as " + prefix + name;
+  }
+  std::string out = "saved " + Quoted(prefix + safe) + " as " + Quoted(prefix + name) + " (" + portableWhy;
+  if (!existed.empty()) out += "; " + prefix + existed + what;
+  return out + ")";
+}
+
+// A destination that takes every name.
+class TakesEveryName : public NamePlacer {
+ public:
+  Answer PlaceFolder(std::uint64_t, const std::string&, std::uint64_t) override { return Answer::Made; }
+  Answer PlaceFile(std::uint64_t, const std::string&) override { return Answer::Made; }
+  bool IgnoresCase(std::uint64_t) const override { return false; }
+  int Error() const override { return 0; }
+};
+
+}  // namespace
+
+RecoveryLayout::RecoveryLayout(const Catalogue& catalogue, bool hierarchy, NameForm form)
+    : catalogue_(catalogue), hierarchy_(hierarchy), form_(form), folders_(1) {}
+
+std::string RecoveryLayout::Key(const Folder& folder, std::string_view name) const {
+  return folder.ignoresCase ? FoldCase(name) : std::string(name);
+}
+
+std::string RecoveryLayout::Take(Folder& folder, const std::string& wanted, Kind kind) {
+  std::string name = wanted;
+  if (folder.names.count(Key(folder, name))) {
+    std::uint64_t& n = folder.lastNumber[Key(folder, wanted)];
+    if (n < 2) n = 2;
+    for (;; ++n) {
+      name = NumberedName(wanted, n);
+      if (!folder.names.count(Key(folder, name))) break;
+    }
+  }
+  folder.names.emplace(Key(folder, name), kind);
+  return name;
+}
+
+std::vector<std::string> RecoveryLayout::PathOf(std::uint64_t folder) const {
   std::vector<std::string> out;
-  for (const std::string& safe : SafeFolderPath(catalogue_.Tree(), folderIndex)) {
-    Folder& parent = folders_[Join(out, out.size())];
-    const auto known = parent.folders.find(safe);
-    if (known != parent.folders.end()) {
-      out.push_back(known->second);
+  for (std::uint64_t f = folder; f != 0; f = folders_[f].parent) out.push_back(folders_[f].name);
+  return {out.rbegin(), out.rend()};
+}
+
+std::string RecoveryLayout::Prefix(std::uint64_t folder) const {
+  std::string out;
+  for (const std::string& name : PathOf(folder)) out += name + "/";
+  return out;
+}
+
+RecoveryLayout::Placed RecoveryLayout::Place(std::uint64_t folder, const std::string& safe,
+                                              Kind kind, NamePlacer& placer,
+                                              const std::function<Answer(const std::string&)>& make) {
+  const std::string portable = PortableComponent(safe);
+  Placed out;
+  std::string wanted = form_ == NameForm::AsStored ? safe : portable;
+  bool refused = form_ == NameForm::Required;
+  for (int tries = 0; tries < kMaxPlacements; ++tries) {
+    out.name = Take(folders_[folder], wanted, kind);
+    out.answer = make(out.name);
+    Folder& in = folders_[folder];
+    if (out.answer == Answer::Taken) {
+      // Something of the destination's holds the name: the next number.
+      in.names[Key(in, out.name)] = Kind::Foreign;
+      if (out.existed.empty()) out.existed = out.name;
       continue;
     }
+    if (out.answer == Answer::Made || out.answer == Answer::Existing || out.answer == Answer::Replaced) {
+      if (out.answer == Answer::Replaced) out.existed = out.name;
+      if (wanted == safe && out.existed.empty()) return out;
+      NameChange& change = out.change.emplace();
+      change.folder = kind == Kind::Folder;
+      change.portable = wanted != safe;
+      change.existing = !out.existed.empty() && out.answer != Answer::Replaced;
+      change.replaced = out.answer == Answer::Replaced;
+      const std::string why =
+          !change.portable ? ""
+                           : (refused ? "the destination refuses " : "portable names avoid ") + PortableChanges(safe);
+      change.message = Describe(Prefix(folder), safe, out.name, why, out.existed, change.folder, change.replaced);
+      return out;
+    }
+    in.names.erase(Key(in, out.name));
+    if (out.answer == Answer::Refused && wanted != portable) {
+      wanted = portable;
+      refused = true;
+      continue;
+    }
+    const char* what = kind == Kind::Folder ? "folder" : "file";
+    out.error = out.answer == Answer::Stop
+                    ? "saving was stopped at " + Prefix(folder) + out.name + ", which exists"
+                    : std::string(out.answer == Answer::Refused ? "the destination refuses the " : "cannot create the ") +
+                          what + (out.answer == Answer::Refused ? " name " : " ") + Quoted(Prefix(folder) + out.name) +
+                          ": " + std::strerror(placer.Error());
+    return out;
+  }
+  out.answer = Answer::Failed;
+  out.error = std::string("no free name for the ") + (kind == Kind::Folder ? "folder " : "file ") +
+              Quoted(Prefix(folder) + safe);
+  return out;
+}
+
+std::optional<std::uint64_t> RecoveryLayout::PlaceFolder(std::uint64_t parent, const std::string& safe,
+                                                         NamePlacer& placer, Claimed& out) {
+  const std::uint64_t id = folders_.size();
+  Placed placed = Place(parent, safe, Kind::Folder, placer,
+                        [&](const std::string& name) { return placer.PlaceFolder(parent, name, id); });
+  if (placed.answer != Answer::Made && placed.answer != Answer::Existing) {
+    out.error = std::move(placed.error);
+    return std::nullopt;
+  }
+  folders_[parent].subfolders.emplace(Key(folders_[parent], safe), id);
+  Folder made;
+  made.parent = parent;
+  made.name = placed.name;
+  made.ignoresCase = placer.IgnoresCase(id);
+  folders_.push_back(std::move(made));
+  if (placed.change) out.changes.push_back(std::move(*placed.change));
+  return id;
+}
+
+std::optional<std::uint64_t> RecoveryLayout::OutputFolder(std::uint64_t catalogueFolder,
+                                                          NamePlacer& placer, Claimed& out) {
+  const auto cached = outputFolders_.find(catalogueFolder);
+  if (cached != outputFolders_.end()) return cached->second;
+  std::uint64_t id = 0;
+  for (const std::string& safe : SafeFolderPath(catalogue_.Tree(), catalogueFolder)) {
     // Later folders of the same safe name share this one; a name a file (or
     // a numbered folder) already took makes the folder a numbered name.
-    const std::string used = Take(parent, safe, Kind::Folder);
-    parent.folders.emplace(safe, used);
-    out.push_back(used);
+    const Folder& in = folders_[id];
+    const auto known = in.subfolders.find(Key(in, safe));
+    if (known != in.subfolders.end()) {
+      id = known->second;
+      continue;
+    }
+    const std::optional<std::uint64_t> placed = PlaceFolder(id, safe, placer, out);
+    if (!placed) return std::nullopt;
+    id = *placed;
   }
-  return folderPaths_.emplace(folderIndex, std::move(out)).first->second;
+  outputFolders_.emplace(catalogueFolder, id);
+  return id;
+}
+
+void RecoveryLayout::PlaceFile(std::uint64_t folder, const std::string& safe, NamePlacer& placer,
+                               Claimed& out) {
+  Placed placed = Place(folder, safe, Kind::File, placer,
+                        [&](const std::string& name) { return placer.PlaceFile(folder, name); });
+  out.answer = placed.answer;
+  if (placed.answer != Answer::Made && placed.answer != Answer::Replaced) {
+    out.error = std::move(placed.error);
+    return;
+  }
+  out.path = PathOf(folder);
+  out.path.push_back(placed.name);
+  out.folder = folder;
+  if (placed.change) out.changes.push_back(std::move(*placed.change));
+}
+
+RecoveryLayout::Claimed RecoveryLayout::Claim(std::uint64_t fileIndex, NamePlacer& placer) {
+  Claimed out;
+  if (!rootKnown_) {
+    folders_[0].ignoresCase = placer.IgnoresCase(0);
+    rootKnown_ = true;
+  }
+  const FileNode& file = catalogue_.FileAt(fileIndex);
+  std::uint64_t folder = 0;
+  if (hierarchy_) {
+    const std::optional<std::uint64_t> found = OutputFolder(file.parent, placer, out);
+    if (!found) return out;
+    folder = *found;
+  }
+  PlaceFile(folder, SafeComponent(file.name), placer, out);
+  return out;
 }
 
 std::vector<std::string> RecoveryLayout::Claim(std::uint64_t fileIndex) {
-  const FileNode& file = catalogue_.FileAt(fileIndex);
-  std::vector<std::string> path;
-  if (hierarchy_) path = FolderPath(file.parent);
-  Folder& folder = folders_[Join(path, path.size())];
-  path.push_back(Take(folder, SafeComponent(file.name), Kind::File));
-  return path;
+  TakesEveryName placer;
+  return Claim(fileIndex, placer).path;
 }
 
-void RecoveryLayout::Release(const std::vector<std::string>& path) {
-  if (path.empty()) return;
-  const auto folder = folders_.find(Join(path, path.size() - 1));
-  if (folder == folders_.end()) return;
-  const auto name = folder->second.names.find(path.back());
-  if (name != folder->second.names.end() && name->second == Kind::File)
-    folder->second.names.erase(name);
-}
-
-// ------------------------------------------------------------------- folders
-
-std::optional<std::string> PrepareOutputPath(const std::string& root,
-                                             const std::vector<std::string>& relative,
-                                             std::string& error) {
-  if (relative.empty() || !StaysInside(relative)) {
-    error = "unsafe output path";
-    return std::nullopt;
-  }
-  std::string path = root;
-  for (std::size_t i = 0; i + 1 < relative.size(); ++i) {
-    path += '/';
-    path += relative[i];
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
-      if (errno != ENOENT || (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) ||
-          ::lstat(path.c_str(), &st) != 0) {
-        error = "cannot create folder '" + path + "': " + std::strerror(errno);
-        return std::nullopt;
-      }
-    }
-    if (!S_ISDIR(st.st_mode)) {
-      error = "'" + path + "' is not a folder" + (S_ISLNK(st.st_mode) ? " (a symbolic link)" : "");
-      return std::nullopt;
-    }
-  }
-  path += '/';
-  path += relative.back();
-  return path;
+void RecoveryLayout::Release(const Claimed& claimed) {
+  if (claimed.path.empty() || claimed.folder >= folders_.size()) return;
+  Folder& folder = folders_[claimed.folder];
+  const auto name = folder.names.find(Key(folder, claimed.path.back()));
+  if (name != folder.names.end() && name->second == Kind::File) folder.names.erase(name);
 }
 
 }  // namespace ostrel

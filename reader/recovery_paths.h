@@ -7,12 +7,17 @@
 // name, "." and ".." become "_", and a name longer than 255 bytes is cut at a
 // character boundary, keeping its extension. Folder paths come from the
 // catalogue (the names from below the root down to the file's folder); no
-// component can climb out of the destination, and the folders are created one
-// at a time, never through a symbolic link.
+// component can climb out of the destination.
+//
+// Where a name goes on disk is settled with the destination itself (a
+// NamePlacer): a name the destination holds already is never reused for a
+// file (the next free number is taken), an existing folder is merged into,
+// and a name the destination's file system refuses is retried in its
+// portable form.
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +42,22 @@ std::string CutComponent(std::string_view name, std::size_t max = kMaxComponentB
 // cut like CutComponent so that the number always stays.
 std::string NumberedName(std::string_view name, std::uint64_t n);
 
+// The portable form of a safe component: a name every common file system,
+// Windows' among them, takes. '<' '>' ':' '"' '\' '|' '?' '*' and control
+// characters become '_', trailing dots and blanks go (a name left empty is
+// "_"), and the names Windows keeps for devices (CON, PRN, AUX, NUL, COM1 to
+// COM9, LPT1 to LPT9, in any letter case, alone or before a dot) get a
+// leading '_'.
+std::string PortableComponent(std::string_view safe);
+
+// What PortableComponent changes in `safe`, in words for a report ("':'",
+// "'?' and a trailing '.'", "the reserved name 'CON'"); empty when nothing.
+std::string PortableChanges(std::string_view safe);
+
+// `name` (UTF-8) with its letters in one case, for comparing names on a file
+// system that ignores case ("Report.TXT" and "report.txt" are one name).
+std::string FoldCase(std::string_view name);
+
 // The safe folder components of catalogue folder `folder`: its path of names
 // below the root, split at backslashes. Empty for the root.
 std::vector<std::string> SafeFolderPath(const CKorvaneBKFTreeVectorClass& tree,
@@ -50,43 +71,116 @@ bool StaysInside(const std::vector<std::string>& components);
 // run of units (also none), '?' exactly one; the whole name must match.
 bool WildcardMatch(std::u16string_view name, std::u16string_view pattern);
 
+// The destination as the layout sees it: output folders by number (0 is the
+// destination itself), each made or opened by name inside its parent. Saving
+// answers from the file system; tests answer from a table.
+class NamePlacer {
+ public:
+  enum class Answer {
+    Made,      // a new folder or file was created under the name
+    Existing,  // (folders) a folder of that name exists and is used as it is
+    Replaced,  // (files) a file of that name exists and is to be replaced
+    Taken,     // the name is held by something that is not to be used
+    Refused,   // the file system does not take the name (EINVAL, EILSEQ)
+    Failed,    // any other failure; Error() says which
+    Stop,      // (files) the run is to end here; nothing was created
+  };
+  virtual ~NamePlacer() = default;
+  // Makes folder `name` in output folder `parent`, or opens the folder of that
+  // name that exists there, as output folder `id`.
+  virtual Answer PlaceFolder(std::uint64_t parent, const std::string& name, std::uint64_t id) = 0;
+  // Creates file `name` in output folder `folder`. Whatever holds the name
+  // already is never written through: Taken, or Replaced when the run
+  // replaces existing files.
+  virtual Answer PlaceFile(std::uint64_t folder, const std::string& name) = 0;
+  // Whether output folder `folder` takes names that differ only in case as one.
+  virtual bool IgnoresCase(std::uint64_t folder) const = 0;
+  // errno of the last Refused or Failed answer.
+  virtual int Error() const = 0;
+};
+
+// A name that did not go to the destination as it was stored.
+struct NameChange {
+  bool folder = false;
+  bool portable = false;  // made portable (refused by the destination, or asked for)
+  bool existing = false;  // the destination held the name already: the next free number was taken
+  bool replaced = false;  // an existing file of that name is replaced
+  std::string message;    // "boot.ini exists; saved as boot.ini (2)", "saved 'C:' as 'C_' (...)"
+};
+
+// Which names a run gives the destination.
+enum class NameForm {
+  AsStored,     // the stored names; a name the destination refuses in its portable form
+  Portable,     // portable names from the start, as asked for
+  Required,     // portable names from the start: the destination refuses what Windows refuses
+};
+
 // The relative paths of the files of one recovery run. Names are unique per
 // folder for the run: a name already given to a file or a folder of the same
-// output folder gets " (2)", " (3)", ... before its extension. Folder nodes
-// whose safe paths are equal share one output folder.
+// output folder gets " (2)", " (3)", ... before its extension, and so does a
+// name the destination holds already. Folder nodes whose safe paths are equal
+// share one output folder.
 class RecoveryLayout {
  public:
   // `hierarchy` false puts every file directly in the destination.
-  RecoveryLayout(const Catalogue& catalogue, bool hierarchy);
+  RecoveryLayout(const Catalogue& catalogue, bool hierarchy, NameForm form = NameForm::AsStored);
 
-  // The path of file `fileIndex` below the destination (folders, then the file
-  // name), claimed for this run. `fileIndex` must be below the file count.
+  struct Claimed {
+    std::vector<std::string> path;  // folders, then the file name; empty when it failed
+    std::uint64_t folder = 0;       // the file's output folder
+    NamePlacer::Answer answer = NamePlacer::Answer::Failed;  // Made or Replaced when placed
+    std::vector<NameChange> changes;  // names changed on the way; a folder's only once per run
+    std::string error;                // why it failed, in words
+  };
+  // Places file `fileIndex` (below the file count), and the folders on its
+  // way, through `placer`, and claims the names for this run.
+  Claimed Claim(std::uint64_t fileIndex, NamePlacer& placer);
+  // The same against a destination that takes every name.
   std::vector<std::string> Claim(std::uint64_t fileIndex);
-  // Gives a claimed file name back when no file was written under it.
-  void Release(const std::vector<std::string>& path);
+  // Gives a claimed file name back when no file was left under it.
+  void Release(const Claimed& claimed);
 
  private:
-  enum class Kind : std::uint8_t { File, Folder };
+  enum class Kind : std::uint8_t { File, Folder, Foreign };
   struct Folder {
-    std::unordered_map<std::string, Kind> names;           // names taken in it
-    std::unordered_map<std::string, std::string> folders;  // safe name -> name used
-    std::unordered_map<std::string, std::uint64_t> lastNumber;
+    std::uint64_t parent = 0;
+    std::string name;  // its name on disk
+    bool ignoresCase = false;
+    std::unordered_map<std::string, Kind> names;                // names taken in it, by Key
+    std::unordered_map<std::string, std::uint64_t> subfolders;  // safe name -> output folder
+    std::unordered_map<std::string, std::uint64_t> lastNumber;  // by Key of the wanted name
   };
-  // The first free name of `wanted` in `folder`, taken as `kind`.
+  std::string Key(const Folder& folder, std::string_view name) const;
+  // The first name of `wanted` not taken in `folder`, taken as `kind`.
   std::string Take(Folder& folder, const std::string& wanted, Kind kind);
-  const std::vector<std::string>& FolderPath(std::uint64_t folderIndex);
+  using Answer = NamePlacer::Answer;
+  // One name placed in `folder`: the first name of the safe name (or of its
+  // portable form) that `make` answers Made, Existing or Replaced for, with
+  // the next number after each Taken and the portable form after Refused.
+  struct Placed {
+    std::string name;
+    Answer answer = Answer::Failed;
+    std::string existed;                // the first name found held
+    std::optional<NameChange> change;   // when the name is not the stored one
+    std::string error;
+  };
+  Placed Place(std::uint64_t folder, const std::string& safe, Kind kind, NamePlacer& placer,
+               const std::function<Answer(const std::string&)>& make);
+  std::optional<std::uint64_t> OutputFolder(std::uint64_t catalogueFolder, NamePlacer& placer,
+                                            Claimed& out);
+  std::optional<std::uint64_t> PlaceFolder(std::uint64_t parent, const std::string& safe,
+                                           NamePlacer& placer, Claimed& out);
+  void PlaceFile(std::uint64_t folder, const std::string& safe, NamePlacer& placer, Claimed& out);
+  std::vector<std::string> PathOf(std::uint64_t folder) const;
+  // "Tape/C_/" for a folder below the destination, "" for the destination.
+  std::string Prefix(std::uint64_t folder) const;
 
   const Catalogue& catalogue_;
   bool hierarchy_;
-  std::map<std::string, Folder> folders_;  // by joined output path
-  std::unordered_map<std::uint64_t, std::vector<std::string>> folderPaths_;
+  NameForm form_;
+  bool rootKnown_ = false;  // whether the destination's case rule has been asked
+  std::vector<Folder> folders_;  // output folders by number
+  std::unordered_map<std::uint64_t, std::uint64_t> outputFolders_;  // catalogue -> output folder
 };
-
-// Creates the folders of `relative` (all but its last component) below `root`,
-// one at a time, each a real folder and not a symbolic link; answers the full
-// path for the file, or nullopt with the reason in `error`.
-std::optional<std::string> PrepareOutputPath(const std::string& root,
-                                             const std::vector<std::string>& relative,
-                                             std::string& error);
 
 }  // namespace ostrel

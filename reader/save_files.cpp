@@ -1,68 +1,395 @@
 #include "reader/save_files.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <unordered_map>
+#include <utility>
 
 namespace ostrel {
+namespace {
 
-bool PrepareDestination(const std::string& destination, std::string& error) {
-  namespace fs = std::filesystem;
-  if (destination.empty()) {
-    error = "no destination folder was given";
-    return false;
+constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// Twelve letters and digits for names no one else picks: the write test, and
+// a replacement that is written before it takes the old file's place.
+std::string RandomSuffix() {
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[12] = {};
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    // Unique enough without randomness: O_EXCL settles any clash.
+    std::uint64_t seed = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15u ^
+                         reinterpret_cast<std::uintptr_t>(&seed);
+    for (unsigned char& b : bytes) b = static_cast<unsigned char>(seed >>= 5);
   }
-  std::error_code ec;
-  fs::create_directories(destination, ec);
-  std::error_code statError;
-  if (!fs::is_directory(destination, statError)) {
-    error = ec ? "it cannot be created: " + ec.message()
-               : (statError ? statError.message() : std::string("it is not a folder"));
-    return false;
-  }
-  // The only proof that files can be written there is writing one.
-  std::string probe = destination + "/.ostrel-write-test-XXXXXX";
-  const int fd = ::mkstemp(probe.data());
-  if (fd < 0) {
-    error = std::string("no file can be written in it: ") + std::strerror(errno);
-    return false;
-  }
-  ::close(fd);
-  ::unlink(probe.c_str());
-  return true;
+  std::string out;
+  for (unsigned char b : bytes) out += kAlphabet[b % (sizeof kAlphabet - 1)];
+  return out;
 }
 
-SaveRun::SaveRun(const Catalogue& catalogue, const BkfFile& bkfFile, std::string destination,
-                 bool hierarchy, const std::atomic<int>& processRunning)
+// The mount type of the file system that holds `fd`, from the system's mount
+// table ("ext4", "fuseblk", "fuse.sshfs", ...); empty when it is not listed.
+std::string MountType(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return {};
+  const std::string device =
+      std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+  std::ifstream table("/proc/self/mountinfo");
+  std::string line, type;
+  // id parent major:minor root mount-point options [optional fields] - type source super-options
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, numbers, field;
+    fields >> id >> parent >> numbers;
+    if (numbers != device) continue;
+    while (fields >> field && field != "-") {
+    }
+    fields >> type;
+  }
+  return type;
+}
+
+// What the destination's file system does with names. FAT, exFAT and NTFS
+// refuse what Windows refuses (the kernel's drivers, and the FUSE drivers
+// mounted on a block device as "fuseblk") and ignore case.
+void DescribeFileSystem(Destination& d) {
+  constexpr long kVfat = 0x4d44, kExfat = 0x2011BAB0, kNtfs = 0x5346544e, kNtfs3 = 0x7366746e,
+                 kFuse = 0x65735546;
+  const int fd = d.folder.Get();
+  d.fileSystem = MountType(fd);
+  struct statfs fs {};
+  if (::fstatfs(fd, &fs) != 0) return;
+  const long type = static_cast<long>(fs.f_type);
+  bool windows = type == kVfat || type == kExfat || type == kNtfs || type == kNtfs3;
+  if (type == kFuse) {
+    windows = d.fileSystem == "fuseblk" || d.fileSystem.find("ntfs") != std::string::npos ||
+              d.fileSystem.find("exfat") != std::string::npos;
+  }
+  if (d.fileSystem.empty()) {
+    d.fileSystem = type == kVfat ? "vfat" : type == kExfat ? "exfat" : type == kNtfs ? "ntfs" : "";
+  }
+  d.windowsNames = d.windowsNames || windows;
+  // Windows reads these drives as ignoring case, whatever the Linux driver
+  // does: names that differ only in case are numbered as one.
+  d.ignoresCase = d.ignoresCase || d.windowsNames;
+}
+
+// A folder whose names are looked up ignoring case (ext4 and f2fs "casefold").
+bool CaseFolding(int fd) {
+#ifdef FS_CASEFOLD_FL
+  int flags = 0;
+  return ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL) != 0;
+#else
+  (void)fd;
+  return false;
+#endif
+}
+
+bool Refusal(int error) { return error == EINVAL || error == EILSEQ; }
+
+}  // namespace
+
+FolderHandle::~FolderHandle() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+int NameMaker::MakeFolder(int folder, const char* name) { return ::mkdirat(folder, name, 0755); }
+
+int NameMaker::CreateFile(int folder, const char* name) {
+  return ::openat(folder, name, kCreateFlags, 0644);
+}
+
+std::optional<Destination> PrepareDestination(const std::string& destination, std::string& error) {
+  if (destination.empty()) {
+    error = "no destination folder was given";
+    return std::nullopt;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(destination, ec);
+  const int fd = ::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    error = ec ? "it cannot be created: " + ec.message()
+               : (errno == ENOTDIR ? std::string("it is not a folder") : std::strerror(errno));
+    return std::nullopt;
+  }
+  Destination out;
+  out.path = destination;
+  out.folder = FolderHandle(fd);
+  // The only proof that files can be written there is writing one. Its name
+  // holds a ':', which the file systems that follow Windows refuse: those get
+  // portable names from the start, whatever they are mounted as.
+  const std::string suffix = RandomSuffix();
+  std::string probe = ".ostrel-write-test:" + suffix;
+  int probeFd = ::openat(fd, probe.c_str(), kCreateFlags, 0600);
+  if (probeFd < 0 && Refusal(errno)) {
+    out.windowsNames = true;
+    probe = ".ostrel-write-test-" + suffix;
+    probeFd = ::openat(fd, probe.c_str(), kCreateFlags, 0600);
+  }
+  if (probeFd < 0) {
+    error = std::string("no file can be written in it: ") + std::strerror(errno);
+    return std::nullopt;
+  }
+  ::close(probeFd);
+  ::unlinkat(fd, probe.c_str(), 0);
+  DescribeFileSystem(out);
+  return out;
+}
+
+// ------------------------------------------------------------ the placer
+
+// The layout's names made on disk: every folder is reached from the
+// destination's descriptor one name at a time, never through a symbolic link,
+// and every file is created new.
+class DestinationPlacer : public NamePlacer {
+ public:
+  DestinationPlacer(const Destination& destination, const SaveOptions& options)
+      : root_(destination.folder.Get()),
+        maker_(options.maker != nullptr ? *options.maker : systemMaker_),
+        existing_(options.existing),
+        ask_(options.askExisting) {
+    nodes_.push_back({0, {}, destination.ignoresCase || CaseFolding(root_)});
+  }
+  ~DestinationPlacer() override {
+    Discard();
+    for (const auto& [id, fd] : open_) ::close(fd);
+  }
+
+  Answer PlaceFolder(std::uint64_t parent, const std::string& name, std::uint64_t id) override {
+    const int parentFd = FolderFd(parent);
+    if (parentFd < 0) return Fail(errno);
+    bool made = true;
+    if (maker_.MakeFolder(parentFd, name.c_str()) != 0) {
+      if (errno != EEXIST) return Fail(errno, Refusal(errno) ? Answer::Refused : Answer::Failed);
+      made = false;
+    }
+    const int fd = ::openat(parentFd, name.c_str(), kFolderFlags);
+    if (fd < 0) {
+      // A symbolic link, a file, a FIFO: whatever holds the name and is not a
+      // folder is never entered, and the folder takes the next number.
+      return Fail(errno, errno == ENOTDIR || errno == ELOOP ? Answer::Taken : Answer::Failed);
+    }
+    if (nodes_.size() <= id) nodes_.resize(id + 1);
+    nodes_[id] = {parent, name, nodes_[0].ignoresCase || CaseFolding(fd)};
+    Remember(id, fd);
+    return made ? Answer::Made : Answer::Existing;
+  }
+
+  Answer PlaceFile(std::uint64_t folder, const std::string& name) override {
+    const int folderFd = FolderFd(folder);
+    if (folderFd < 0) return Fail(errno);
+    const int fd = maker_.CreateFile(folderFd, name.c_str());
+    if (fd >= 0) return Opened(fd, folder, name, {});
+    if (errno != EEXIST) return Fail(errno, Refusal(errno) ? Answer::Refused : Answer::Failed);
+    // Something holds the name. Only a plain file may be replaced, never one
+    // this run made, and only by a rename once the new file is complete:
+    // nothing is written through the old name.
+    struct stat st {};
+    if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        made_.count({st.st_dev, st.st_ino}) != 0) {
+      return Fail(EEXIST, Answer::Taken);
+    }
+    if (ask_) existing_ = std::exchange(ask_, nullptr)(RelativePath(folder, name));
+    if (existing_ == ExistingFiles::Stop) return Answer::Stop;
+    if (existing_ == ExistingFiles::KeepBoth) return Fail(EEXIST, Answer::Taken);
+    for (int tries = 0; tries < 16; ++tries) {
+      std::string temp = ".ostrel-" + RandomSuffix() + ".partial";
+      const int tempFd = maker_.CreateFile(folderFd, temp.c_str());
+      if (tempFd >= 0) {
+        Opened(tempFd, folder, name, std::move(temp));
+        return Answer::Replaced;
+      }
+      if (errno != EEXIST) return Fail(errno);
+    }
+    return Fail(EEXIST);
+  }
+
+  bool IgnoresCase(std::uint64_t folder) const override {
+    return folder < nodes_.size() && nodes_[folder].ignoresCase;
+  }
+  int Error() const override { return error_; }
+
+  // The file the last PlaceFile made (-1 when none).
+  int FileFd() const { return file_.fd; }
+
+  // Keeps that file: closes it and moves a replacement over the file it
+  // replaces. False, with errno in Error(), when either fails; the file is
+  // removed then. The folder's descriptor is still open: nothing is placed
+  // between a file and its Keep or Discard.
+  bool Keep() {
+    if (file_.fd < 0) return false;
+    const int folderFd = FolderFd(file_.folder);
+    int e = ::close(std::exchange(file_.fd, -1)) == 0 ? 0 : errno;
+    if (e == 0 && !file_.temp.empty() &&
+        ::renameat(folderFd, file_.temp.c_str(), folderFd, file_.name.c_str()) != 0) {
+      e = errno;
+    }
+    if (e != 0) RemoveOwn(folderFd);
+    file_ = {};
+    error_ = e;
+    return e == 0;
+  }
+
+  // Removes the file the last PlaceFile made, and only it, and closes it.
+  void Discard() {
+    if (file_.fd < 0) return;
+    RemoveOwn(FolderFd(file_.folder));
+    ::close(file_.fd);
+    made_.erase(file_.id);
+    file_ = {};
+  }
+
+ private:
+  using FileId = std::pair<dev_t, ino_t>;
+  struct Node {
+    std::uint64_t parent = 0;
+    std::string name;
+    bool ignoresCase = false;
+  };
+  struct Current {
+    int fd = -1;
+    std::uint64_t folder = 0;
+    std::string name;
+    std::string temp;  // a replacement's name until it is complete
+    FileId id{};
+  };
+
+  std::string RelativePath(std::uint64_t folder, const std::string& name) const {
+    std::string path = name;
+    for (std::uint64_t f = folder; f != 0 && f < nodes_.size(); f = nodes_[f].parent) path = nodes_[f].name + "/" + path;
+    return path;
+  }
+
+  Answer Fail(int error, Answer answer = Answer::Failed) {
+    error_ = error;
+    return answer;
+  }
+
+  Answer Opened(int fd, std::uint64_t folder, const std::string& name, std::string temp) {
+    struct stat st {};
+    ::fstat(fd, &st);
+    file_ = {fd, folder, name, std::move(temp), {st.st_dev, st.st_ino}};
+    made_.insert(file_.id);
+    return Answer::Made;
+  }
+
+  // Unlinks the current file's name in `folderFd` when it still names the
+  // file this run created: someone may have put something else there since.
+  void RemoveOwn(int folderFd) {
+    const std::string& name = file_.temp.empty() ? file_.name : file_.temp;
+    struct stat st {};
+    if (folderFd >= 0 && ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        FileId{st.st_dev, st.st_ino} == file_.id) {
+      ::unlinkat(folderFd, name.c_str(), 0);
+    }
+  }
+
+  // Output folder `id`'s descriptor, opened again from its parent's when it
+  // has been closed: at most kMaxOpen folders are held open at once.
+  int FolderFd(std::uint64_t id) {
+    if (id == 0) return root_;
+    const auto held = open_.find(id);
+    if (held != open_.end()) return held->second;
+    if (id >= nodes_.size()) {
+      errno = ENOENT;
+      return -1;
+    }
+    const int parentFd = FolderFd(nodes_[id].parent);
+    if (parentFd < 0) return -1;
+    const int fd = ::openat(parentFd, nodes_[id].name.c_str(), kFolderFlags);
+    if (fd >= 0) Remember(id, fd);
+    return fd;
+  }
+
+  void Remember(std::uint64_t id, int fd) {
+    constexpr std::size_t kMaxOpen = 64;
+    if (open_.size() >= kMaxOpen) {
+      for (const auto& [held, heldFd] : open_) ::close(heldFd);
+      open_.clear();
+    }
+    open_[id] = fd;
+  }
+
+  static inline NameMaker systemMaker_;
+  const int root_;
+  NameMaker& maker_;
+  ExistingFiles existing_;
+  std::function<ExistingFiles(const std::string&)> ask_;
+  std::vector<Node> nodes_;  // by output folder; 0 is the destination
+  std::unordered_map<std::uint64_t, int> open_;
+  std::set<FileId> made_;  // the files this run made: never taken for the user's
+  Current file_;
+  int error_ = 0;
+};
+
+// ------------------------------------------------------------------ the run
+
+SaveRun::SaveRun(const Catalogue& catalogue, const BkfFile& bkfFile, Destination destination,
+                 bool hierarchy, const std::atomic<int>& processRunning, SaveOptions options)
     : catalogue_(catalogue),
       bkfFile_(bkfFile),
       destination_(std::move(destination)),
       running_(processRunning),
-      layout_(catalogue, hierarchy) {}
+      options_(std::move(options)),
+      form_(destination_.windowsNames ? NameForm::Required
+            : options_.portableNames  ? NameForm::Portable
+                                      : NameForm::AsStored),
+      layout_(catalogue, hierarchy, form_),
+      placer_(std::make_unique<DestinationPlacer>(destination_, options_)) {}
+
+SaveRun::~SaveRun() = default;
 
 SaveResult SaveRun::SaveFile(std::uint64_t fileIndex, const ExtractProgress& progress) {
   SaveResult result;
-  const std::vector<std::string> relative = layout_.Claim(fileIndex);
-  std::string error;
-  const std::optional<std::string> path = PrepareOutputPath(destination_, relative, error);
-  if (!path) {
-    layout_.Release(relative);
-    result.reason = error;
+  const FileNode& node = catalogue_.FileAt(fileIndex);
+  if (node.dataPosition == 0) {
+    // Nothing to write: no name is taken for it.
+    result.outcome = ExtractOutcome::NoData;
+    result.reason = OutcomeReason(ExtractOutcome::NoData);
     return result;
   }
-  result.path = *path;
+  RecoveryLayout::Claimed claimed = layout_.Claim(fileIndex, *placer_);
+  result.changes = std::move(claimed.changes);
+  if (claimed.path.empty()) {
+    result.status =
+        claimed.answer == NamePlacer::Answer::Stop ? SaveStatus::Stopped : SaveStatus::NotRecovered;
+    result.reason = claimed.error;
+    return result;
+  }
+  result.path = destination_.path;
+  for (const std::string& part : claimed.path) result.path += "/" + part;
+
   ExtractStats stats;
-  const ExtractOutcome outcome = ExtractFileData(catalogue_.FileAt(fileIndex), bkfFile_, *path,
-                                                 std::nullopt, running_, &stats, progress);
+  const ExtractOutcome outcome = ExtractFileData(node, bkfFile_, placer_->FileFd(), std::nullopt,
+                                                 running_, &stats, progress);
   result.outcome = outcome;
   result.bytes = stats.bytesWritten;
   auto dropFile = [&] {
-    ::unlink(path->c_str());
-    layout_.Release(relative);
+    placer_->Discard();
+    layout_.Release(claimed);
+    // No file is left under the file's own name: only the folders' changes stand.
+    std::erase_if(result.changes, [](const NameChange& c) { return !c.folder; });
   };
   switch (outcome) {
     case ExtractOutcome::Extracted:
@@ -76,36 +403,46 @@ SaveResult SaveRun::SaveFile(std::uint64_t fileIndex, const ExtractProgress& pro
         dropFile();
         result.status = SaveStatus::Stopped;
         result.reason = "stopped before the file was complete; the incomplete file was removed";
+      } else if (stats.damage.unreadableBytes != 0 && skipUnreadable_) {
+        // Decided before the file is kept: kept, it may already have
+        // replaced the one the destination held.
+        dropFile();
+        result.unreadableBytes = stats.damage.unreadableBytes;
+        result.cutShort = stats.cutShort;
+        result.status = SaveStatus::NotRecovered;
+        result.reason = UnreadableDataText(stats.damage) + "; left out";
+      } else if (!placer_->Keep()) {
+        dropFile();
+        result.status = SaveStatus::WriteFailed;
+        result.reason = std::string("the file could not be completed: ") +
+                        std::strerror(placer_->Error()) + "; it was removed";
       } else {
         result.status = SaveStatus::Saved;
         result.unreadableBytes = stats.damage.unreadableBytes;
         result.cutShort = stats.cutShort;
-        if (result.unreadableBytes != 0 && skipUnreadable_) {
-          dropFile();
-          result.status = SaveStatus::NotRecovered;
-          result.reason = UnreadableDataText(stats.damage) + "; left out";
-        } else if (std::string missing = MissingDataText(stats); !missing.empty()) {
+        if (std::string missing = MissingDataText(stats); !missing.empty()) {
           result.status = SaveStatus::SavedIncomplete;
           result.reason = std::move(missing);
         }
       }
       break;
     case ExtractOutcome::Empty:
-      result.status = SaveStatus::Saved;
-      result.reason = OutcomeReason(outcome);
-      break;
-    case ExtractOutcome::CannotCreate:
-      layout_.Release(relative);
-      result.reason = std::string(OutcomeReason(outcome)) + ": " + std::strerror(stats.systemError);
+      if (placer_->Keep()) {
+        result.status = SaveStatus::Saved;
+        result.reason = OutcomeReason(outcome);
+      } else {
+        dropFile();
+        result.status = SaveStatus::WriteFailed;
+        result.reason = std::string("the file could not be completed: ") +
+                        std::strerror(placer_->Error());
+      }
       break;
     case ExtractOutcome::Continuation:
     case ExtractOutcome::Split:
-      // ExtractFileData leaves an empty file behind; nothing of it is recovered.
-      dropFile();
-      result.reason = OutcomeReason(outcome);
-      break;
     case ExtractOutcome::NoData:
-      layout_.Release(relative);
+    case ExtractOutcome::CannotCreate:
+      // Nothing of it is recovered: the file this run made for it goes.
+      dropFile();
       result.reason = OutcomeReason(outcome);
       break;
   }

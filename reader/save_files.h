@@ -1,14 +1,34 @@
 // Saving recovered files: one run writes chosen files of a catalogue below a
 // destination folder, flat or in their folder hierarchy, with the safe names
-// and per-run collision numbering of recovery_paths.h. The command-line tool
-// and the desktop program's save dialog both save through it; each decides
-// what to do with a file's result (report it, go on, end the run).
+// and numbering of recovery_paths.h. The command-line tool and the desktop
+// program's save dialog both save through it; each decides what to do with a
+// file's result (report it, go on, end the run).
+//
+// Users save into folders that already hold files, on drives formatted for
+// Windows, and into folders others can write to. So the run
+//   - opens the destination once and reaches every folder below it from there
+//     (mkdirat, then openat with O_DIRECTORY | O_NOFOLLOW, one name at a
+//     time): a folder swapped for a symbolic link while the run goes on makes
+//     that name fail to open instead of leading the run out of the
+//     destination;
+//   - creates every file with O_CREAT | O_EXCL | O_NOFOLLOW in its folder's
+//     descriptor: whatever holds the name already (the user's file, a hard or
+//     symbolic link, a FIFO) is never written through, truncated or removed,
+//     and the file takes the next free number instead; existing folders are
+//     merged into;
+//   - removes only files it created itself, through the same descriptor;
+//   - retries a name the file system refuses (EINVAL, EILSEQ) in its portable
+//     form, and uses portable names from the start on file systems known to
+//     refuse what Windows refuses.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "catalogue/catalogue.h"
 #include "reader/bkf_file.h"
@@ -17,10 +37,68 @@
 
 namespace ostrel {
 
+// An open folder descriptor, closed with its owner.
+class FolderHandle {
+ public:
+  FolderHandle() = default;
+  explicit FolderHandle(int fd) : fd_(fd) {}
+  ~FolderHandle();
+  FolderHandle(FolderHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  FolderHandle& operator=(FolderHandle&& other) noexcept;
+  FolderHandle(const FolderHandle&) = delete;
+  FolderHandle& operator=(const FolderHandle&) = delete;
+  int Get() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+// The destination folder of a run, open.
+struct Destination {
+  std::string path;     // as the user gave it, for reports
+  FolderHandle folder;  // everything the run writes is reached from here
+  std::string fileSystem;     // its type as the system names it ("ext4", "vfat", "fuseblk", ...)
+  bool windowsNames = false;  // it refuses what Windows refuses: names are made portable from the start
+  bool ignoresCase = false;   // names that differ only in case are one name there
+};
+
 // Makes `destination` ready before anything is written to it: creates it and
-// any missing parent, and proves that a file can be created inside it. False,
-// with the reason in words in `error`, when it cannot be used.
-bool PrepareDestination(const std::string& destination, std::string& error);
+// any missing parent, opens it, proves that a file can be created inside it,
+// and learns what its file system does with names. Nullopt, with the reason
+// in words in `error`, when it cannot be used.
+std::optional<Destination> PrepareDestination(const std::string& destination, std::string& error);
+
+// What a run does with a file the destination holds already.
+enum class ExistingFiles {
+  KeepBoth,  // the recovered file takes the next free numbered name
+  Replace,   // the recovered file replaces it once it is complete
+  Stop,      // the run ends there
+};
+
+// The two calls that put a new name into the destination, each relative to
+// an open folder. Tests stand in for a file system that refuses names.
+class NameMaker {
+ public:
+  virtual ~NameMaker() = default;
+  // mkdirat(folder, name, 0755): 0, or -1 with errno set.
+  virtual int MakeFolder(int folder, const char* name);
+  // openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY |
+  // O_CLOEXEC, 0644): a descriptor, or -1 with errno set.
+  virtual int CreateFile(int folder, const char* name);
+};
+
+struct SaveOptions {
+  ExistingFiles existing = ExistingFiles::KeepBoth;
+  // When set, asked (on the saving thread) when the first existing file is
+  // met, with its path below the destination; the answer replaces
+  // `existing` for the rest of the run.
+  std::function<ExistingFiles(const std::string& path)> askExisting;
+  // Portable names from the start (they are also used from the start when
+  // the destination is known to refuse what Windows refuses).
+  bool portableNames = false;
+  // The calls that make names; null for the system's.
+  NameMaker* maker = nullptr;
+};
 
 enum class SaveStatus {
   Saved,            // written: all of its data, or an empty file for a file of length 0
@@ -29,14 +107,15 @@ enum class SaveStatus {
   NotRecovered,     // nothing is left on disk (no data, continuation, split, cannot
                     // create, or left out for unreadable parts)
   WriteFailed,   // a write failed (disk full, ...): the partial file was removed
-  Stopped,       // the process-running flag was cleared during the copy: the partial file was removed
+  Stopped,       // the process-running flag was cleared during the copy, or the
+                 // run was stopped at an existing file: nothing of the file is left
 };
 
 struct SaveResult {
   SaveStatus status = SaveStatus::NotRecovered;
-  // ExtractFileData's answer; none when the file's folders could not be made.
+  // ExtractFileData's answer; none when the file or its folders could not be made.
   std::optional<ExtractOutcome> outcome;
-  std::string path;  // the full output path; empty when the folders could not be made
+  std::string path;  // the full output path; empty when the file could not be made
   std::uint64_t bytes = 0;
   // What happened, in words: why nothing (or only an empty file, or only
   // part of the data) was written. Empty for a file saved with all its data.
@@ -45,15 +124,21 @@ struct SaveResult {
   // the file was left out), and whether the data was cut short by its end.
   std::uint64_t unreadableBytes = 0;
   bool cutShort = false;
+  // Names that did not go to the destination as stored: the folders made on
+  // the way (each once per run) and the file's own, when it was saved.
+  std::vector<NameChange> changes;
 };
+
+class DestinationPlacer;
 
 class SaveRun {
  public:
-  // `destination` should have passed PrepareDestination. `hierarchy` puts each
-  // file below the destination along its folder's catalogue path; otherwise
-  // every file goes directly into the destination.
-  SaveRun(const Catalogue& catalogue, const BkfFile& bkfFile, std::string destination,
-          bool hierarchy, const std::atomic<int>& processRunning);
+  // `destination` comes from PrepareDestination. `hierarchy` puts each file
+  // below the destination along its folder's catalogue path; otherwise every
+  // file goes directly into the destination.
+  SaveRun(const Catalogue& catalogue, const BkfFile& bkfFile, Destination destination,
+          bool hierarchy, const std::atomic<int>& processRunning, SaveOptions options = {});
+  ~SaveRun();
 
   // Writes file `fileIndex` (below the catalogue's file count) without a size
   // limit. A name is kept for the run only when a file was left under it.
@@ -62,14 +147,19 @@ class SaveRun {
   // Leaves out (removes again) every file whose data the backup could not
   // wholly read, instead of keeping it with zeros in the unreadable parts.
   void SetSkipUnreadable(bool on) { skipUnreadable_ = on; }
+  // Which names the run gives the destination.
+  NameForm Names() const { return form_; }
 
  private:
   const Catalogue& catalogue_;
   const BkfFile& bkfFile_;
-  std::string destination_;
+  Destination destination_;
   const std::atomic<int>& running_;
+  SaveOptions options_;
+  NameForm form_;
   RecoveryLayout layout_;
   bool skipUnreadable_ = false;
+  std::unique_ptr<DestinationPlacer> placer_;
 };
 
 // The file's place in the catalogue: its folder's path followed by its name

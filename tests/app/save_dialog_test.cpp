@@ -30,6 +30,7 @@
 #include "tests/fixtures/failing_disk.h"
 #include "tests/fixtures/lzs_encoder.h"
 #include "tests/fixtures/mtf_writer.h"
+#include "tests/fixtures/ntfs_image.h"
 #include "tests/fixtures/temp_dir.h"
 #include "widgets/check_tree.h"
 
@@ -244,15 +245,20 @@ class SaveDialogTest : public QObject {
                           "File could not be recovered: T\\SET 1 :S\\C:\\split.txt (" + reason(ostrel::ExtractOutcome::Split) + ")"}));
     QVERIFY(log.at(start + 4).startsWith("Saving of recovered files is complete. Files saved: 2, files not recovered: 3.  "));
 
-    // A file that cannot be created is listed and the next one still saved.
+    // A folder in the way of a file: the file takes the next number, and the
+    // list and the log say so.
     Frame().Scanner()->Cat().FileAt(0).dataPosition = Frame().Scanner()->Cat().FileAt(4).dataPosition;
     ostrel::Catalogue& cat = Frame().Scanner()->Cat();
     QVERIFY(cat.RenameFileNode(0, u"blocked.txt"));
     fs::remove_all(dest + "/good.txt");
     fixture_.prompts().Clear();
+    fixture_.prompts().AnswerMessage(MessageAnswer::No);  // empty.txt exists: keep both
     QVERIFY(RunToEnd(dialog));
-    QVERIFY(dialog.List()->topLevelItem(0)->text(2).startsWith(
-        "Not recovered: " + reason(ostrel::ExtractOutcome::CannotCreate) + ": Is a directory"));
+    QCOMPARE(dialog.List()->topLevelItem(0)->text(2), QStringLiteral("Saved: blocked.txt exists; saved as blocked (2).txt"));
+    QCOMPARE(dialog.List()->topLevelItem(2)->text(2),
+             "Saved: " + reason(ostrel::ExtractOutcome::Empty) + "; empty.txt exists; saved as empty (2).txt");
+    QVERIFY(Frame().OutputWnd()->Lines().contains("blocked.txt exists; saved as blocked (2).txt"));
+    QCOMPARE(Files(dest).at("blocked (2).txt"), std::string("good"));
     QCOMPARE(Files(dest).at("good.txt"), std::string("good"));
   }
 
@@ -444,6 +450,103 @@ class SaveDialogTest : public QObject {
     QCOMPARE(fixture_.prompts().Messages().value(0).message.icon, ostrel::app::MessageIcon::Exclamation);
   }
 
+  // A second run into the same folder asks once, at the first file that
+  // exists: Keep both (the default), Replace or Stop.
+  void existingFilesAreAskedAboutOnce() {
+    Load(Backup());
+    const std::string dest = dir_->File("out");
+    auto owned = Dialog(dest, false);
+    CKorvaneDlgSaveRecoveredFiles& dialog = *owned;
+    QVERIFY(RunToEnd(dialog));
+    QCOMPARE(fixture_.prompts().MessageTexts().size(), 1);  // nothing existed: no question
+    std::ofstream(dest + "/a.txt", std::ios::binary) << "edited";
+    const struct {
+      const char* name;
+      MessageAnswer answer;
+      FileMap files;     // a part of what is there afterwards
+      QString a;         // the status of a.txt's row
+      QString headline;  // the start of the last message
+    } cases[] = {
+        {"keep both", MessageAnswer::No, {{"a.txt", "edited"}, {"a (2).txt", "alpha"}, {"autoexec (2).bat", "@echo off"}},
+         // The second report.txt is numbered after the first one's new name,
+         // as this run's own: five files kept beside existing ones.
+         "Saved: a.txt exists; saved as a (2).txt", "Saving of recovered files is complete.\nFiles saved: 6, "
+         "files not recovered: 0, existing files kept: 5."},
+        {"replace", MessageAnswer::Yes, {{"a.txt", "alpha"}, {"a (2).txt", "alpha"}},
+         "Saved: a.txt exists; replaced", "Saving of recovered files is complete.\nFiles saved: 6, files not "
+         "recovered: 0, existing files replaced: 6."},
+        {"stop", MessageAnswer::Cancel, {{"a.txt", "alpha"}}, "", "Saving of recovered files was stopped."},
+    };
+    for (const auto& c : cases) {
+      fixture_.prompts().Clear();
+      fixture_.prompts().AnswerMessage(c.answer);
+      QVERIFY2(RunToEnd(dialog), c.name);
+      const auto shown = fixture_.prompts().Messages();
+      QVERIFY2(shown.size() == 2, qPrintable(fixture_.prompts().MessageTexts().join('|')));
+      const ostrel::app::MessageRequest& question = shown.at(0).message;
+      QVERIFY(question.text.startsWith("\"autoexec.bat\" already exists in the destination folder."));
+      QCOMPARE(question.buttonTexts, (QStringList{"Replace", "Keep both", "Stop"}));
+      QCOMPARE(question.defaultAnswer, MessageAnswer::No);
+      QVERIFY2(shown.at(1).message.text.startsWith(c.headline), qPrintable(shown.at(1).message.text));
+      const FileMap files = Files(dest);
+      for (const auto& [name, content] : c.files) QCOMPARE(files.at(name), content);
+      if (!c.a.isEmpty()) QCOMPARE(dialog.List()->topLevelItem(1)->text(2), c.a);
+      QVERIFY(fixture_.prompts().Problems().isEmpty());
+    }
+    QCOMPARE(dialog.List()->topLevelItemCount(), 1);  // stopped at the first file
+    QVERIFY(dialog.List()->topLevelItem(0)->text(2).startsWith("Not saved: saving was stopped at autoexec.bat"));
+  }
+
+  // Saving to an external drive formatted NTFS, mounted as Linux desktops
+  // mount it: the real backup and a generated one are saved whole, in their
+  // hierarchy, under portable names, and the list and the log say so.
+  void savesOntoAnNtfsDrive() {
+    ostrel::fixtures::NtfsImage ntfs(dir_->Path());
+    if (!ntfs.Unavailable().empty()) {
+      QSKIP(qPrintable("no NTFS image can be mounted here: " + QString::fromStdString(ntfs.Unavailable())));
+    }
+    const struct {
+      const char* name;
+      std::string bkf;
+      FileMap files;
+      QString change;  // a line of the log
+    } cases[] = {
+        {"the real backup", std::string(OSTREL_TEST_DATA_DIR) + "/samples/ntbackup51_MailG-block-walker_Backup.bkf",
+         {}, "saved 'Backup.bkf created 11_19_2012 at 1:05 PM' as 'Backup.bkf created 11_19_2012 at 1_05 PM' (the "
+             "destination refuses ':')"},
+        {"a generated backup", dir_->Write(Backup()),
+         {{"T/SET 1 _Daily/C_/autoexec.bat", "@echo off"},
+          {"T/SET 1 _Daily/C_/Docs/a.txt", "alpha"},
+          {"T/SET 1 _Daily/C_/Docs/b.doc", "bravo"},
+          {"T/SET 1 _Daily/C_/Docs/2009/report.txt", "report of 2009"},
+          {"T/SET 1 _Daily/C_/Docs/2010/report.txt", "report of 2010"},
+          {"T/SET 1 _Daily/C_/Music/song.mp3", Str(kSong)}},
+         "saved 'T/SET 1 :Daily' as 'T/SET 1 _Daily' (the destination refuses ':')"},
+    };
+    for (const auto& c : cases) {
+      Load(c.bkf);
+      const std::string dest = ntfs.MountPoint() + "/" + c.name;
+      fixture_.prompts().Clear();
+      auto owned = Dialog(dest, true);
+      QVERIFY2(RunToEnd(*owned), c.name);
+      const FileMap files = Files(dest);
+      if (c.files.empty()) {
+        QCOMPARE(files.size(), std::size_t{1});
+        QCOMPARE(files.begin()->first, std::string("Backup.bkf created 11_19_2012 at 1_05 PM/SET 1 _Set created "
+                                                   "11_19_2012 at 1_05 PM/C_/boot.ini"));
+        QCOMPARE(files.begin()->second.size(), std::size_t{210});
+      } else {
+        QCOMPARE(files, c.files);
+      }
+      QVERIFY2(Frame().OutputWnd()->Lines().contains(c.change), qPrintable(Frame().OutputWnd()->Lines().join('\n')));
+      const QString done = fixture_.prompts().MessageTexts().value(0);
+      QVERIFY2(done.startsWith("Saving of recovered files is complete.\nFiles saved: " +
+                               QString::number(c.files.empty() ? 1 : c.files.size()) + ", files not recovered: 0, "
+                               "names changed for the destination: "),
+               qPrintable(done));
+    }
+  }
+
   void saveCommandRefusesOrOpensTheDialog() {
     // No catalogue yet.
     Frame().OnSaveRecoveredFiles();
@@ -485,7 +588,8 @@ class SaveDialogTest : public QObject {
 
   ostrel::app::CMainFrame& Frame() { return fixture_.frame(); }
 
-  void Load(const MtfWriter& w) { QVERIFY(ostrel::testing::ShowScannedCatalogue(fixture_, dir_->Write(w))); }
+  void Load(const MtfWriter& w) { Load(dir_->Write(w)); }
+  void Load(const std::string& bkf) { QVERIFY(ostrel::testing::ShowScannedCatalogue(fixture_, bkf)); }
 
   // Expands the items along `path` with their expand buttons.
   QTreeWidgetItem* Expand(const QStringList& path) {

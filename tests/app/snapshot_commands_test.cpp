@@ -2,6 +2,9 @@
 // load here and those saved here read back byte for byte, the log lines, a
 // BKF file that has moved, a damaged snapshot, a save that fails, the
 // refusals, and the worker: refusals while it runs, and Stop.
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <QLabel>
 #include <QTreeWidget>
 #include <QtTest>
@@ -263,26 +266,33 @@ class SnapshotCommandsTest : public QObject {
     QTest::addColumn<QString>("where");
     QTest::addColumn<QString>("reason");
     QTest::newRow("no such folder") << "no/such/folder/x.KVSNAPSHOT"
-                                    << "cannot create '%1.partial': No such file or directory";
-    // Every write to /dev/full fails with ENOSPC, as on a full disk.
-    QTest::newRow("full disk") << "full.KVSNAPSHOT" << "write error: No space left on device";
+                                    << "cannot create '%1': No such file or directory";
+    // Every write past a limit on the size of the process's files fails, as
+    // on a full disk.
+    QTest::newRow("full disk") << "full.KVSNAPSHOT" << "write error: File too large";
   }
 
   void failedSave() {
     QFETCH(QString, where);
     QFETCH(QString, reason);
     const std::string path = dir_.File(where.toStdString());
-    if (where.startsWith(QStringLiteral("full"))) {
-      if (!std::filesystem::exists("/dev/full")) QSKIP("no /dev/full on this system");
-      std::filesystem::create_symlink("/dev/full", path + ".partial");
-    }
     LoadThroughCommand(WriteCoreSnapshot());
     const QStringList log = Log()->Lines();
     auto& prompts = fixture_.prompts();
     prompts.Clear();
     prompts.AnswerSaveFile(QString::fromStdString(path));
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const bool full = where.startsWith(QStringLiteral("full"));
+    if (full) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      rlimit lowered = saved;
+      lowered.rlim_cur = 16;
+      ::setrlimit(RLIMIT_FSIZE, &lowered);
+    }
     Frame().OnSaveSnapshot();
     WaitForSnapshotWork();
+    if (full) ::setrlimit(RLIMIT_FSIZE, &saved);
 
     const QString why = reason.arg(QString::fromStdString(path));
     const auto messages = prompts.Messages();
@@ -298,7 +308,7 @@ class SnapshotCommandsTest : public QObject {
                          kTime, added.at(2)), qPrintable(added.at(2)));
     QCOMPARE(added.at(3), QString());
     QVERIFY(!std::filesystem::exists(path));
-    QVERIFY(!std::filesystem::exists(std::filesystem::symlink_status(path + ".partial")));
+    QVERIFY(NothingNamedLike(path));  // not even the partial file
     QCOMPARE(fixture_.state().processRunning.load(), 0);
     QVERIFY(Frame().HasCatalogue());
   }
@@ -367,7 +377,7 @@ class SnapshotCommandsTest : public QObject {
     QCOMPARE(prompts.MessageTexts(), (QStringList{QStringLiteral("Do you want to stop recovering file(s)?"),
                                                   refusals.at(1)}));
     QVERIFY(!std::filesystem::exists(stopped));
-    QVERIFY(!std::filesystem::exists(stopped + ".partial"));
+    QVERIFY(NothingNamedLike(stopped));
     // The start line only, as for a save that cannot complete.
     QCOMPARE(Log()->Lines().size(), log.size() + 2);
     QVERIFY(Frame().HasCatalogue());
@@ -394,6 +404,16 @@ class SnapshotCommandsTest : public QObject {
   }
 
  private:
+  // No file in the folder of `path` whose name begins with that of `path`.
+  static bool NothingNamedLike(const std::string& path) {
+    const std::filesystem::path p(path);
+    if (!std::filesystem::is_directory(p.parent_path())) return true;
+    for (const auto& entry : std::filesystem::directory_iterator(p.parent_path())) {
+      if (entry.path().filename().string().starts_with(p.filename().string())) return false;
+    }
+    return true;
+  }
+
   ostrel::app::CMainFrame& Frame() { return fixture_.frame(); }
   ostrel::app::COutputWnd* Log() { return Frame().OutputWnd(); }
   std::string WriteCoreSnapshot() {

@@ -1,6 +1,9 @@
 #include "catalogue/snapshot.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <filesystem>
@@ -21,6 +24,14 @@ using fixtures::TempDir;
 using fixtures::WriteBytes;
 
 std::atomic<int> gRunning{1};
+
+// The names in `folder`, sorted: a write leaves nothing but the snapshot.
+std::vector<std::string> Names(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 // The catalogue SmallSnapshot() describes, built through the catalogue's own
 // operations.
@@ -70,7 +81,7 @@ TEST(Snapshot, RootAndTapeWithoutFiles) {
   EXPECT_EQ(bytes, expected.Bytes());
   // Path block (4 + 18), two T entries (63 + 10, 63 + 10), two end tags.
   EXPECT_EQ(bytes.size(), 22u + 73u + 73u + 9u + 9u);
-  EXPECT_FALSE(std::filesystem::exists(path + ".partial"));
+  EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"s.KVSNAPSHOT"});
 }
 
 TEST(Snapshot, WritesEveryFieldAndReadsItBack) {
@@ -127,7 +138,7 @@ TEST(Snapshot, LongNames) {
   EXPECT_FALSE(w.ok);
   EXPECT_NE(w.error.find("folder 2"), std::string::npos) << w.error;
   EXPECT_FALSE(std::filesystem::exists(refused));
-  EXPECT_FALSE(std::filesystem::exists(refused + ".partial"));
+  EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"s.KVSNAPSHOT"});
 }
 
 TEST(Snapshot, WriteFailures) {
@@ -140,7 +151,7 @@ TEST(Snapshot, WriteFailures) {
   const SnapshotWriteResult nowhere = WriteSnapshot(SmallCatalogue(), u"/b.bkf", dir.File("no/such/dir/s"), gRunning);
   EXPECT_FALSE(nowhere.ok);
   EXPECT_FALSE(nowhere.stopped);
-  EXPECT_EQ(nowhere.error, "cannot create '" + dir.File("no/such/dir/s") + ".partial': No such file or directory");
+  EXPECT_EQ(nowhere.error, "cannot create '" + dir.File("no/such/dir/s") + "': No such file or directory");
   // An earlier snapshot stays as it was when a new write fails.
   ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, gRunning).ok);
   const auto before = ReadBytes(path);
@@ -150,12 +161,12 @@ TEST(Snapshot, WriteFailures) {
   EXPECT_EQ(ReadBytes(path), before);
 }
 
-// A full disk, made by a partial file that is a link to /dev/full, where
-// every write fails with ENOSPC. A small snapshot fails when the file is
-// closed (its bytes wait in the stream's buffer until then), a large one at
-// one of its writes. Neither leaves a file, and an earlier snapshot stays.
+// A disk that fills up, made by a limit on the size of the files this
+// process writes: every write past it fails (EFBIG). A small snapshot fails
+// when the file is closed (its bytes wait in the stream's buffer until then),
+// a large one at one of its writes. Neither leaves a file, and an earlier
+// snapshot stays.
 TEST(Snapshot, FullDisk) {
-  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
   for (const int files : {0, 20000}) {
     SCOPED_TRACE(files);
     Catalogue cat = SmallCatalogue();
@@ -170,14 +181,48 @@ TEST(Snapshot, FullDisk) {
     const std::string path = dir.File("s.KVSNAPSHOT");
     ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, gRunning).ok);
     const auto before = ReadBytes(path);
-    std::filesystem::create_symlink("/dev/full", path + ".partial");
+
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct rlimit small = old;
+    small.rlim_cur = 64;
+    const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     const SnapshotWriteResult w = WriteSnapshot(cat, u"/b.bkf", path, gRunning);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldSignal);
+
     EXPECT_FALSE(w.ok);
     EXPECT_FALSE(w.stopped);
-    EXPECT_EQ(w.error, "write error: No space left on device");
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path + ".partial")));
+    EXPECT_EQ(w.error, "write error: File too large");
+    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"s.KVSNAPSHOT"});
     EXPECT_EQ(ReadBytes(path), before);
   }
+}
+
+// Names planted beside the snapshot, as someone who can write to its folder
+// might: the old fixed partial name as a link to a file elsewhere, and a link
+// in the snapshot's own place. Neither is followed.
+TEST(Snapshot, PlantedLinksAreNeverWrittenThrough) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.File("folder"));
+  const std::string path = dir.File("folder/s.KVSNAPSHOT");
+  const std::string outside = dir.File("outside");
+  WriteBytes(outside, {'k', 'e', 'e', 'p'});
+  std::filesystem::create_symlink(outside, path + ".partial");
+  ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, gRunning).ok);
+  EXPECT_EQ(ReadBytes(outside), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+  EXPECT_TRUE(std::filesystem::is_symlink(path + ".partial"));
+  EXPECT_EQ(Names(dir.File("folder")), (std::vector<std::string>{"s.KVSNAPSHOT", "s.KVSNAPSHOT.partial"}));
+  const auto written = ReadBytes(path);
+
+  // A link in the snapshot's place is replaced by the snapshot, not followed.
+  std::filesystem::remove(path);
+  std::filesystem::create_symlink(outside, path);
+  ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, gRunning).ok);
+  EXPECT_EQ(ReadBytes(outside), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+  EXPECT_FALSE(std::filesystem::is_symlink(path));
+  EXPECT_EQ(ReadBytes(path), written);
 }
 
 // Every cut of a valid snapshot fails to load with a reason: a tag, record or

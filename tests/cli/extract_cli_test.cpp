@@ -257,22 +257,67 @@ TEST(ExtractCommand, SymbolicLinksInTheDestinationAreNotFollowed) {
   fs::create_directories(outside);
   fs::create_directory_symlink(outside, dest + "/Tape");
 
+  // A link where a folder goes is never entered: the folder takes the next
+  // number, and a line says so.
   const auto r = RunCli({"extract", bkf, "--to", dest});
-  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_TRUE(fs::is_empty(outside));
-  EXPECT_NE(r.out.find("not extracted: Tape\\SET 1 :Set\\C:\\One\\report.txt: '"),
-            std::string::npos)
-      << r.out;
-  EXPECT_NE(r.out.find("Files with problems: 4\n"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::is_symlink(dest + "/Tape"));
+  EXPECT_NE(r.out.find("Tape exists and is not a folder; saved as Tape (2)\n"), std::string::npos) << r.out;
+  EXPECT_EQ(ReadText(dest + "/Tape (2)/SET 1 :Set/C:/One/report.txt"), "one");
 
   // A link planted at a file's own path is not followed either.
-  fs::remove(dest + "/Tape");
+  fs::remove_all(dest);
+  fs::create_directories(dest);
   fs::create_symlink(outside + "/planted", dest + "/notes.doc");
   const auto flat = RunCli({"extract", bkf, "--to", dest, "--flat"});
-  EXPECT_EQ(flat.exitCode, 1) << flat.out << flat.err;
-  EXPECT_NE(flat.out.find("[CannotCreate]"), std::string::npos) << flat.out;
+  EXPECT_EQ(flat.exitCode, 0) << flat.out << flat.err;
+  EXPECT_NE(flat.out.find("notes.doc exists; saved as notes (2).doc\n"), std::string::npos) << flat.out;
   EXPECT_TRUE(fs::is_empty(outside));
+  EXPECT_TRUE(fs::is_symlink(dest + "/notes.doc"));
+  EXPECT_EQ(ReadText(dest + "/notes (2).doc"), "notes");
   EXPECT_EQ(ReadText(dest + "/report.txt"), "one");
+}
+
+// The user extracts, edits a recovered file, and extracts again into the
+// same folder.
+TEST(ExtractCommand, ASecondRunNeverReplacesTheUsersFilesUnlessAskedTo) {
+  TempDir dir;
+  const std::string bkf = (fs::path(OSTREL_TEST_DATA_DIR) / "samples/ntbackup51_MailG-block-walker_Backup.bkf").string();
+  const std::string dest = dir.File("dest");
+  ASSERT_EQ(RunCli({"extract", bkf, "--to", dest, "--flat"}).exitCode, 0);
+  const std::string recovered = ReadText(dest + "/boot.ini");
+  ASSERT_EQ(recovered.size(), 210u);
+  std::ofstream(dest + "/boot.ini", std::ios::binary) << "[boot loader]\ntimeout=5\n";
+
+  const auto again = RunCli({"extract", bkf, "--to", dest, "--flat"});
+  EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
+  EXPECT_NE(again.out.find("boot.ini exists; saved as boot (2).ini\n"), std::string::npos) << again.out;
+  EXPECT_NE(again.out.find("Existing files kept (saved under a new name): 1\n"), std::string::npos) << again.out;
+  EXPECT_EQ(Files(dest), (std::map<std::string, std::string>{{"boot.ini", "[boot loader]\ntimeout=5\n"},
+                                                               {"boot (2).ini", recovered}}));
+
+  const auto replace = RunCli({"extract", bkf, "--to", dest, "--flat", "--overwrite"});
+  EXPECT_EQ(replace.exitCode, 0) << replace.out << replace.err;
+  EXPECT_NE(replace.out.find("boot.ini exists; replaced\n"), std::string::npos) << replace.out;
+  EXPECT_NE(replace.out.find("Existing files replaced: 1\n"), std::string::npos) << replace.out;
+  EXPECT_EQ(Files(dest), (std::map<std::string, std::string>{{"boot.ini", recovered}, {"boot (2).ini", recovered}}));
+}
+
+TEST(ExtractCommand, PortableNamesAreUsedWhenAskedForAndSaid) {
+  TempDir dir;
+  const std::string bkf = TwinFolders(dir);
+  const std::string dest = dir.File("dest");
+  const auto r = RunCli({"extract", bkf, "--to", dest, "--portable-names"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(Files(dest).count("Tape/SET 1 _Set/C_/One/report.txt"), 1u);
+  // One line per folder renamed, none for the files below it.
+  EXPECT_NE(r.out.find("saved 'Tape/SET 1 :Set' as 'Tape/SET 1 _Set' (portable names avoid ':')\n"
+                       "saved 'Tape/SET 1 _Set/C:' as 'Tape/SET 1 _Set/C_' (portable names avoid ':')\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("report.txt"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Names changed for the destination: 2\n"), std::string::npos) << r.out;
 }
 
 TEST(ExtractCommand, FilesNotRecoveredAreReportedAndLeaveNothingBehind) {

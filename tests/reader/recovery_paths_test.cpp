@@ -1,19 +1,17 @@
 #include "reader/recovery_paths.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
-
-#include "tests/fixtures/temp_dir.h"
 
 namespace ostrel {
 namespace {
 
-namespace fs = std::filesystem;
 using Path = std::vector<std::string>;
 
 TEST(SafeComponentTest, MakesEveryNameOnePlainComponent) {
@@ -154,45 +152,202 @@ TEST_F(LayoutTest, NamesAreUniquePerFolder) {
   EXPECT_EQ(flat.Claim(inSub), Path{"a.txt"});
 }
 
+// A destination described by a table: the names it holds already, the
+// characters its file system refuses, and whether it ignores case.
+class TablePlacer : public NamePlacer {
+ public:
+  std::set<std::string> files;    // "folder path/name" of existing files (and links, FIFOs)
+  std::set<std::string> folders;  // "folder path" of existing folders
+  std::string refused;            // characters refused in a name with EINVAL
+  bool ignoresCase = false;
+  std::vector<std::string> made;  // what the layout made, in order
+
+  Answer PlaceFolder(std::uint64_t parent, const std::string& name, std::uint64_t id) override {
+    const std::string path = Path(parent, name);
+    if (name.find_first_of(refused) != std::string::npos) return Answer::Refused;
+    paths_[id] = path;
+    if (Holds(folders, path)) return Answer::Existing;
+    if (Holds(files, path)) return Answer::Taken;
+    made.push_back(path + "/");
+    folders.insert(path);
+    return Answer::Made;
+  }
+  Answer PlaceFile(std::uint64_t folder, const std::string& name) override {
+    const std::string path = Path(folder, name);
+    if (name.find_first_of(refused) != std::string::npos) return Answer::Refused;
+    if (Holds(files, path) || Holds(folders, path)) return Answer::Taken;
+    made.push_back(path);
+    files.insert(path);
+    return Answer::Made;
+  }
+  bool IgnoresCase(std::uint64_t) const override { return ignoresCase; }
+  int Error() const override { return EINVAL; }
+
+ private:
+  std::string Path(std::uint64_t folder, const std::string& name) {
+    return folder == 0 ? name : paths_.at(folder) + "/" + name;
+  }
+  bool Holds(const std::set<std::string>& set, const std::string& path) const {
+    if (!ignoresCase) return set.count(path) != 0;
+    return std::any_of(set.begin(), set.end(), [&](const std::string& p) { return FoldCase(p) == FoldCase(path); });
+  }
+  std::map<std::uint64_t, std::string> paths_;
+};
+
+std::vector<std::string> Messages(const RecoveryLayout::Claimed& claimed) {
+  std::vector<std::string> out;
+  for (const NameChange& c : claimed.changes) out.push_back(c.message);
+  return out;
+}
+
 TEST_F(LayoutTest, ReleasedNamesCanBeTakenAgain) {
   const std::uint64_t a1 = File(u"a.txt", 0);
   const std::uint64_t a2 = File(u"a.txt", 0);
   RecoveryLayout layout(cat_, true);
-  const Path first = layout.Claim(a1);
-  EXPECT_EQ(first, Path{"a.txt"});
+  TablePlacer placer;
+  const RecoveryLayout::Claimed first = layout.Claim(a1, placer);
+  EXPECT_EQ(first.path, Path{"a.txt"});
   layout.Release(first);
-  EXPECT_EQ(layout.Claim(a2), Path{"a.txt"});
-  EXPECT_EQ(layout.Claim(a1), Path{"a (2).txt"});
+  placer.files.clear();  // the file was removed
+  EXPECT_EQ(layout.Claim(a2, placer).path, Path{"a.txt"});
+  EXPECT_EQ(layout.Claim(a1, placer).path, Path{"a (2).txt"});
 }
 
-TEST(PrepareOutputPathTest, CreatesFoldersInsideTheDestinationOnly) {
-  fixtures::TempDir dir;
-  const std::string root = dir.File("dest");
-  fs::create_directory(root);
-  std::string error;
-
-  const auto made = PrepareOutputPath(root, {"Tape", "C:", "Docs", "a.txt"}, error);
-  ASSERT_TRUE(made) << error;
-  EXPECT_EQ(*made, root + "/Tape/C:/Docs/a.txt");
-  EXPECT_TRUE(fs::is_directory(root + "/Tape/C:/Docs"));
-  EXPECT_FALSE(fs::exists(*made));
-
-  // A symbolic link in the destination is never followed.
-  const std::string outside = dir.File("outside");
-  fs::create_directory(outside);
-  fs::create_directory_symlink(outside, root + "/Link");
-  EXPECT_FALSE(PrepareOutputPath(root, {"Link", "sub", "x.txt"}, error));
-  EXPECT_TRUE(fs::is_empty(outside));
-
-  // A file where a folder should be.
-  std::ofstream(root + "/plain") << "x";
-  EXPECT_FALSE(PrepareOutputPath(root, {"plain", "x.txt"}, error));
-
-  // Components that would climb out or name nothing are refused outright.
-  for (const Path& bad : {Path{"..", "x"}, Path{"a", "."}, Path{"a/b"}, Path{""}, Path{}}) {
-    EXPECT_FALSE(PrepareOutputPath(root, bad, error));
+TEST(PortableComponentTest, Table) {
+  const struct {
+    std::string name;
+    std::string portable;
+    std::string changes;
+  } cases[] = {
+      {"report.txt", "report.txt", ""},
+      {"C:", "C_", "':'"},
+      {"SET 1 :Daily", "SET 1 _Daily", "':'"},
+      {"a<b>c:d\"e\\f|g?h*i", "a_b_c_d_e_f_g_h_i", "'<', '>', ':', '\"', '\\', '|', '?' and '*'"},
+      {"tab\there\x1F.txt", "tab_here_.txt", "control characters"},
+      {"Backup at 1:05 PM.", "Backup at 1_05 PM", "':' and a trailing '.'"},
+      {"name. . ", "name", "trailing dots and blanks"},
+      {"name  ", "name", "a trailing blank"},
+      {"...", "_", "a trailing '.'"},      // becomes empty
+      {" ", "_", "a trailing blank"},
+      {"CON", "_CON", "the reserved name 'CON'"},
+      {"con", "_con", "the reserved name 'con'"},
+      {"Nul.txt", "_Nul.txt", "the reserved name 'Nul'"},
+      {"aux.tar.gz", "_aux.tar.gz", "the reserved name 'aux'"},
+      {"PRN .doc", "_PRN .doc", "the reserved name 'PRN'"},
+      {"CON.", "_CON", "a trailing '.' and the reserved name 'CON'"},
+      {"com1", "_com1", "the reserved name 'com1'"},
+      {"LPT9.log", "_LPT9.log", "the reserved name 'LPT9'"},
+      {"COM0", "COM0", ""},
+      {"LPT10", "LPT10", ""},
+      {"CONSOLE.txt", "CONSOLE.txt", ""},
+      {"my CON.txt", "my CON.txt", ""},
+      {"Gr\xC3\xBC\xC3\x9F:e", "Gr\xC3\xBC\xC3\x9F_e", "':'"},  // multi-byte characters stay whole
+      {std::string(255, 'n'), std::string(255, 'n'), ""},
+      {"con" + std::string(252, 'x'), "con" + std::string(252, 'x'), ""},
+      // The leading '_' makes the name too long: it is cut, keeping no
+      // extension of more than 32 bytes.
+      {"con." + std::string(251, 'x'), "_con." + std::string(250, 'x'), "the reserved name 'con'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string got = PortableComponent(c.name);
+    EXPECT_EQ(got, c.portable);
+    EXPECT_EQ(PortableChanges(c.name), c.changes);
+    EXPECT_TRUE(StaysInside({got}));
+    EXPECT_EQ(PortableComponent(got), got);  // the portable form is portable
   }
-  EXPECT_FALSE(fs::exists(dir.File("x")));
+  // Two names that become the same are numbered apart in one folder.
+  EXPECT_EQ(PortableComponent("a:b"), PortableComponent("a?b"));
+}
+
+TEST(FoldCaseTest, LettersOfOneCase) {
+  EXPECT_EQ(FoldCase("Report.TXT"), FoldCase("report.txt"));
+  EXPECT_EQ(FoldCase("\xC3\x84rger"), FoldCase("\xC3\xA4RGER"));  // Ärger, äRGER
+  EXPECT_NE(FoldCase("a.txt"), FoldCase("b.txt"));
+  EXPECT_EQ(FoldCase("\xEF\xBF\xBD"), "\xEF\xBF\xBD");
+}
+
+TEST_F(LayoutTest, TheDestinationsNamesAreNumberedAroundAndSaid) {
+  const std::uint64_t tape = Folder(u"Tape", 0);
+  const std::uint64_t set = Folder(u"SET 1 :Daily", tape);
+  const std::uint64_t volume = Folder(u"C:", set);
+  const std::uint64_t boot = File(u"boot.ini", volume);
+  const std::uint64_t boot2 = File(u"boot.ini", volume);
+  const std::uint64_t odd = File(u"a:b.txt", volume);
+  const std::uint64_t odd2 = File(u"a?b.txt", volume);
+  const std::uint64_t plain = File(u"a_b.txt", volume);
+  const std::uint64_t flat = File(u"readme", 0);
+
+  TablePlacer placer;
+  placer.refused = ":?";
+  placer.folders = {"Tape"};                              // merged into
+  placer.files = {"Tape/SET 1 _Daily",                   // a file where a folder goes
+                  "Tape/SET 1 _Daily (2)/C_/boot.ini", "readme"};
+  RecoveryLayout layout(cat_, true);
+
+  const auto first = layout.Claim(boot, placer);
+  EXPECT_EQ(first.path, (Path{"Tape", "SET 1 _Daily (2)", "C_", "boot (2).ini"}));
+  EXPECT_EQ(first.answer, NamePlacer::Answer::Made);
+  EXPECT_EQ(Messages(first),
+            (std::vector<std::string>{
+                "saved 'Tape/SET 1 :Daily' as 'Tape/SET 1 _Daily (2)' (the destination refuses ':'; "
+                "Tape/SET 1 _Daily exists and is not a folder)",
+                "saved 'Tape/SET 1 _Daily (2)/C:' as 'Tape/SET 1 _Daily (2)/C_' (the destination refuses ':')",
+                "Tape/SET 1 _Daily (2)/C_/boot.ini exists; saved as Tape/SET 1 _Daily (2)/C_/boot (2).ini"}));
+  // The folders are said once; this run's own names are numbered silently.
+  const auto second = layout.Claim(boot2, placer);
+  EXPECT_EQ(second.path.back(), "boot (3).ini");
+  EXPECT_TRUE(second.changes.empty());
+  // Numbering applies to the portable form: two names that become one, and
+  // a stored name equal to it.
+  EXPECT_EQ(layout.Claim(odd, placer).path.back(), "a_b.txt");
+  const auto numbered = layout.Claim(odd2, placer);
+  EXPECT_EQ(numbered.path.back(), "a_b (2).txt");
+  EXPECT_EQ(Messages(numbered), (std::vector<std::string>{
+                                    "saved 'Tape/SET 1 _Daily (2)/C_/a?b.txt' as "
+                                    "'Tape/SET 1 _Daily (2)/C_/a_b (2).txt' (the destination refuses '?')"}));
+  EXPECT_EQ(layout.Claim(plain, placer).path.back(), "a_b (3).txt");
+
+  RecoveryLayout flatLayout(cat_, false);
+  const auto root = flatLayout.Claim(flat, placer);
+  EXPECT_EQ(root.path, Path{"readme (2)"});
+  EXPECT_EQ(Messages(root), (std::vector<std::string>{"readme exists; saved as readme (2)"}));
+}
+
+TEST_F(LayoutTest, PortableFromTheStartAndCaseInsensitiveDestinations) {
+  const std::uint64_t docs = Folder(u"Docs", 0);
+  const std::uint64_t docsUpper = Folder(u"DOCS", 0);
+  const std::uint64_t a = File(u"Report.txt", docs);
+  const std::uint64_t b = File(u"report.TXT", docsUpper);
+  const std::uint64_t con = File(u"con.txt", docs);
+
+  TablePlacer placer;
+  placer.ignoresCase = true;
+  placer.files = {"docs/CON.TXT"};  // nothing reserved there: this is the portable name's own clash
+  RecoveryLayout layout(cat_, true, NameForm::Portable);
+  EXPECT_EQ(layout.Claim(a, placer).path, (Path{"Docs", "Report.txt"}));
+  // "DOCS" is the same folder there, and the two reports one name.
+  EXPECT_EQ(layout.Claim(b, placer).path, (Path{"Docs", "report (2).TXT"}));
+  const auto portable = layout.Claim(con, placer);
+  EXPECT_EQ(portable.path, (Path{"Docs", "_con.txt"}));
+  EXPECT_EQ(Messages(portable), (std::vector<std::string>{
+                                    "saved 'Docs/con.txt' as 'Docs/_con.txt' (portable names avoid "
+                                    "the reserved name 'con')"}));
+  EXPECT_EQ(placer.made, (std::vector<std::string>{"Docs/", "Docs/Report.txt", "Docs/report (2).TXT",
+                                                   "Docs/_con.txt"}));
+}
+
+TEST_F(LayoutTest, AFolderOrFileThatCannotBeMadeFailsThatFileOnly) {
+  const std::uint64_t bad = Folder(u"x:y", 0);
+  const std::uint64_t inBad = File(u"a.txt", bad);
+  const std::uint64_t good = File(u"b.txt", 0);
+  TablePlacer placer;
+  placer.refused = "_:";  // even the portable form is refused
+  RecoveryLayout layout(cat_, true);
+  const auto failed = layout.Claim(inBad, placer);
+  EXPECT_TRUE(failed.path.empty());
+  EXPECT_EQ(failed.error, "the destination refuses the folder name 'x_y': Invalid argument");
+  EXPECT_EQ(layout.Claim(good, placer).path, Path{"b.txt"});
 }
 
 }  // namespace

@@ -1,0 +1,376 @@
+// The save routine on a real disk: a destination that already holds files,
+// links and FIFOs under the recovered names, a second run and two runs at
+// once, a folder swapped for a symbolic link while files are saved, and a
+// file system that refuses names.
+#include "reader/save_files.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "reader/scanner.h"
+#include "tests/fixtures/mtf_writer.h"
+#include "tests/fixtures/temp_dir.h"
+
+namespace ostrel {
+namespace {
+
+namespace fs = std::filesystem;
+using fixtures::MtfWriter;
+using fixtures::Stream;
+using fixtures::TempDir;
+
+Stream Stan(const std::string& text, std::uint16_t mediaAttributes = 0) {
+  Stream s;
+  s.id = "STAN";
+  s.data.assign(text.begin(), text.end());
+  s.mediaAttributes = mediaAttributes;
+  return s;
+}
+
+std::string ReadText(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteText(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+
+std::vector<std::string> Messages(const std::vector<SaveResult>& results) {
+  std::vector<std::string> out;
+  for (const SaveResult& r : results) {
+    for (const NameChange& c : r.changes) out.push_back(c.message);
+  }
+  return out;
+}
+
+// A scanned backup in a temporary folder, saved into `dest` below it.
+class SaveTest : public ::testing::Test {
+ protected:
+  void Scan(const MtfWriter& w) {
+    scanner_ = std::make_unique<bkf>(running_);
+    ASSERT_EQ(scanner_->Scan(dir_.Write(w)), 1);
+  }
+  // The usual backup: one volume "C:" with a folder of three files.
+  void ScanDocs() {
+    MtfWriter w;
+    w.Tape(u"Tape");
+    w.Sset(1, u"Set");
+    w.Volb(u"C:");
+    w.File(u"boot.ini", {Stan("[boot loader]")});
+    w.Dirb(u"Docs");
+    w.File(u"thesis.docx", {Stan("chapter one")});
+    w.File(u"later.txt", {Stan("rest of a file", /*continuation*/ 1)});
+    w.Bare("ESET");
+    Scan(w);
+  }
+  std::vector<SaveResult> Save(bool hierarchy, SaveOptions options = {}) {
+    std::string error;
+    std::optional<Destination> destination = PrepareDestination(dest_, error);
+    EXPECT_TRUE(destination) << error;
+    if (!destination) return {};
+    SaveRun run(scanner_->Cat(), scanner_->File(), std::move(*destination), hierarchy, running_,
+                std::move(options));
+    std::vector<SaveResult> out;
+    for (std::uint64_t i = 0; i < scanner_->Cat().FileCount(); ++i) out.push_back(run.SaveFile(i));
+    return out;
+  }
+
+  TempDir dir_;
+  const std::string dest_ = dir_.File("dest");
+  std::atomic<int> running_{1};
+  std::unique_ptr<bkf> scanner_;
+};
+
+TEST_F(SaveTest, ASecondRunKeepsWhatIsThereAndTakesTheNextNumber) {
+  ScanDocs();
+  const auto first = Save(/*hierarchy*/ false);
+  EXPECT_EQ(Messages(first), std::vector<std::string>{});
+  WriteText(dest_ + "/boot.ini", "edited by the user");
+
+  const auto second = Save(false);
+  EXPECT_EQ(second[0].status, SaveStatus::Saved);
+  EXPECT_EQ(second[0].path, dest_ + "/boot (2).ini");
+  EXPECT_EQ(Messages(second), (std::vector<std::string>{"boot.ini exists; saved as boot (2).ini",
+                                                        "thesis.docx exists; saved as thesis (2).docx"}));
+  EXPECT_EQ(second[0].changes.at(0).existing, true);
+  // The continuation is not recovered: nothing of it is left, and the name
+  // it would have taken stays free.
+  EXPECT_EQ(second[2].status, SaveStatus::NotRecovered);
+  EXPECT_TRUE(second[2].changes.empty());
+  EXPECT_EQ(fixtures::FilesBelow(dest_), (std::map<std::string, std::string>{{"boot.ini", "edited by the user"},
+                                                                {"boot (2).ini", "[boot loader]"},
+                                                                {"thesis.docx", "chapter one"},
+                                                                {"thesis (2).docx", "chapter one"}}));
+
+  // In the hierarchy the existing folders are merged into.
+  Save(true);
+  WriteText(dest_ + "/Tape/SET 1 :Set/C:/Docs/thesis.docx", "my own chapter");
+  const auto again = Save(true);
+  EXPECT_EQ(Messages(again), (std::vector<std::string>{
+                                 "Tape/SET 1 :Set/C:/boot.ini exists; saved as Tape/SET 1 :Set/C:/boot (2).ini",
+                                 "Tape/SET 1 :Set/C:/Docs/thesis.docx exists; saved as "
+                                 "Tape/SET 1 :Set/C:/Docs/thesis (2).docx"}));
+  EXPECT_EQ(ReadText(dest_ + "/Tape/SET 1 :Set/C:/Docs/thesis.docx"), "my own chapter");
+}
+
+TEST_F(SaveTest, ReplacingTakesTheOldFilesPlaceOnlyOnceTheNewOneIsComplete) {
+  ScanDocs();
+  fs::create_directories(dest_);
+  WriteText(dest_ + "/boot.ini", "old");
+  WriteText(dest_ + "/later.txt", "the user's");
+  // A second name for the user's boot.ini outside the destination: replacing
+  // changes the name in the destination, never the file behind it.
+  const std::string outside = dir_.File("outside.ini");
+  fs::create_hard_link(dest_ + "/boot.ini", outside);
+
+  SaveOptions options;
+  options.existing = ExistingFiles::Replace;
+  const auto results = Save(false, options);
+  EXPECT_EQ(results[0].status, SaveStatus::Saved);
+  EXPECT_EQ(results[0].path, dest_ + "/boot.ini");
+  EXPECT_EQ(Messages(results), std::vector<std::string>{"boot.ini exists; replaced"});
+  EXPECT_TRUE(results[0].changes.at(0).replaced);
+  EXPECT_EQ(ReadText(dest_ + "/boot.ini"), "[boot loader]");
+  EXPECT_EQ(ReadText(outside), "old");
+  // Nothing was recovered for later.txt, so the user's file stays.
+  EXPECT_EQ(fixtures::FilesBelow(dest_), (std::map<std::string, std::string>{{"boot.ini", "[boot loader]"},
+                                                                {"thesis.docx", "chapter one"},
+                                                                {"later.txt", "the user's"}}));
+}
+
+TEST_F(SaveTest, TheQuestionIsAskedOnceAtTheFirstExistingFile) {
+  ScanDocs();
+  const struct {
+    ExistingFiles answer;
+    std::map<std::string, std::string> files;
+  } cases[] = {
+      {ExistingFiles::KeepBoth,
+       {{"boot.ini", "x"}, {"thesis.docx", "y"}, {"boot (2).ini", "[boot loader]"}, {"thesis (2).docx", "chapter one"}}},
+      {ExistingFiles::Replace, {{"boot.ini", "[boot loader]"}, {"thesis.docx", "chapter one"}}},
+      {ExistingFiles::Stop, {{"boot.ini", "x"}, {"thesis.docx", "y"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.answer));
+    fs::remove_all(dest_);
+    fs::create_directories(dest_);
+    WriteText(dest_ + "/boot.ini", "x");
+    WriteText(dest_ + "/thesis.docx", "y");
+    std::vector<std::string> asked;
+    SaveOptions options;
+    options.askExisting = [&](const std::string& path) {
+      asked.push_back(path);
+      return c.answer;
+    };
+    const auto results = Save(false, options);
+    EXPECT_EQ(asked, std::vector<std::string>{"boot.ini"});
+    EXPECT_EQ(fixtures::FilesBelow(dest_), c.files);
+    if (c.answer == ExistingFiles::Stop) {
+      EXPECT_EQ(results[0].status, SaveStatus::Stopped);
+      EXPECT_EQ(results[0].reason, "saving was stopped at boot.ini, which exists");
+    }
+  }
+}
+
+TEST_F(SaveTest, LinksAndFifosPlantedUnderRecoveredNamesAreNeverWrittenThrough) {
+  ScanDocs();
+  fs::create_directories(dest_);
+  const std::string outside = dir_.File("outside");
+  fs::create_directories(outside);
+  WriteText(outside + "/precious", "precious");
+  fs::create_hard_link(outside + "/precious", dest_ + "/boot.ini");  // a hard link
+  fs::create_symlink(outside + "/planted", dest_ + "/thesis.docx");   // a link to nothing yet
+  ASSERT_EQ(::mkfifo((dest_ + "/later.txt").c_str(), 0644), 0);       // would block a writer
+
+  for (const ExistingFiles policy : {ExistingFiles::KeepBoth, ExistingFiles::Replace}) {
+    SCOPED_TRACE(static_cast<int>(policy));
+    SaveOptions options;
+    options.existing = policy;
+    const auto results = Save(false, options);
+    EXPECT_EQ(ReadText(outside + "/precious"), "precious");
+    EXPECT_EQ(fs::hard_link_count(outside + "/precious"), policy == ExistingFiles::KeepBoth ? 2u : 1u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
+    EXPECT_TRUE(fs::is_symlink(dest_ + "/thesis.docx"));
+    EXPECT_TRUE(fs::is_fifo(dest_ + "/later.txt"));
+    EXPECT_EQ(results[1].path, dest_ + "/thesis (2).docx");
+    EXPECT_EQ(results[2].status, SaveStatus::NotRecovered);
+  }
+  // The link and the FIFO are never replaced; the plain file behind the hard
+  // link is replaced by name, and its other name keeps the old content.
+  EXPECT_EQ(fixtures::FilesBelow(dest_), (std::map<std::string, std::string>{{"boot.ini", "[boot loader]"},
+                                                                {"boot (2).ini", "[boot loader]"},
+                                                                {"thesis (2).docx", "chapter one"}}));
+  EXPECT_FALSE(fs::exists(outside + "/planted"));
+}
+
+TEST_F(SaveTest, AStoppedFileRemovesOnlyWhatThisRunMade) {
+  ScanDocs();
+  fs::create_directories(dest_);
+  WriteText(dest_ + "/thesis.docx", "the user's thesis");
+  std::string error;
+  std::optional<Destination> destination = PrepareDestination(dest_, error);
+  ASSERT_TRUE(destination) << error;
+  SaveRun run(scanner_->Cat(), scanner_->File(), std::move(*destination), false, running_);
+  running_ = 0;  // Stop, before the copy begins
+  const SaveResult stopped = run.SaveFile(1);
+  EXPECT_EQ(stopped.status, SaveStatus::Stopped);
+  EXPECT_TRUE(stopped.changes.empty());
+  EXPECT_EQ(fixtures::FilesBelow(dest_), (std::map<std::string, std::string>{{"thesis.docx", "the user's thesis"}}));
+}
+
+TEST_F(SaveTest, TwoRunsAtOnceIntoOneFolderKeepEveryFile) {
+  MtfWriter w;
+  w.Volb(u"C:");
+  for (int i = 0; i < 200; ++i) w.File(u"file" + std::u16string(1, u'a' + i % 20) + u".txt", {Stan(std::to_string(i))});
+  w.Bare("ESET");
+  Scan(w);
+  std::vector<SaveResult> a, b;
+  std::thread other([&] { b = Save(false); });
+  a = Save(false);
+  other.join();
+  std::map<std::string, int> copies;  // content -> files holding it
+  for (const auto& [name, content] : fixtures::FilesBelow(dest_)) ++copies[content];
+  EXPECT_EQ(copies.size(), 200u);
+  for (const auto& [content, n] : copies) EXPECT_EQ(n, 2) << content;
+  for (const auto* results : {&a, &b}) {
+    for (const SaveResult& r : *results) EXPECT_EQ(r.status, SaveStatus::Saved) << r.reason;
+  }
+}
+
+// A folder of the destination is swapped for a symbolic link to a folder
+// outside, again and again, while many files are saved into it and below it.
+TEST_F(SaveTest, AFolderSwappedForALinkNeverLeadsOutside) {
+  MtfWriter w;
+  w.Tape(u"Tape");
+  w.Sset(1, u"Set");
+  w.Volb(u"C:");
+  // More folders than the run keeps open, so that it opens some again by name.
+  for (int folder = 0; folder < 80; ++folder) {
+    w.Dirb(u"Folder" + std::u16string(1, u'A' + folder / 26) + std::u16string(1, u'a' + folder % 26));
+    for (int i = 0; i < 10; ++i) w.File(u"f" + std::u16string(1, u'0' + i) + u".txt", {Stan("data")});
+  }
+  w.Bare("ESET");
+  Scan(w);
+  const std::string outside = dir_.File("outside");
+  fs::create_directories(outside);
+  fs::create_directories(dest_);
+  fs::create_directory_symlink(outside, dest_ + "/lure");
+
+  std::atomic<bool> done{false};
+  std::atomic<int> swaps{0};
+  std::thread swapper([&] {
+    const std::string tape = dest_ + "/Tape", lure = dest_ + "/lure";
+    while (!done) {
+      if (::renameat2(AT_FDCWD, tape.c_str(), AT_FDCWD, lure.c_str(), RENAME_EXCHANGE) == 0) ++swaps;
+    }
+  });
+  const auto results = Save(true);
+  done = true;
+  swapper.join();
+
+  EXPECT_GT(swaps.load(), 0);
+  EXPECT_TRUE(fs::is_empty(outside));
+  std::size_t saved = 0;
+  for (const SaveResult& r : results) {
+    if (r.status == SaveStatus::Saved) {
+      ++saved;
+    } else {
+      EXPECT_EQ(r.status, SaveStatus::NotRecovered);
+      EXPECT_FALSE(r.reason.empty());
+    }
+  }
+  EXPECT_EQ(fixtures::FilesBelow(dest_).size(), saved);  // every file saved is in the destination
+}
+
+// A file system that refuses ':' in a name, as NTFS mounted with
+// windows_names does.
+class RefusesColons : public NameMaker {
+ public:
+  int MakeFolder(int folder, const char* name) override {
+    if (std::strchr(name, ':') != nullptr) return Refuse();
+    return NameMaker::MakeFolder(folder, name);
+  }
+  int CreateFile(int folder, const char* name) override {
+    if (std::strchr(name, ':') != nullptr) return Refuse();
+    return NameMaker::CreateFile(folder, name);
+  }
+  int refused = 0;
+
+ private:
+  int Refuse() {
+    ++refused;
+    errno = EINVAL;
+    return -1;
+  }
+};
+
+TEST_F(SaveTest, NamesTheFileSystemRefusesAreSavedInTheirPortableForm) {
+  MtfWriter w;
+  w.Tape(u"Backup at 1:05 PM");
+  w.Sset(1, u"Daily");
+  w.Volb(u"C:");
+  w.File(u"a:b.txt", {Stan("colon")});
+  w.File(u"a_b.txt", {Stan("plain")});
+  w.Dirb(u"Docs");
+  w.File(u"x.txt", {Stan("x")});
+  w.Bare("ESET");
+  Scan(w);
+  RefusesColons maker;
+  SaveOptions options;
+  options.maker = &maker;
+  const auto results = Save(true, options);
+  const std::string set = "Backup at 1_05 PM/SET 1 _Daily/";
+  EXPECT_EQ(fixtures::FilesBelow(dest_), (std::map<std::string, std::string>{{set + "C_/a_b.txt", "colon"},
+                                                                {set + "C_/a_b (2).txt", "plain"},
+                                                                {set + "C_/Docs/x.txt", "x"}}));
+  // Each folder is said once, with the file that made it; then the files.
+  EXPECT_EQ(Messages(results),
+            (std::vector<std::string>{
+                "saved 'Backup at 1:05 PM' as 'Backup at 1_05 PM' (the destination refuses ':')",
+                "saved 'Backup at 1_05 PM/SET 1 :Daily' as 'Backup at 1_05 PM/SET 1 _Daily' (the "
+                "destination refuses ':')",
+                "saved '" + set + "C:' as '" + set + "C_' (the destination refuses ':')",
+                "saved '" + set + "C_/a:b.txt' as '" + set + "C_/a_b.txt' (the destination refuses ':')"}));
+  EXPECT_EQ(maker.refused, 4);  // each name is refused once
+
+  // Asked for from the start, nothing is refused first.
+  fs::remove_all(dest_);
+  RefusesColons fresh;
+  options.maker = &fresh;
+  options.portableNames = true;
+  const auto portable = Save(true, options);
+  EXPECT_EQ(fresh.refused, 0);
+  EXPECT_EQ(fixtures::FilesBelow(dest_).size(), 3u);
+  EXPECT_EQ(Messages(portable).at(0),
+            "saved 'Backup at 1:05 PM' as 'Backup at 1_05 PM' (portable names avoid ':')");
+}
+
+TEST(PrepareDestinationTest, OpensTheFolderAndLearnsItsFileSystem) {
+  TempDir dir;
+  std::string error;
+  const auto made = PrepareDestination(dir.File("a/b"), error);
+  ASSERT_TRUE(made) << error;
+  EXPECT_TRUE(fs::is_directory(dir.File("a/b")));
+  EXPECT_TRUE(fs::is_empty(dir.File("a/b")));  // the write test leaves nothing
+  EXPECT_GE(made->folder.Get(), 0);
+  EXPECT_FALSE(made->fileSystem.empty());
+  EXPECT_FALSE(made->windowsNames);  // the temporary folder is a Linux file system
+
+  WriteText(dir.File("file"), "x");
+  EXPECT_FALSE(PrepareDestination(dir.File("file"), error));
+  EXPECT_FALSE(PrepareDestination("", error));
+  EXPECT_EQ(error, "no destination folder was given");
+}
+
+}  // namespace
+}  // namespace ostrel
