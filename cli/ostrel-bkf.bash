@@ -16,7 +16,7 @@ _ostrel_bkf() {
     words=("${COMP_WORDS[@]}")
   }
   local scan_opts="--mode --heuristic --range --snapshot --json --help"
-  local extract_opts="--to --flat --index --pattern --mode --heuristic --range --snapshot --skip-damaged --verbose --help"
+  local extract_opts="--to --flat --index --pattern --mode --heuristic --range --snapshot --skip-damaged --verbose --overwrite --portable-names --help"
 
   if [[ $cword -eq 1 ]]; then
     COMPREPLY=($(compgen -W "scan extract list --help --version" -- "$cur"))

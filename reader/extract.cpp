@@ -439,7 +439,10 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
   // A node without data gets no file.
   OutputFile out;
   if (node.dataPosition != 0 && !out.Create(outputPath)) {
-    if (stats) *stats = {.systemError = out.Error()};
+    if (stats) {
+      *stats = ExtractStats{};
+      stats->systemError = out.Error();
+    }
     return ExtractOutcome::CannotCreate;
   }
   return ExtractFileData(node, bkfFile, out.Fd(), limit, processRunning, stats, progress);

@@ -36,7 +36,7 @@ if(NOT page MATCHES "ostrel-bkf ${VERSION}")
 endif()
 
 # The completion offers the commands, and a command's options.
-foreach(case "sc|scan" "extract --fl|--flat" "list --j|--json" "scan --mode a|advanced")
+foreach(case "sc|scan" "extract --fl|--flat" "extract --ov|--overwrite" "list --j|--json" "scan --mode a|advanced")
   string(REPLACE "|" ";" parts "${case}")
   list(GET parts 0 line)
   list(GET parts 1 wanted)
