@@ -8,6 +8,7 @@
 
 #include <QDialog>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QRect>
 #include <QSizePolicy>
 #include <QWidget>
@@ -43,6 +44,25 @@ inline void KeepRoomWhenHidden(QWidget* widget) {
   QSizePolicy policy = widget->sizePolicy();
   policy.setRetainSizeWhenHidden(true);
   widget->setSizePolicy(policy);
+}
+
+// A row where `caption` and `value` stand on the left and `over` (a
+// progress bar) covers the whole row; only one side is shown at a time.
+inline QGridLayout* RowTakingTurns(QWidget* caption, QWidget* value, QWidget* over) {
+  auto* row = new QGridLayout;
+  row->addWidget(caption, 0, 0);
+  row->addWidget(value, 0, 1);
+  row->setColumnStretch(2, 1);
+  row->addWidget(over, 0, 0, 1, 3);
+  return row;
+}
+
+// One place for two buttons that are never shown together (Stop and Close).
+inline QGridLayout* PlaceTakingTurns(QWidget* first, QWidget* second) {
+  auto* place = new QGridLayout;
+  place->addWidget(first, 0, 0);
+  place->addWidget(second, 0, 0);
+  return place;
 }
 
 }  // namespace ostrel::app

@@ -129,18 +129,11 @@ CKorvaneDlgSaveRecoveredFiles::CKorvaneDlgSaveRecoveredFiles(CMainFrame& frame, 
   close_ = new QPushButton(QStringLiteral("Close"), this);
   for (QPushButton* b : {stop_, close_}) b->setMinimumWidth(du.X(55));
   for (QWidget* w : std::initializer_list<QWidget*>{progress_, wait_, stop_, close_}) KeepRoomWhenHidden(w);
-  auto* status = new QGridLayout;
-  status->addWidget(countCaption_, 0, 0);
-  status->addWidget(count_, 0, 1);
-  status->setColumnStretch(2, 1);
-  status->addWidget(progress_, 0, 0, 1, 3);
+  QGridLayout* status = RowTakingTurns(countCaption_, count_, progress_);
   auto* bottom = new QHBoxLayout;
   bottom->addStretch(1);
   bottom->addWidget(wait_);
-  auto* stopOrClose = new QGridLayout;
-  stopOrClose->addWidget(stop_, 0, 0);
-  stopOrClose->addWidget(close_, 0, 0);
-  bottom->addLayout(stopOrClose);
+  bottom->addLayout(PlaceTakingTurns(stop_, close_));
   bottom->addStretch(1);
 
   auto* root = new QVBoxLayout(this);

@@ -199,18 +199,11 @@ CKorvaneDlgSearchBkfFiles::CKorvaneDlgSearchBkfFiles(CMainFrame& frame, QWidget*
                                                     found_}) {
     KeepRoomWhenHidden(w);
   }
-  auto* status = new QGridLayout;
-  status->addWidget(totalCaption_, 0, 0);
-  status->addWidget(total_, 0, 1);
-  status->setColumnStretch(2, 1);
-  status->addWidget(progress_, 0, 0, 1, 3);
+  QGridLayout* status = RowTakingTurns(totalCaption_, total_, progress_);
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(wait_);
   bottom->addStretch(1);
-  auto* stopOrOk = new QGridLayout;
-  stopOrOk->addWidget(stop_, 0, 0);
-  stopOrOk->addWidget(ok_, 0, 0);
-  bottom->addLayout(stopOrOk);
+  bottom->addLayout(PlaceTakingTurns(stop_, ok_));
   bottom->addStretch(1);
   bottom->addWidget(foundCaption_);
   bottom->addWidget(found_);

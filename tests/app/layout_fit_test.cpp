@@ -22,6 +22,7 @@
 #include <memory>
 #include <set>
 
+#include "app/about_dlg.h"
 #include "app/look.h"
 #include "app/main_frame.h"
 #include "app/prompts.h"
@@ -222,6 +223,13 @@ class LayoutFitTest : public QObject {
                qPrintable(QStringLiteral("column %1 is %2 wide, needs %3").arg(column).arg(header->sectionSize(column)).arg(widest)));
     }
     Screenshot(&dialog, QStringLiteral("save"));
+  }
+
+  void about() {
+    ostrel::app::CKorvaneAboutDlg dialog(&fixture_.frame());
+    // The button stands on the picture by design.
+    Check(dialog, {{dialog.Picture(), dialog.OkButton()}});
+    Screenshot(&dialog, QStringLiteral("about"));
   }
 
   void messageBox() {
