@@ -7,9 +7,14 @@ CKorvaneBKFFileRepProjApp::CKorvaneBKFFileRepProjApp(Prompts& prompts, QObject* 
   qRegisterMetaType<ostrel::ProgressReport>();
 }
 
-void CKorvaneBKFFileRepProjApp::SetProcessRunning(int value) {
-  processRunning.store(value);
-  emit processRunningChanged(value);
+void CKorvaneBKFFileRepProjApp::SetProcessRunning(bool running, bool announce) {
+  if (running) {
+    stop_.Reset();
+  } else {
+    stop_.RequestStop();
+  }
+  running_.store(running);
+  if (announce) emit processRunningChanged(running);
 }
 
 }  // namespace ostrel::app

@@ -1,13 +1,16 @@
 // CKorvaneBKFFileRepProjApp: what the whole user interface and the worker
-// threads share. Above all the process-running flag: every long operation sets
-// it for its whole run, every command and message handler checks it and
-// refuses while it is set, and clearing it is how Stop ends a scan, a copy
-// loop or a search early.
+// threads share. Above all whether a long operation runs: every long
+// operation marks it for its whole run, every command and message handler
+// checks it and refuses meanwhile, and Stop ends it, which also asks the
+// core's loops (a scan, a copy, a search) through the stop token to end early.
 #pragma once
 
 #include <QObject>
 #include <QString>
 #include <atomic>
+
+#include "base/stop_token.h"
+#include "reader/recovery_session.h"
 
 #include "app/messages.h"
 #include "app/prompts.h"
@@ -20,12 +23,12 @@ class CKorvaneBKFFileRepProjApp : public QObject {
  public:
   explicit CKorvaneBKFFileRepProjApp(Prompts& prompts, QObject* parent = nullptr);
 
-  // 1 while a long operation runs. The core's loops read it by reference; no
-  // lock guards it, single loads and stores are enough.
-  std::atomic<int> processRunning{0};
-  int rangeKind = 0;      // 1 partial range, 2 whole file
-  int recoveryMode = 0;   // 1 standard, 2 advanced
-  int heuristicScan = 0;  // 1 when heuristic scanning was chosen
+  // The range chosen in Recovery Selection; None before the first choice.
+  enum class RangeKind { None = 0, Partial = 1, WholeFile = 2 };
+
+  RangeKind rangeKind = RangeKind::None;
+  RecoveryMode recoveryMode = RecoveryMode::Standard;
+  bool heuristicScan = false;
   QString bkfPath;        // the BKF file being recovered
   QString bkfSizeText;    // its size in bytes as decimal text; empty when unknown
   QString bkfSizeError;   // why the size is unknown (the system's words), else empty
@@ -39,10 +42,14 @@ class CKorvaneBKFFileRepProjApp : public QObject {
     return QStringLiteral("unknown (%1)").arg(bkfSizeError);
   }
 
-  bool IsProcessRunning() const { return processRunning.load() != 0; }
-  // Stores the flag from any thread and tells the user interface, so that the
-  // Stop command follows it at once.
-  void SetProcessRunning(int value);
+  bool IsProcessRunning() const { return running_.load(); }
+  // From any thread. True marks a long operation as running and clears the
+  // stop token for it; false marks it ended and asks its loops to stop (which
+  // is how Stop works). The user interface is told, so that the Stop command
+  // follows at once, unless `announce` is false.
+  void SetProcessRunning(bool running, bool announce = true);
+  // What the core's loops of the running operation read.
+  const StopToken& StopRequest() const { return stop_; }
 
   Prompts& prompts() const { return prompts_; }
   ShellMessages& messages() { return messages_; }
@@ -50,11 +57,14 @@ class CKorvaneBKFFileRepProjApp : public QObject {
  signals:
   // Emitted by SetProcessRunning; queued when it was called off the
   // user-interface thread.
-  void processRunningChanged(int value);
+  void processRunningChanged(bool running);
 
  private:
   Prompts& prompts_;
   ShellMessages messages_;
+  StopToken stop_;
+  // Single loads and stores are enough: nothing else is published with it.
+  std::atomic<bool> running_{false};
 };
 
 }  // namespace ostrel::app

@@ -29,8 +29,8 @@ QString Text(std::u16string_view name) {
 // way out.
 class RunningWhileFilling {
  public:
-  explicit RunningWhileFilling(CKorvaneBKFFileRepProjApp& app) : app_(app) { app_.SetProcessRunning(1); }
-  ~RunningWhileFilling() { app_.SetProcessRunning(0); }
+  explicit RunningWhileFilling(CKorvaneBKFFileRepProjApp& app) : app_(app) { app_.SetProcessRunning(true); }
+  ~RunningWhileFilling() { app_.SetProcessRunning(false); }
   RunningWhileFilling(const RunningWhileFilling&) = delete;
   RunningWhileFilling& operator=(const RunningWhileFilling&) = delete;
 
@@ -44,17 +44,17 @@ void CMainFrame::ResetCatalogueView() {
   List()->Rows()->Clear();
   listSource_ = nullptr;
   CheckTree()->DeleteAllItems();
-  FreeScanner();
+  FreeSession();
 }
 
 void CMainFrame::ShowCatalogueTopLevel() {
   if (!HasCatalogue()) return;
-  const auto& tree = scanner_->Cat().Tree();
+  const auto& tree = session_->catalogue.Tree();
   widgets::CKorvaneCheckTree* view = CheckTree();
   std::uint64_t visits = 0;
   for (std::uint64_t i = tree.FirstChild(0); i != kNotFound && i < tree.Count() && ++visits <= tree.Count();
        i = tree.NextSibling(i)) {
-    FolderNode& node = scanner_->Cat().Tree().NodeAt(i);
+    FolderNode& node = session_->catalogue.Tree().NodeAt(i);
     QTreeWidgetItem* item = view->InsertItem(Text(node.name), FolderIcon(), nullptr);
     node.inTree = 1;
     Attach(item, {NodeKind::Folder, i});
@@ -66,7 +66,7 @@ void CMainFrame::ShowCatalogueTopLevel() {
 void CMainFrame::PopulateFolder(QTreeWidgetItem* item, bool checked, bool listToo, bool forSelection) {
   const NodeRef ref = RefOf(item);
   if (!HasCatalogue() || ref.kind != NodeKind::Folder) return;
-  auto& catalogue = scanner_->Cat();
+  auto& catalogue = session_->catalogue;
   if (!catalogue.Tree().IsNode(ref.index)) return;
   widgets::CKorvaneCheckTree* view = CheckTree();
   if (item->childCount() > 0 && item->child(0)->text(0) == kDummyText && RefOf(item->child(0)).kind == NodeKind::None) {
@@ -185,7 +185,7 @@ void CMainFrame::OnTreeLabelEdited(QTreeWidgetItem* item, const QString& newText
   if (item == nullptr || newText.isEmpty() || !HasCatalogue()) return;  // keeps the old name
   const NodeRef ref = RefOf(item);
   const std::u16string name(reinterpret_cast<const char16_t*>(newText.utf16()), static_cast<std::size_t>(newText.size()));
-  auto& catalogue = scanner_->Cat();
+  auto& catalogue = session_->catalogue;
   if (ref.kind == NodeKind::File) {
     if (!catalogue.RenameFileNode(ref.index, name)) return;
   } else if (ref.kind == NodeKind::Folder) {
@@ -202,7 +202,7 @@ void CMainFrame::OnTreeCheckChanged(QTreeWidgetItem* item, int checked) {
   if (app_.IsProcessRunning() || !HasCatalogue()) return;
   const NodeRef ref = RefOf(item);
   const std::uint8_t state = checked == 1 ? kChecked : kUnchecked;
-  auto& catalogue = scanner_->Cat();
+  auto& catalogue = session_->catalogue;
   if (ref.kind == NodeKind::Folder && catalogue.Tree().IsNode(ref.index)) {
     catalogue.Tree().NodeAt(ref.index).checkState = state;
   } else if (ref.kind == NodeKind::File && catalogue.IsFile(ref.index) &&

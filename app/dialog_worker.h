@@ -31,7 +31,7 @@ inline const QString kSelectDestinationTitle = QStringLiteral("Select destinatio
 inline void AskToStop(CKorvaneBKFFileRepProjApp& app, QWidget* owner) {
   if (Tell(app.prompts(), owner, QStringLiteral("Are you sure to stop the running process?"), MessageIcon::Question,
            MessageButtons::YesNo) == MessageAnswer::Yes) {
-    app.SetProcessRunning(0);
+    app.SetProcessRunning(false);
   }
 }
 

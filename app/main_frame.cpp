@@ -110,7 +110,7 @@ QAction* CMainFrame::AddCommand(Command command, const QString& label, const QSt
 }
 
 void CMainFrame::CreateRibbon() {
-  ribbon_ = new CKorvaneMFCRibboBarCls(this);
+  ribbon_ = new app::Ribbon(this);
   ribbon_->SetApplicationButton(Artwork(QStringLiteral("app-button")), QStringLiteral("Korvane Ostrel BKF Repair"));
   ribbon_->SetCategory(QStringLiteral("Korvane Ostrel BKF Recovery"));
   connect(ribbon_->ApplicationButton(), &QToolButton::clicked, this, &CMainFrame::OnApplicationButton);
@@ -206,9 +206,13 @@ preview::CKorvaneStaticFileViewer* CMainFrame::FileViewer() const { return outpu
 
 CKorvaneRightViewListCtrl* CMainFrame::List() const { return view_->List(); }
 
-void CMainFrame::SetScanner(std::unique_ptr<ostrel::bkf> scanner) { scanner_ = std::move(scanner); }
+void CMainFrame::SetSession(std::unique_ptr<ostrel::RecoverySession> session) {
+  session_ = std::move(session);
+  // Stop also ends a copy's work around a failing disk's bad pieces.
+  if (session_) session_->file.SetStopToken(&app_.StopRequest());
+}
 
-void CMainFrame::FreeScanner() { scanner_.reset(); }
+void CMainFrame::FreeSession() { session_.reset(); }
 
 bool CMainFrame::RefuseWhileRunning(const QString& text) {
   if (!app_.IsProcessRunning()) return false;
@@ -329,7 +333,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  FreeScanner();
+  FreeSession();
   preview::CleanTempFolder();
   app_.prompts().OpenUrl(QUrl(kMakerUrl));
   SaveWindowState();

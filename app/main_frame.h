@@ -1,7 +1,7 @@
 // CMainFrame: the program's only top-level window. It holds the ribbon with
 // the commands, the status bar, the "BKF File" tree pane on the left, the
 // "BKF File Status" pane (log and preview) along the bottom and the file list
-// in the centre; it owns the scanner, which is the catalogue; it routes every
+// in the centre; it owns the recovery session (the catalogue); it routes every
 // command and every private message to its handler; and it asks before it
 // closes.
 //
@@ -24,7 +24,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace ostrel {
-class bkf;
+struct RecoverySession;
 }
 
 namespace ostrel::preview {
@@ -39,7 +39,7 @@ namespace ostrel::app {
 
 class CFileView;
 class CKorvaneBKFFileRepProjView;
-class CKorvaneMFCRibboBarCls;
+class Ribbon;
 class CKorvaneRightViewListCtrl;
 class CMyRibbonStatusBar;
 class COutputWnd;
@@ -74,7 +74,7 @@ class CMainFrame : public QMainWindow {
   CKorvaneBKFFileRepProjApp& App() const { return app_; }
   QAction* CommandAction(Command command) const { return actions_.value(command); }
 
-  CKorvaneMFCRibboBarCls* Ribbon() const { return ribbon_; }
+  app::Ribbon* Ribbon() const { return ribbon_; }
   CMyRibbonStatusBar* StatusBar() const { return statusBar_; }
   CFileView* FileView() const { return fileView_; }
   QTreeWidget* Tree() const;
@@ -84,15 +84,16 @@ class CMainFrame : public QMainWindow {
   CKorvaneBKFFileRepProjView* View() const { return view_; }
   CKorvaneRightViewListCtrl* List() const;
 
-  // The scanner is the catalogue: absent until a scan or a snapshot load,
-  // replaced by the next one, destroyed when the program closes.
-  bool HasCatalogue() const { return scanner_ != nullptr; }
-  ostrel::bkf* Scanner() const { return scanner_.get(); }
-  void SetScanner(std::unique_ptr<ostrel::bkf> scanner);
-  void FreeScanner();
+  // The recovery session (the catalogue and its open BKF file): absent until
+  // a scan or a snapshot load, replaced by the next one, destroyed when the
+  // program closes. Dialogs, saving and search take it by reference.
+  bool HasCatalogue() const { return session_ != nullptr; }
+  ostrel::RecoverySession* Session() const { return session_.get(); }
+  void SetSession(std::unique_ptr<ostrel::RecoverySession> session);
+  void FreeSession();
 
   // Catalogue view. Empties the file list and the tree and destroys the
-  // scanner (the catalogue and its open BKF file).
+  // recovery session (the catalogue and its open BKF file).
   void ResetCatalogueView();
   // Puts the root's children into the tree as top-level items, each with a
   // "Dummy" child and a checked box (after a scan or a snapshot load).
@@ -162,13 +163,13 @@ class CMainFrame : public QMainWindow {
 
   CKorvaneBKFFileRepProjApp& app_;
   QMap<Command, QAction*> actions_;
-  CKorvaneMFCRibboBarCls* ribbon_ = nullptr;
+  app::Ribbon* ribbon_ = nullptr;
   CMyRibbonStatusBar* statusBar_ = nullptr;
   CFileView* fileView_ = nullptr;
   COutputWnd* output_ = nullptr;
   CKorvaneBKFFileRepProjView* view_ = nullptr;
   QTimer* commandStateTimer_ = nullptr;
-  std::unique_ptr<ostrel::bkf> scanner_;
+  std::unique_ptr<ostrel::RecoverySession> session_;
   QTreeWidgetItem* listSource_ = nullptr;
   QMenu* treeMenu_ = nullptr;
   QMenu* applicationMenu_ = nullptr;

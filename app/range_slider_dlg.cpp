@@ -13,7 +13,7 @@
 
 #include "app/app_state.h"
 #include "app/dialog_units.h"
-#include "app/icon_button.h"
+#include "widgets/icon_button.h"
 #include "app/prompts.h"
 
 namespace ostrel::app {
@@ -145,11 +145,11 @@ void CKorvaneRangeSliderDlg::OnOk() {
     }
     app_.rangeMinText = min;
     app_.rangeMaxText = max;
-    app_.rangeKind = 1;
+    app_.rangeKind = CKorvaneBKFFileRepProjApp::RangeKind::Partial;
   }
-  if (complete_->isChecked()) app_.rangeKind = 2;
-  app_.recoveryMode = standard_->isChecked() ? 1 : 2;
-  app_.heuristicScan = heuristic_->isChecked() ? 1 : 0;
+  if (complete_->isChecked()) app_.rangeKind = CKorvaneBKFFileRepProjApp::RangeKind::WholeFile;
+  app_.recoveryMode = standard_->isChecked() ? RecoveryMode::Standard : RecoveryMode::Advanced;
+  app_.heuristicScan = heuristic_->isChecked();
   accept();
 }
 

@@ -13,10 +13,14 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
+namespace ostrel::widgets {
+class CKorvaneIconButton;
+}
+
 namespace ostrel::app {
 
 class CKorvaneBKFFileRepProjApp;
-class CKorvaneIconButton;
+using widgets::CKorvaneIconButton;
 
 class CKorvaneRangeSliderDlg : public QDialog {
   Q_OBJECT

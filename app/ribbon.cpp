@@ -101,7 +101,7 @@ void RibbonPanel::paintEvent(QPaintEvent*) {
   p.drawText(strip, Qt::AlignCenter, title_);
 }
 
-CKorvaneMFCRibboBarCls::CKorvaneMFCRibboBarCls(QWidget* parent) : QWidget(parent) {
+Ribbon::Ribbon(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("Ribbon"));
   setAttribute(Qt::WA_StyledBackground, false);
 
@@ -139,26 +139,26 @@ CKorvaneMFCRibboBarCls::CKorvaneMFCRibboBarCls(QWidget* parent) : QWidget(parent
   grid->setRowMinimumHeight(1, 86);
 }
 
-void CKorvaneMFCRibboBarCls::SetApplicationButton(const QIcon& icon, const QString& toolTip) {
+void Ribbon::SetApplicationButton(const QIcon& icon, const QString& toolTip) {
   appButton_->setIcon(icon);
   appButton_->setToolTip(toolTip);
   appButton_->setAccessibleName(toolTip);
 }
 
-void CKorvaneMFCRibboBarCls::SetCategory(const QString& name) {
+void Ribbon::SetCategory(const QString& name) {
   categoryTab_->setText(name);
   categoryTab_->setMinimumWidth(categoryTab_->fontMetrics().horizontalAdvance(name) + 28);
 }
 
-QString CKorvaneMFCRibboBarCls::Category() const { return categoryTab_->text(); }
+QString Ribbon::Category() const { return categoryTab_->text(); }
 
-RibbonPanel* CKorvaneMFCRibboBarCls::AddPanel(const QString& title, const QIcon& icon) {
+RibbonPanel* Ribbon::AddPanel(const QString& title, const QIcon& icon) {
   auto* panel = new RibbonPanel(title, icon, this);
   panels_->insertWidget(panels_->count() - 1, panel);
   return panel;
 }
 
-void CKorvaneMFCRibboBarCls::paintEvent(QPaintEvent*) {
+void Ribbon::paintEvent(QPaintEvent*) {
   QPainter p(this);
   const QRect all = rect();
   const QRect tab = categoryTab_->geometry();

@@ -1,4 +1,4 @@
-// CKorvaneMFCRibboBarCls: a compact ribbon. On the left the round application
+// Ribbon: a compact ribbon. On the left the round application
 // button; to its right one category tab above a row of titled panels, each
 // holding large buttons with the icon above the label. Every button shows a
 // QAction (text, icon, tooltip, enabled state), so the commands live in the
@@ -33,11 +33,11 @@ class RibbonPanel : public QFrame {
   QHBoxLayout* buttons_ = nullptr;
 };
 
-class CKorvaneMFCRibboBarCls : public QWidget {
+class Ribbon : public QWidget {
   Q_OBJECT
 
  public:
-  explicit CKorvaneMFCRibboBarCls(QWidget* parent = nullptr);
+  explicit Ribbon(QWidget* parent = nullptr);
 
   void SetApplicationButton(const QIcon& icon, const QString& toolTip);
   void SetCategory(const QString& name);

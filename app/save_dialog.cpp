@@ -158,7 +158,7 @@ CKorvaneDlgSaveRecoveredFiles::CKorvaneDlgSaveRecoveredFiles(CMainFrame& frame, 
 
 CKorvaneDlgSaveRecoveredFiles::~CKorvaneDlgSaveRecoveredFiles() {
   if (worker_ != nullptr) {
-    frame_.App().SetProcessRunning(0);
+    frame_.App().SetProcessRunning(false);
     worker_->wait();
     delete worker_;
   }
@@ -207,7 +207,7 @@ bool CKorvaneDlgSaveRecoveredFiles::StartSaving() {
     return false;
   }
   std::vector<std::uint64_t> files =
-      fixedFiles_ ? *fixedFiles_ : CheckedFilesToSave(*frame_.CheckTree(), frame_.Scanner()->Cat());
+      fixedFiles_ ? *fixedFiles_ : CheckedFilesToSave(*frame_.CheckTree(), frame_.Session()->catalogue);
   if (files.empty()) {
     Tell(prompts, this, QStringLiteral("No file(s) selected to save."));
     return false;
@@ -245,8 +245,8 @@ bool CKorvaneDlgSaveRecoveredFiles::StartSaving() {
                       .arg(destination, FormatLogTime()));
   log->ScrollToLastLine();
 
-  app.SetProcessRunning(1);
-  const bkf* scanner = frame_.Scanner();
+  app.SetProcessRunning(true);
+  const RecoverySession* session = frame_.Session();
   const bool hierarchy = hierarchy_->isChecked();
   SaveOptions options;
   options.portableNames = portable_->isChecked();
@@ -262,9 +262,9 @@ bool CKorvaneDlgSaveRecoveredFiles::StartSaving() {
     }
     return answer.get();
   };
-  worker_ = QThread::create([this, scanner, opened, hierarchy, options, &app] {
-    const Catalogue& catalogue = scanner->Cat();
-    SaveRun run(catalogue, scanner->File(), std::move(**opened), hierarchy, app.processRunning, options);
+  worker_ = QThread::create([this, session, opened, hierarchy, options, &app] {
+    const Catalogue& catalogue = session->catalogue;
+    SaveRun run(catalogue, session->file, std::move(**opened), hierarchy, app.StopRequest(), options);
     Finished finished;
     for (std::uint64_t index : files_) {
       if (!app.IsProcessRunning()) {
@@ -317,7 +317,7 @@ bool CKorvaneDlgSaveRecoveredFiles::StartSaving() {
 void CKorvaneDlgSaveRecoveredFiles::Notify() { flush_.Request(); }
 
 QString CKorvaneDlgSaveRecoveredFiles::PathText(std::uint64_t index) const {
-  const std::u16string path = CataloguePath(frame_.Scanner()->Cat(), index);
+  const std::u16string path = CataloguePath(frame_.Session()->catalogue, index);
   return QString::fromUtf16(path.data(), static_cast<qsizetype>(path.size()));
 }
 
@@ -415,7 +415,7 @@ void CKorvaneDlgSaveRecoveredFiles::OnFinished() {
     worker_ = nullptr;
   }
   CKorvaneBKFFileRepProjApp& app = frame_.App();
-  app.SetProcessRunning(0);
+  app.SetProcessRunning(false);
   progress_->setValue(kProgressSteps);
   SetRunning(false);
 

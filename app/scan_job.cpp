@@ -38,9 +38,10 @@ constexpr int kPollMilliseconds = 33;  // about thirty progress updates a second
 constexpr int kProgressBarWidth = 550;
 constexpr int kProgressBarMinWidth = 50;
 
-std::unique_ptr<ostrel::bkf> MakeScanner(int recoveryMode, std::atomic<int>& running) {
-  if (recoveryMode == 2) return std::make_unique<ostrel::bkfAdvance>(running);
-  return std::make_unique<ostrel::bkf>(running);
+std::unique_ptr<ostrel::Scanner> MakeScanner(ostrel::RecoveryMode mode, ostrel::RecoverySession& session,
+                                             const ostrel::StopToken& stop) {
+  if (mode == ostrel::RecoveryMode::Advanced) return std::make_unique<ostrel::AdvancedScanner>(session, stop);
+  return std::make_unique<ostrel::StandardScanner>(session, stop);
 }
 
 }  // namespace
@@ -102,7 +103,7 @@ class ScanJob::Listener : public ostrel::ScanListener {
 };
 
 ScanJob::ScanJob(CMainFrame& frame)
-    : frame_(frame), factory_(MakeScanner), worker_(frame.App().processRunning) {
+    : frame_(frame), factory_(MakeScanner), worker_([&app = frame.App()] { app.SetProcessRunning(false, /*announce=*/false); }) {
   ShellMessages& messages = frame_.App().messages();
   connect(&messages, &ShellMessages::scanProgress, this, &ScanJob::ShowProgress);
   connect(&messages, &ShellMessages::scanDone, this, &ScanJob::ShowDone);
@@ -121,7 +122,7 @@ void ScanJob::OnUi(Call&& call) {
 
 void ScanJob::Start() {
   CKorvaneBKFFileRepProjApp& app = frame_.App();
-  app.SetProcessRunning(1);
+  app.SetProcessRunning(true);
   app.messages().Send(&ShellMessages::scanStatusBar, 1);
   progressBar_->setRange(0, 100);
   progressBar_->setValue(0);
@@ -138,7 +139,7 @@ void ScanJob::Work() {
   try {
     WorkSteps();
   } catch (...) {
-    app.SetProcessRunning(0);
+    app.SetProcessRunning(false);
     app.messages().Post(&ShellMessages::scanStatusBar, 0);
     OnUi([&] {
       pollTimer_->stop();
@@ -151,17 +152,18 @@ void ScanJob::WorkSteps() {
   CKorvaneBKFFileRepProjApp& app = frame_.App();
   // The choices were made on the user-interface thread before the thread
   // started, and nobody changes them while the flag is set.
-  const int mode = app.recoveryMode;
-  const bool heuristic = app.heuristicScan == 1;
-  const bool partial = app.rangeKind == 1;
+  const ostrel::RecoveryMode mode = app.recoveryMode;
+  const bool heuristic = app.heuristicScan;
+  const bool partial = app.rangeKind == CKorvaneBKFFileRepProjApp::RangeKind::Partial;
   const std::uint64_t rangeStart = partial ? ParseRangeText(app.rangeMinText) : 0;
   const std::uint64_t rangeEnd = partial ? ParseRangeText(app.rangeMaxText) : 0;
   const std::string path = QFile::encodeName(app.bkfPath).toStdString();
 
-  OnUi([&] { frame_.FreeScanner(); });
-  // The scanner stays with the worker until the scan is over, so that
+  OnUi([&] { frame_.FreeSession(); });
+  // The session stays with the worker until the scan is over, so that
   // nothing on the user-interface thread can reach it meanwhile.
-  std::unique_ptr<ostrel::bkf> scanner = factory_(mode, app.processRunning);
+  auto session = std::make_unique<ostrel::RecoverySession>();
+  std::unique_ptr<ostrel::Scanner> scanner = factory_(mode, *session, app.StopRequest());
   scanner->SetHeuristic(heuristic);
   scanner->SetRange(rangeStart, rangeEnd);
   Listener listener(*this);
@@ -175,8 +177,9 @@ void ScanJob::WorkSteps() {
 
   if (result == 0) {
     const QString reason = QString::fromStdString(scanner->FileError());
-    OnUi([&] { frame_.SetScanner(std::move(scanner)); });
-    app.SetProcessRunning(0);
+    scanner.reset();
+    OnUi([&] { frame_.SetSession(std::move(session)); });
+    app.SetProcessRunning(false);
     app.messages().Post(&ShellMessages::scanStatusBar, 0);
     OnUi([&] {
       Tell(app.prompts(), &frame_, QStringLiteral("Scanning for BKF file process aborted."));
@@ -189,23 +192,24 @@ void ScanJob::WorkSteps() {
     return;
   }
 
-  const std::uint64_t filesFound = scanner->Cat().FileCount();
+  scanner.reset();
+  const std::uint64_t filesFound = session->catalogue.FileCount();
   // What the reads could not deliver (bad sectors, a file that shrank): the
   // catalogue may lack what those parts held.
   QStringList damageLines;
-  for (const std::string& line : {UnreadableLine(scanner->File().Unreadable()), ShrunkLine(scanner->File())}) {
+  for (const std::string& line : {UnreadableLine(session->file.Unreadable()), ShrunkLine(session->file)}) {
     QString text = QString::fromStdString(line);
     if (!text.isEmpty()) damageLines << text.left(1).toUpper() + text.mid(1);
   }
   OnUi([&] {
     frame_.OutputWnd()->ScrollToLastLine();
-    frame_.SetScanner(std::move(scanner));
+    frame_.SetSession(std::move(session));
     // The check marks of the new top level stay out of the catalogue, also
     // when Stop has already cleared the flag.
-    app.processRunning.store(1);
+    app.SetProcessRunning(true, /*announce=*/false);
     frame_.ShowCatalogueTopLevel();
   });
-  app.SetProcessRunning(0);
+  app.SetProcessRunning(false);
   app.messages().Post(&ShellMessages::scanStatusBar, 0);
   // The log lines follow the message box, once the user has closed it.
   OnUi([&] {
@@ -352,7 +356,7 @@ void CMainFrame::OnStopProcess() {
   if (!app_.IsProcessRunning()) return;  // the command is disabled then
   if (Tell(app_.prompts(), this, QStringLiteral("Do you want to stop recovering file(s)?"), MessageIcon::Question,
            MessageButtons::YesNo) == MessageAnswer::Yes) {
-    app_.SetProcessRunning(0);
+    app_.SetProcessRunning(false);
   }
 }
 

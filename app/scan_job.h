@@ -51,15 +51,17 @@ class ScanJob : public QObject {
   Q_OBJECT
 
  public:
-  // Makes the scanner of a recovery mode (1 standard, 2 advanced).
-  using ScannerFactory = std::function<std::unique_ptr<ostrel::bkf>(int recoveryMode, std::atomic<int>& running)>;
+  // Makes the scanner of a recovery mode, filling a session.
+  using ScannerFactory = std::function<std::unique_ptr<ostrel::Scanner>(
+      ostrel::RecoveryMode mode, ostrel::RecoverySession& session, const ostrel::StopToken& stop)>;
 
   explicit ScanJob(CMainFrame& frame);
   // Stops a worker that still runs and waits for it; what it would still
   // have shown is dropped.
   ~ScanJob() override;
 
-  // Tests replace the scanners; the default makes bkf or bkfAdvance.
+  // Tests replace the scanners; the default makes the standard or the
+  // advanced scanner.
   void SetScannerFactory(ScannerFactory factory) { factory_ = std::move(factory); }
 
   // Sets the flag, adds the status-bar elements and starts the worker on the

@@ -165,7 +165,7 @@ CKorvaneDlgSearchBkfFiles::CKorvaneDlgSearchBkfFiles(CMainFrame& frame, QWidget*
   controls.grid->setColumnMinimumWidth(4, du.X(5));
   controls.grid->addWidget(remove_, 0, 5);
 
-  model_ = new SearchResultModel(frame.Scanner()->Cat(), this);
+  model_ = new SearchResultModel(frame.Session()->catalogue, this);
   results_ = new QTableView(this);
   results_->setModel(model_);
   results_->setMinimumSize(du.Size(396, 100));
@@ -232,7 +232,7 @@ CKorvaneDlgSearchBkfFiles::CKorvaneDlgSearchBkfFiles(CMainFrame& frame, QWidget*
   });
   connect(&messages, &ShellMessages::resultClick, this, &CKorvaneDlgSearchBkfFiles::OnResultClick);
 
-  fileCount_ = frame.Scanner()->Cat().FileCount();
+  fileCount_ = frame.Session()->catalogue.FileCount();
   for (QWidget* w : std::initializer_list<QWidget*>{stop_, progress_, totalCaption_, total_, foundCaption_, found_, wait_}) {
     w->hide();
   }
@@ -240,7 +240,7 @@ CKorvaneDlgSearchBkfFiles::CKorvaneDlgSearchBkfFiles(CMainFrame& frame, QWidget*
 
 CKorvaneDlgSearchBkfFiles::~CKorvaneDlgSearchBkfFiles() {
   if (worker_ != nullptr) {
-    frame_.App().SetProcessRunning(0);
+    frame_.App().SetProcessRunning(false);
     worker_->wait();
     delete worker_;
   }
@@ -271,10 +271,10 @@ void CKorvaneDlgSearchBkfFiles::OnSearch() {
   pending_.clear();
   found_->setText(QStringLiteral("0"));
   SetSearching(true);
-  app.SetProcessRunning(1);
+  app.SetProcessRunning(true);
 
   // SearchWorker: every file node in catalogue order while the flag is set.
-  const Catalogue& catalogue = frame_.Scanner()->Cat();
+  const Catalogue& catalogue = frame_.Session()->catalogue;
   const std::u16string wanted(reinterpret_cast<const char16_t*>(pattern.utf16()), static_cast<std::size_t>(pattern.size()));
   const std::uint64_t count = std::min(fileCount_, catalogue.FileCount());
   worker_ = QThread::create([this, &catalogue, &app, wanted, count] {
@@ -330,7 +330,7 @@ void CKorvaneDlgSearchBkfFiles::OnFinished() {
   progress_->hide();
   progress_->setValue(0);
   SetSearching(false);
-  frame_.App().SetProcessRunning(0);
+  frame_.App().SetProcessRunning(false);
   total_->setText(QString::number(model_->rowCount()));
   totalCaption_->show();
   total_->show();

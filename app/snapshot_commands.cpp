@@ -52,23 +52,23 @@ void CMainFrame::OnSaveSnapshot() {
   const QString path = app_.prompts().GetSaveFileName(request);
   if (path.isEmpty()) return;
 
-  app_.SetProcessRunning(1);
+  app_.SetProcessRunning(true);
   FileViewer()->DestroyCurrentView();
   output_->ShowLogTab();
   output_->AppendLine(path + QStringLiteral(" file is saving for Ostrel BKF Recovery Snapshot.    ") + FormatLogTime());
   output_->AppendBlankLine();
 
-  // While the flag is set nothing changes the catalogue, so the worker may
+  // While the save runs nothing changes the catalogue, so the worker may
   // read it.
-  const ostrel::Catalogue& catalogue = scanner_->Cat();
-  std::u16string bkfPath = Utf8ToUtf16(scanner_->File().Path());
+  const ostrel::Catalogue& catalogue = session_->catalogue;
+  std::u16string bkfPath = Utf8ToUtf16(session_->file.Path());
   SnapshotWork().Run<SnapshotWriteResult>(
       QStringLiteral("Saving recovery snapshot"),
       [&catalogue, bkfPath = std::move(bkfPath), target = LocalPath(path), this](const SnapshotProgress& progress) {
-        return WriteSnapshot(catalogue, bkfPath, target, app_.processRunning, progress);
+        return WriteSnapshot(catalogue, bkfPath, target, app_.StopRequest(), progress);
       },
       [this](SnapshotWriteResult& written) {
-        app_.SetProcessRunning(0);
+        app_.SetProcessRunning(false);
         if (written.ok) {
           output_->AppendLine(
               QStringLiteral("Saving of Ostrel BKF Recovery Snapshot has been completed successfully.    ") +
@@ -109,7 +109,7 @@ void CMainFrame::LoadSnapshotPath(const QString& path) {
     FileViewer()->DestroyCurrentView();
     output_->ShowLogTab();
     QCoreApplication::processEvents();
-    app_.SetProcessRunning(1);
+    app_.SetProcessRunning(true);
     ResetCatalogueView();
   }
 
@@ -120,10 +120,10 @@ void CMainFrame::LoadSnapshotPath(const QString& path) {
   SnapshotWork().Run<LoadedSnapshot>(
       QStringLiteral("Loading recovery snapshot"),
       [source = LocalPath(path), this](const SnapshotProgress& progress) {
-        return LoadSnapshot(source, app_.processRunning, progress);
+        return LoadSnapshot(source, app_.StopRequest(), progress);
       },
       [this](LoadedSnapshot& loaded) {
-        if (!loaded.scanner) {
+        if (!loaded.session) {
           if (loaded.bkfMissing) {
             MessageRequest message;
             message.owner = this;
@@ -135,22 +135,22 @@ void CMainFrame::LoadSnapshotPath(const QString& path) {
           output_->AppendLine(QStringLiteral("Snapshot loading failed: ") + QString::fromStdString(loaded.error));
           output_->AppendBlankLine();
           output_->ScrollToLastLine();
-          app_.SetProcessRunning(0);
+          app_.SetProcessRunning(false);
           Tell(app_.prompts(), this, kLoadAborted);
           return;
         }
 
-        SetScanner(std::move(loaded.scanner));
-        // Checked while the flag is set, also after a Stop that came too late
+        SetSession(std::move(loaded.session));
+        // Checked while marked running, also after a Stop that came too late
         // to end the reading: the nodes keep the marks stored in the file.
-        app_.processRunning.store(1);
+        app_.SetProcessRunning(true, /*announce=*/false);
         ShowCatalogueTopLevel();
         const QString bkfPath = QString::fromStdU16String(loaded.bkfPath);
         output_->AppendLine(QStringLiteral("BKF file name:  ") + bkfPath);
         output_->AppendLine(QStringLiteral("Loading of BKF file snapshot has been completed.     ") + FormatLogTime());
         output_->ScrollToLastLine();
         app_.bkfPath = bkfPath;
-        app_.SetProcessRunning(0);
+        app_.SetProcessRunning(false);
       });
 }
 

@@ -14,7 +14,7 @@ constexpr int kPollMilliseconds = 33;  // about thirty progress updates a second
 
 }  // namespace
 
-SnapshotJob::SnapshotJob(CMainFrame& frame) : frame_(frame), worker_(frame.App().processRunning) {
+SnapshotJob::SnapshotJob(CMainFrame& frame) : frame_(frame), worker_([&app = frame.App()] { app.SetProcessRunning(false, /*announce=*/false); }) {
   pollTimer_ = new QTimer(this);
   pollTimer_->setInterval(kPollMilliseconds);
   connect(pollTimer_, &QTimer::timeout, this, &SnapshotJob::ShowNewestProgress);

@@ -23,7 +23,8 @@ namespace ostrel::app {
 // Lives on the user-interface thread; one work at a time.
 class WorkerThread : public QObject {
  public:
-  explicit WorkerThread(std::atomic<int>& processRunning) : processRunning_(processRunning) {}
+  // `requestStop` ends the work early (it runs on the user-interface thread).
+  explicit WorkerThread(std::function<void()> requestStop) : requestStop_(std::move(requestStop)) {}
   ~WorkerThread() override { Abandon(); }
 
   // Runs `work` on a new thread, once the previous one has ended.
@@ -35,8 +36,7 @@ class WorkerThread : public QObject {
       working_.store(false);
     });
   }
-  // True from Start until the work has returned, also after Stop has
-  // cleared the flag.
+  // True from Start until the work has returned, also after Stop.
   bool IsWorking() const { return working_.load(); }
 
   // From the worker: runs `call` on the user-interface thread and waits;
@@ -53,9 +53,9 @@ class WorkerThread : public QObject {
   // shown is dropped. Its owner calls this before its own members go.
   void Abandon() {
     abandoned_.store(true);
-    if (working_.load()) processRunning_.store(0);
+    if (working_.load()) requestStop_();
     // The worker may be waiting for one of its calls; those calls now do
-    // nothing, and the work ends at its next look at the flag.
+    // nothing, and the work ends at its next look at the stop token.
     while (working_.load()) {
       QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -64,7 +64,7 @@ class WorkerThread : public QObject {
   }
 
  private:
-  std::atomic<int>& processRunning_;
+  std::function<void()> requestStop_;
   std::thread thread_;
   std::atomic<bool> working_{false};
   std::atomic<bool> abandoned_{false};

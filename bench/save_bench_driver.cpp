@@ -18,8 +18,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   const bool flat = argc > 3 && std::string(argv[3]) == "--flat";
-  std::atomic<int> running{1};
-  ostrel::bkf scanner(running);
+  ostrel::StopToken stop;
+  ostrel::RecoverySession session;
+  ostrel::StandardScanner scanner(session, stop);
   if (scanner.Scan(argv[1]) != 1) {
     std::fprintf(stderr, "cannot scan %s\n", argv[1]);
     return 1;
@@ -31,8 +32,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s\n", argv[2], error.c_str());
     return 1;
   }
-  const ostrel::Catalogue& cat = scanner.Cat();
-  ostrel::SaveRun run(cat, scanner.File(), std::move(*destination), !flat, running);
+  const ostrel::Catalogue& cat = session.catalogue;
+  ostrel::SaveRun run(cat, session.file, std::move(*destination), !flat, stop);
   std::uint64_t saved = 0, bytes = 0;
   for (std::uint64_t i = 0; i < cat.FileCount(); ++i) {
     const ostrel::SaveResult r = run.SaveFile(i);

@@ -18,8 +18,8 @@ class Catalogue {
   Catalogue(Catalogue&&) noexcept = default;
   Catalogue& operator=(Catalogue&&) noexcept = default;
 
-  CKorvaneBKFTreeVectorClass& Tree() { return tree_; }
-  const CKorvaneBKFTreeVectorClass& Tree() const { return tree_; }
+  FolderTree& Tree() { return tree_; }
+  const FolderTree& Tree() const { return tree_; }
 
   std::uint64_t FileCount() const { return files_.size(); }
   // `index` must be below FileCount().
@@ -34,7 +34,7 @@ class Catalogue {
   void RemoveAllFiles();
 
  private:
-  CKorvaneBKFTreeVectorClass tree_;
+  FolderTree tree_;
   std::deque<FileNode> files_;
   NameArena names_;
 };

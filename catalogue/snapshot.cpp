@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "reader/bytes.h"
+#include "base/bytes.h"
 
 namespace ostrel {
 namespace {
@@ -107,10 +107,10 @@ void EndTag(Out& out) {
 }
 
 std::string WriteBody(const Catalogue& cat, std::u16string_view bkfPath, std::FILE* f,
-                      const std::atomic<int>& running, const SnapshotProgress& progress) {
+                      const StopToken& stop, const SnapshotProgress& progress) {
   Out out;
   constexpr std::size_t kFlushAt = 256 * 1024;
-  auto stopped = [&] { return running.load(std::memory_order_relaxed) == 0; };
+  auto stopped = [&] { return stop.StopRequested(); };
 
   if (2 * (static_cast<std::uint64_t>(bkfPath.size()) + 1) > kSnapshotPathLimit) {
     return "the BKF path is longer than a snapshot can hold (" + Number(kSnapshotPathLimit) + " bytes)";
@@ -210,11 +210,11 @@ struct Section {
   std::size_t recordSize;
 };
 
-std::string ReadBody(In& in, std::uint64_t size, const std::atomic<int>& running, const SnapshotProgress& progress,
+std::string ReadBody(In& in, std::uint64_t size, const StopToken& stop, const SnapshotProgress& progress,
                      SnapshotReadResult& result) {
   PerMille done(progress, size);
   std::vector<std::uint8_t> buf;
-  auto stopped = [&] { return running.load(std::memory_order_relaxed) == 0; };
+  auto stopped = [&] { return stop.StopRequested(); };
 
   if (!in.Read(buf, 4)) return "the file ends inside the path block (at byte " + Number(in.Position()) + ")";
   const std::uint32_t n = ByteView(buf.data(), buf.size()).U32(0).value_or(0);
@@ -322,7 +322,7 @@ std::FILE* CreatePartial(const std::string& path, std::string& partial) {
 }  // namespace
 
 SnapshotWriteResult WriteSnapshot(const Catalogue& catalogue, std::u16string_view bkfPath,
-                                  const std::string& path, const std::atomic<int>& processRunning,
+                                  const std::string& path, const StopToken& stop,
                                   const SnapshotProgress& progress) {
   SnapshotWriteResult result;
   std::string partial;
@@ -331,7 +331,7 @@ SnapshotWriteResult WriteSnapshot(const Catalogue& catalogue, std::u16string_vie
     result.error = "cannot create '" + path + "': " + SystemReason();
     return result;
   }
-  result.error = WriteBody(catalogue, bkfPath, f.get(), processRunning, progress);
+  result.error = WriteBody(catalogue, bkfPath, f.get(), stop, progress);
   // The last buffered bytes reach the disk here, so a full disk may only show now.
   if (std::fclose(f.release()) != 0 && result.error.empty()) result.error = "write error: " + SystemReason();
   std::error_code ec;
@@ -348,7 +348,7 @@ SnapshotWriteResult WriteSnapshot(const Catalogue& catalogue, std::u16string_vie
   return result;
 }
 
-SnapshotReadResult ReadSnapshot(const std::string& path, const std::atomic<int>& processRunning,
+SnapshotReadResult ReadSnapshot(const std::string& path, const StopToken& stop,
                                 const SnapshotProgress& progress) {
   SnapshotReadResult result;
   std::error_code ec;
@@ -363,7 +363,7 @@ SnapshotReadResult ReadSnapshot(const std::string& path, const std::atomic<int>&
   }
   In in(f.get());
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  result.error = ReadBody(in, ec ? 0 : size, processRunning, progress, result);
+  result.error = ReadBody(in, ec ? 0 : size, stop, progress, result);
   result.ok = result.error.empty();
   return result;
 }

@@ -30,12 +30,12 @@
 // a loaded catalogue is as well-formed as a scanned one.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 
+#include "base/stop_token.h"
 #include "catalogue/catalogue.h"
 
 namespace ostrel {
@@ -57,7 +57,7 @@ using SnapshotProgress = std::function<void(std::uint64_t done, std::uint64_t to
 
 struct SnapshotWriteResult {
   bool ok = false;
-  bool stopped = false;  // it failed because the process-running flag was cleared
+  bool stopped = false;  // it failed because the stop was requested
   std::string error;     // why it failed, with the system's reason for a file error
 };
 
@@ -65,9 +65,9 @@ struct SnapshotWriteResult {
 // is written beside `path` first, in a new file of a random name, and takes
 // its place only once it is complete, so a failed or stopped write leaves no
 // partial snapshot and nothing planted beside `path` is written through.
-// Stops, and fails, when `processRunning` is cleared.
+// Stops, and fails, when `stop` is requested.
 SnapshotWriteResult WriteSnapshot(const Catalogue& catalogue, std::u16string_view bkfPath,
-                                  const std::string& path, const std::atomic<int>& processRunning,
+                                  const std::string& path, const StopToken& stop,
                                   const SnapshotProgress& progress = {});
 
 struct SnapshotReadResult {
@@ -78,9 +78,9 @@ struct SnapshotReadResult {
 };
 
 // Reads a snapshot. The BKF file it names is not opened here: whoever takes
-// the catalogue over opens it. Stops, and fails, when `processRunning` is
-// cleared.
-SnapshotReadResult ReadSnapshot(const std::string& path, const std::atomic<int>& processRunning,
+// the catalogue over opens it. Stops, and fails, when a stop is
+// requested.
+SnapshotReadResult ReadSnapshot(const std::string& path, const StopToken& stop,
                                 const SnapshotProgress& progress = {});
 
 // The checks a loaded catalogue must pass: every link none or a valid index,

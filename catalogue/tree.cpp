@@ -4,14 +4,14 @@
 
 namespace ostrel {
 
-CKorvaneBKFTreeVectorClass::CKorvaneBKFTreeVectorClass() {
+FolderTree::FolderTree() {
   FolderNode root;
   root.name = names_.Store(u"ROOT");
   root.index = 0;
   nodes_.push_back(root);
 }
 
-std::uint64_t CKorvaneBKFTreeVectorClass::AddNode(std::u16string_view name, std::uint64_t parent) {
+std::uint64_t FolderTree::AddNode(std::u16string_view name, std::uint64_t parent) {
   if (parent >= nodes_.size()) return kNotFound;
   FolderNode node;
   node.name = names_.Store(name);
@@ -29,21 +29,21 @@ std::uint64_t CKorvaneBKFTreeVectorClass::AddNode(std::u16string_view name, std:
   return added;
 }
 
-std::uint64_t CKorvaneBKFTreeVectorClass::FirstChild(std::uint64_t index) const {
+std::uint64_t FolderTree::FirstChild(std::uint64_t index) const {
   if (index >= nodes_.size()) return kNotFound;
   const std::uint64_t c = nodes_[index].firstChild;
   if (c == kNone || c == 0 || c >= nodes_.size()) return kNotFound;
   return c;
 }
 
-std::uint64_t CKorvaneBKFTreeVectorClass::NextSibling(std::uint64_t index) const {
+std::uint64_t FolderTree::NextSibling(std::uint64_t index) const {
   if (index >= nodes_.size()) return kNotFound;
   const std::uint64_t s = nodes_[index].nextSibling;
   if (s == kNone || s == 0 || s >= nodes_.size()) return kNotFound;
   return s;
 }
 
-std::uint64_t CKorvaneBKFTreeVectorClass::FindNode(std::u16string_view name, std::uint64_t start,
+std::uint64_t FolderTree::FindNode(std::u16string_view name, std::uint64_t start,
                                                    int depth) const {
   if ((start >> 63) != 0 || start >= nodes_.size()) return kNotFound;
   if (depth != 0 && nodes_[start].name == name) return nodes_[start].index;
@@ -65,7 +65,7 @@ std::uint64_t CKorvaneBKFTreeVectorClass::FindNode(std::u16string_view name, std
   return kNotFound;
 }
 
-std::uint64_t CKorvaneBKFTreeVectorClass::FindChild(std::u16string_view name,
+std::uint64_t FolderTree::FindChild(std::u16string_view name,
                                                     std::uint64_t parent) const {
   std::uint64_t visits = 0;
   for (std::uint64_t k = FirstChild(parent); k != kNotFound; k = NextSibling(k)) {
@@ -75,7 +75,7 @@ std::uint64_t CKorvaneBKFTreeVectorClass::FindChild(std::u16string_view name,
   return kNotFound;
 }
 
-std::u16string CKorvaneBKFTreeVectorClass::NodePath(std::uint64_t index) const {
+std::u16string FolderTree::NodePath(std::uint64_t index) const {
   std::vector<std::uint64_t> chain;
   for (std::uint64_t i = index; i != 0 && i < nodes_.size(); i = nodes_[i].parent) {
     if (chain.size() >= nodes_.size()) break;  // damaged parent links
@@ -89,18 +89,18 @@ std::u16string CKorvaneBKFTreeVectorClass::NodePath(std::uint64_t index) const {
   return path;
 }
 
-bool CKorvaneBKFTreeVectorClass::RenameNode(std::uint64_t index, std::u16string_view name) {
+bool FolderTree::RenameNode(std::uint64_t index, std::u16string_view name) {
   if (index >= nodes_.size()) return false;
   nodes_[index].name = names_.Store(name);
   return true;
 }
 
-void CKorvaneBKFTreeVectorClass::RemoveAllNodes() {
+void FolderTree::RemoveAllNodes() {
   nodes_.clear();
   names_.Clear();
 }
 
-void CKorvaneBKFTreeVectorClass::AppendStoredNode(const FolderNode& stored, std::u16string_view name) {
+void FolderTree::AppendStoredNode(const FolderNode& stored, std::u16string_view name) {
   FolderNode node = stored;
   node.name = names_.Store(name);
   nodes_.push_back(node);

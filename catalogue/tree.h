@@ -12,11 +12,11 @@
 
 namespace ostrel {
 
-class CKorvaneBKFTreeVectorClass {
+class FolderTree {
  public:
-  CKorvaneBKFTreeVectorClass();
-  CKorvaneBKFTreeVectorClass(CKorvaneBKFTreeVectorClass&&) noexcept = default;
-  CKorvaneBKFTreeVectorClass& operator=(CKorvaneBKFTreeVectorClass&&) noexcept = default;
+  FolderTree();
+  FolderTree(FolderTree&&) noexcept = default;
+  FolderTree& operator=(FolderTree&&) noexcept = default;
 
   // Appends a node under `parent`; kNotFound (nothing added) when `parent` is
   // not an existing node.

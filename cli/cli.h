@@ -2,7 +2,6 @@
 // bar, and the catalogue printers.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -11,6 +10,8 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "base/stop_token.h"
+#include "reader/recovery_session.h"
 #include "reader/scanner.h"
 
 namespace ostrel::cli {
@@ -37,7 +38,7 @@ std::optional<std::uint64_t> ParseU64(const std::string& text);
 // The scan options that scan and extract share:
 //   --mode standard|advanced   --heuristic   --range START END
 struct ScanOptions {
-  bool advanced = false;
+  RecoveryMode mode = RecoveryMode::Standard;
   bool heuristic = false;
   std::uint64_t rangeStart = 0, rangeEnd = 0;
 };
@@ -47,9 +48,10 @@ struct ScanOptions {
 bool TakeScanOption(const Args& args, std::size_t& i, ScanOptions& options, std::string& problem);
 // Checks the options taken together; answers the problem or an empty text.
 std::string CheckScanOptions(const ScanOptions& options);
-// The scanner of the chosen mode, with its range and heuristic flag set.
-std::unique_ptr<bkf> MakeScanner(const ScanOptions& options, std::atomic<int>& running,
-                                 ScanListener* listener);
+// The scanner of the chosen mode, filling `session`, with its range and
+// heuristic flag set.
+std::unique_ptr<Scanner> MakeScanner(const ScanOptions& options, RecoverySession& session,
+                                     const StopToken& stop, ScanListener* listener);
 
 // What every scanner of the process reads its BKF file through; empty (the
 // default) is pread. The tests' build of the tool sets a failing disk here.

@@ -1,4 +1,3 @@
-#include <atomic>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -107,22 +106,23 @@ struct ExtractOptions {
 // How the catalogue to extract from is made: one scan of the BKF file, or the
 // load of a snapshot. The scanner keeps the file open for the extraction. Null
 // (with the reason in `error`) when the file or the snapshot cannot be read.
-std::unique_ptr<bkf> BuildCatalogue(const ExtractOptions& options, std::atomic<int>& running,
-                                    ProgressBar& progress, std::string& error) {
+std::unique_ptr<RecoverySession> BuildSession(const ExtractOptions& options, const StopToken& stop,
+                                              ProgressBar& progress, std::string& error) {
   if (!options.snapshotPath.empty()) {
-    LoadedSnapshot loaded = LoadSnapshot(options.snapshotPath, running);
-    if (!loaded.scanner) error = "cannot load the snapshot '" + options.snapshotPath + "': " + loaded.error;
-    if (loaded.scanner && BkfReader()) loaded.scanner->SetFileReader(BkfReader());
-    return std::move(loaded.scanner);
+    LoadedSnapshot loaded = LoadSnapshot(options.snapshotPath, stop);
+    if (!loaded.session) error = "cannot load the snapshot '" + options.snapshotPath + "': " + loaded.error;
+    if (loaded.session && BkfReader()) loaded.session->file.SetReader(BkfReader());
+    return std::move(loaded.session);
   }
-  std::unique_ptr<bkf> scanner = MakeScanner(options.scan, running, &progress);
+  auto session = std::make_unique<RecoverySession>();
+  const std::unique_ptr<Scanner> scanner = MakeScanner(options.scan, *session, stop, &progress);
   const int scanned = scanner->Scan(options.bkfPath);
   progress.Finish();
   if (scanned == 0) {
     error = "cannot open '" + options.bkfPath + "': " + scanner->FileError();
     return nullptr;
   }
-  return scanner;
+  return session;
 }
 
 // The files to extract, in catalogue order; nullopt (with the problem) when an
@@ -150,10 +150,9 @@ std::optional<std::vector<std::uint64_t>> SelectFiles(const Catalogue& cat,
   return out;
 }
 
-}  // namespace
-
-int ExtractCommand(const Args& args) {
-  ExtractOptions options;
+// Takes the arguments into `options`; answers the exit code when they end the
+// command (--help, a usage error).
+std::optional<int> ParseExtractArgs(const Args& args, ExtractOptions& options) {
   std::string problem;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -194,11 +193,16 @@ int ExtractCommand(const Args& args) {
       return Usage("only one BKF file can be extracted from");
     }
   }
+  return std::nullopt;
+}
+
+// The options taken together; answers the exit code of a usage error.
+std::optional<int> CheckExtractOptions(const ExtractOptions& options) {
   if (!options.snapshotPath.empty()) {
     if (!options.bkfPath.empty()) {
       return Usage("--snapshot names the BKF file itself: give no BKF argument with it");
     }
-    if (options.scan.advanced || options.scan.heuristic || options.scan.rangeStart != 0 ||
+    if (options.scan.mode != RecoveryMode::Standard || options.scan.heuristic || options.scan.rangeStart != 0 ||
         options.scan.rangeEnd != 0) {
       return Usage("--mode, --heuristic and --range choose how to scan; a snapshot is not scanned");
     }
@@ -206,18 +210,91 @@ int ExtractCommand(const Args& args) {
     return Usage("no BKF file given (or --snapshot IN)");
   }
   if (options.destination.empty()) return Usage("no destination given (--to DIR)");
-  problem = CheckScanOptions(options.scan);
-  if (!problem.empty()) return Usage(problem);
+  if (const std::string problem = CheckScanOptions(options.scan); !problem.empty()) return Usage(problem);
+  return std::nullopt;
+}
 
-  std::atomic<int> running{1};
+// What one extraction run did, for its summary.
+struct ExtractTally {
+  std::uint64_t written = 0, empty = 0, problems = 0, bytes = 0;
+  std::uint64_t renamed = 0, kept = 0, replaced = 0;
+};
+
+// Saves the selected files one by one, printing a line for each problem and
+// each changed name.
+ExtractTally SaveSelected(SaveRun& run, const Catalogue& cat, const std::vector<std::uint64_t>& selected,
+                          const ExtractOptions& options) {
+  ExtractTally t;
+  ProgressBar progress("Extracting");
+  std::uint64_t done = 0;
+  auto report = [&](const char* what, std::uint64_t index, const std::string& reason) {
+    progress.Finish();
+    std::printf("%s: %s: %s\n", what, Utf16ToUtf8(CataloguePath(cat, index)).c_str(),
+                reason.c_str());
+  };
+  for (std::uint64_t index : selected) {
+    progress.Show(done++, selected.size(), t.written);
+    const SaveResult saved = run.SaveFile(index);
+    for (const NameChange& change : saved.changes) {
+      t.renamed += change.portable;
+      t.kept += change.existing && !change.folder;
+      t.replaced += change.replaced;
+      progress.Finish();
+      std::printf("%s\n", change.message.c_str());
+    }
+    std::string reason = saved.reason;
+    if (saved.outcome) {
+      reason += " [" + std::string(OutcomeName(*saved.outcome)) + "]";
+      if (*saved.outcome == ExtractOutcome::CannotCreate) reason += ": '" + saved.path + "'";
+    }
+    switch (saved.status) {
+      case SaveStatus::Saved:
+        ++t.written;
+        t.bytes += saved.bytes;
+        if (saved.outcome == ExtractOutcome::Empty) {
+          ++t.empty;
+          if (options.verbose) report("empty", index, reason);
+        }
+        break;
+      case SaveStatus::SavedIncomplete:
+        ++t.written;
+        t.bytes += saved.bytes;
+        report(saved.unreadableBytes != 0 ? "damaged" : "cut short", index, saved.reason);
+        ++t.problems;
+        break;
+      case SaveStatus::WriteFailed:
+      case SaveStatus::Stopped:
+        report("incomplete", index, "'" + saved.path + "': " + saved.reason);
+        ++t.problems;
+        break;
+      case SaveStatus::NotRecovered:
+        report("not extracted", index, reason);
+        ++t.problems;
+        break;
+    }
+  }
+  progress.Finish();
+  return t;
+}
+
+}  // namespace
+
+int ExtractCommand(const Args& args) {
+  ExtractOptions options;
+  if (const auto exit = ParseExtractArgs(args, options)) return *exit;
+  if (const auto exit = CheckExtractOptions(options)) return *exit;
+
+  StopToken stop;
   std::string error;
   ProgressBar scanProgress("Scanning");
-  const std::unique_ptr<bkf> scanner = BuildCatalogue(options, running, scanProgress, error);
-  if (!scanner) {
+  const std::unique_ptr<RecoverySession> session = BuildSession(options, stop, scanProgress, error);
+  if (!session) {
     Error(error);
     return kExitError;
   }
-  const Catalogue& cat = scanner->Cat();
+  // Stop ends the work around a failing disk's bad pieces too.
+  session->file.SetStopToken(&stop);
+  const Catalogue& cat = session->catalogue;
   const auto selected = SelectFiles(cat, options, error);
   if (!selected) return Usage(error);
 
@@ -236,70 +313,21 @@ int ExtractCommand(const Args& args) {
   SaveOptions saveOptions;
   saveOptions.existing = options.overwrite ? ExistingFiles::Replace : ExistingFiles::KeepBoth;
   saveOptions.portableNames = options.portableNames;
-  SaveRun run(cat, scanner->File(), std::move(*destination), !options.flat, running,
+  SaveRun run(cat, session->file, std::move(*destination), !options.flat, stop,
               std::move(saveOptions));
   run.SetSkipUnreadable(options.skipDamaged);
-  ProgressBar progress("Extracting");
-  std::uint64_t written = 0, empty = 0, problems = 0, bytes = 0, done = 0;
-  std::uint64_t renamed = 0, kept = 0, replaced = 0;
-  auto report = [&](const char* what, std::uint64_t index, const std::string& reason) {
-    progress.Finish();
-    std::printf("%s: %s: %s\n", what, Utf16ToUtf8(CataloguePath(cat, index)).c_str(),
-                reason.c_str());
-  };
-  for (std::uint64_t index : *selected) {
-    progress.Show(done++, selected->size(), written);
-    const SaveResult saved = run.SaveFile(index);
-    for (const NameChange& change : saved.changes) {
-      renamed += change.portable;
-      kept += change.existing && !change.folder;
-      replaced += change.replaced;
-      progress.Finish();
-      std::printf("%s\n", change.message.c_str());
-    }
-    std::string reason = saved.reason;
-    if (saved.outcome) {
-      reason += " [" + std::string(OutcomeName(*saved.outcome)) + "]";
-      if (*saved.outcome == ExtractOutcome::CannotCreate) reason += ": '" + saved.path + "'";
-    }
-    switch (saved.status) {
-      case SaveStatus::Saved:
-        ++written;
-        bytes += saved.bytes;
-        if (saved.outcome == ExtractOutcome::Empty) {
-          ++empty;
-          if (options.verbose) report("empty", index, reason);
-        }
-        break;
-      case SaveStatus::SavedIncomplete:
-        ++written;
-        bytes += saved.bytes;
-        report(saved.unreadableBytes != 0 ? "damaged" : "cut short", index, saved.reason);
-        ++problems;
-        break;
-      case SaveStatus::WriteFailed:
-      case SaveStatus::Stopped:
-        report("incomplete", index, "'" + saved.path + "': " + saved.reason);
-        ++problems;
-        break;
-      case SaveStatus::NotRecovered:
-        report("not extracted", index, reason);
-        ++problems;
-        break;
-    }
-  }
-  progress.Finish();
-  std::printf("Files written: %" PRIu64 " (%" PRIu64 " empty)\n", written, empty);
-  std::printf("Bytes written: %" PRIu64 "\n", bytes);
-  std::printf("Files with problems: %" PRIu64 "\n", problems);
-  if (renamed > 0) std::printf("Names changed for the destination: %" PRIu64 "\n", renamed);
-  if (kept > 0) std::printf("Existing files kept (saved under a new name): %" PRIu64 "\n", kept);
-  if (replaced > 0) std::printf("Existing files replaced: %" PRIu64 "\n", replaced);
+  const ExtractTally t = SaveSelected(run, cat, *selected, options);
+  std::printf("Files written: %" PRIu64 " (%" PRIu64 " empty)\n", t.written, t.empty);
+  std::printf("Bytes written: %" PRIu64 "\n", t.bytes);
+  std::printf("Files with problems: %" PRIu64 "\n", t.problems);
+  if (t.renamed > 0) std::printf("Names changed for the destination: %" PRIu64 "\n", t.renamed);
+  if (t.kept > 0) std::printf("Existing files kept (saved under a new name): %" PRIu64 "\n", t.kept);
+  if (t.replaced > 0) std::printf("Existing files replaced: %" PRIu64 "\n", t.replaced);
   std::fflush(stdout);
   // Parts of the backup that could not be read may have held files the
   // catalogue now lacks: not a full success either.
-  const bool unreadable = ReportUnreadable(scanner->File());
-  return problems == 0 && !unreadable ? kExitOk : kExitSome;
+  const bool unreadable = ReportUnreadable(session->file);
+  return t.problems == 0 && !unreadable ? kExitOk : kExitSome;
 }
 
 }  // namespace ostrel::cli

@@ -52,8 +52,8 @@ int ListCommand(const Args& args) {
   }
   if (snapshotPath.empty()) return Usage("no snapshot given");
 
-  std::atomic<int> running{1};
-  const SnapshotReadResult read = ReadSnapshot(snapshotPath, running);
+  StopToken stop;
+  const SnapshotReadResult read = ReadSnapshot(snapshotPath, stop);
   if (!read.ok) {
     Error("cannot load the snapshot '" + snapshotPath + "': " + read.error);
     return kExitError;

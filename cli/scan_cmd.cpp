@@ -83,9 +83,10 @@ int ScanCommand(const Args& args) {
   if (bkfPath.empty()) return Usage("no BKF file given");
   if (const std::string problem = CheckScanOptions(options); !problem.empty()) return Usage(problem);
 
-  std::atomic<int> running{1};
+  StopToken stop;
+  RecoverySession session;
   ProgressBar progress("Scanning");
-  const std::unique_ptr<bkf> scanner = MakeScanner(options, running, &progress);
+  const std::unique_ptr<Scanner> scanner = MakeScanner(options, session, stop, &progress);
   if (scanner->Scan(bkfPath) == 0) {
     progress.Finish();
     Error("cannot open '" + bkfPath + "': " + scanner->FileError());
@@ -99,20 +100,20 @@ int ScanCommand(const Args& args) {
     std::filesystem::path absolute = std::filesystem::absolute(bkfPath, ec);
     if (ec) absolute = bkfPath;
     const SnapshotWriteResult written =
-        WriteSnapshot(scanner->Cat(), Utf8ToUtf16(absolute.string()), snapshotPath, running);
+        WriteSnapshot(session.catalogue, Utf8ToUtf16(absolute.string()), snapshotPath, stop);
     if (!written.ok) {
       Error("cannot write the snapshot '" + snapshotPath + "': " + written.error);
       return kExitError;
     }
   }
-  const UnreadableSummary unreadable = scanner->File().Unreadable();
+  const UnreadableSummary unreadable = session.file.Unreadable();
   if (json) {
-    PrintCatalogueJson(stdout, scanner->Cat(), bkfPath, UnreadableJson(unreadable));
+    PrintCatalogueJson(stdout, session.catalogue, bkfPath, UnreadableJson(unreadable));
   } else {
-    PrintCatalogueTree(stdout, scanner->Cat());
+    PrintCatalogueTree(stdout, session.catalogue);
   }
   std::fflush(stdout);
-  return ReportUnreadable(scanner->File()) ? kExitSome : kExitOk;
+  return ReportUnreadable(session.file) ? kExitSome : kExitOk;
 }
 
 }  // namespace ostrel::cli

@@ -9,7 +9,7 @@ bool TakeScanOption(const Args& args, std::size_t& i, ScanOptions& options, std:
     if (i + 1 >= args.size()) {
       problem = "--mode needs a value (standard or advanced)";
     } else if (args[i + 1] == "standard" || args[i + 1] == "advanced") {
-      options.advanced = args[i + 1] == "advanced";
+      options.mode = args[i + 1] == "advanced" ? RecoveryMode::Advanced : RecoveryMode::Standard;
     } else {
       problem = "unknown mode '" + args[i + 1] + "' (standard or advanced)";
     }
@@ -40,19 +40,19 @@ bool TakeScanOption(const Args& args, std::size_t& i, ScanOptions& options, std:
 }
 
 std::string CheckScanOptions(const ScanOptions& options) {
-  if (options.heuristic && !options.advanced) {
+  if (options.heuristic && options.mode != RecoveryMode::Advanced) {
     return "--heuristic widens the stream IDs of the advanced scan: it needs --mode advanced";
   }
   return {};
 }
 
-std::unique_ptr<bkf> MakeScanner(const ScanOptions& options, std::atomic<int>& running,
-                                 ScanListener* listener) {
-  std::unique_ptr<bkf> scanner;
-  if (options.advanced) {
-    scanner = std::make_unique<bkfAdvance>(running, listener);
+std::unique_ptr<Scanner> MakeScanner(const ScanOptions& options, RecoverySession& session,
+                                     const StopToken& stop, ScanListener* listener) {
+  std::unique_ptr<Scanner> scanner;
+  if (options.mode == RecoveryMode::Advanced) {
+    scanner = std::make_unique<AdvancedScanner>(session, stop, listener);
   } else {
-    scanner = std::make_unique<bkf>(running, listener);
+    scanner = std::make_unique<StandardScanner>(session, stop, listener);
   }
   scanner->SetRange(options.rangeStart, options.rangeEnd);
   scanner->SetHeuristic(options.heuristic);

@@ -12,11 +12,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size > ostrel::fuzz::kMaxInput) return -1;
   ostrel::fuzz::MemoryFile file(data, size);
   if (!file.Ok()) return 0;
-  std::atomic<int> running{1};
-  ostrel::bkfAdvance scanner(running);
+  ostrel::StopToken stop;
+  ostrel::RecoverySession session;
+  ostrel::AdvancedScanner scanner(session, stop);
   scanner.SetHeuristic(size > 0 && (data[0] & 1) != 0);
   if (scanner.Scan(file.Path()) != 1) std::abort();
-  if (running.load() != 1) std::abort();  // the scanner never clears the caller's flag
-  if (!ostrel::CheckCatalogueLinks(scanner.Cat()).empty()) std::abort();
+  if (!ostrel::CheckCatalogueLinks(session.catalogue).empty()) std::abort();
   return 0;
 }

@@ -21,23 +21,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size > ostrel::fuzz::kMaxInput) return -1;
   ostrel::fuzz::MemoryFile file(data, size);
   if (!file.Ok()) return 0;
-  std::atomic<int> running{1};
-  ostrel::bkf scanner(running);
+  ostrel::StopToken stop;
+  ostrel::RecoverySession session;
+  ostrel::StandardScanner scanner(session, stop);
   if (scanner.Scan(file.Path()) != 1) std::abort();
   const std::uint8_t last = size > 0 ? data[size - 1] : 0;
   const std::optional<std::uint64_t> limit =
       (last & 1) ? std::optional<std::uint64_t>(std::uint64_t{last} * 256) : std::nullopt;
   const std::uint64_t readable = limit ? std::min<std::uint64_t>(*limit, size) : size;
   static const std::string out = "/tmp/ostrel-extract-fuzz-" + std::to_string(::getpid());
-  const auto& cat = scanner.Cat();
+  const auto& cat = session.catalogue;
   for (std::uint64_t i = 0; i < cat.FileCount(); ++i) {
     ostrel::ExtractStats stats;
-    const auto outcome = ostrel::ExtractFileData(cat.FileAt(i), scanner.File(), out, limit, running, &stats);
+    const auto outcome = ostrel::ExtractFileData(cat.FileAt(i), session.file, out, limit, stop, &stats);
     if (outcome == ostrel::ExtractOutcome::CannotCreate) std::abort();
     const std::uint64_t bound = stats.compressed ? (readable / 24 + 1) * 63520 : readable + 22;
     if (stats.bytesWritten > bound) std::abort();
   }
-  if (running.load() != 1) std::abort();
   ::unlink(out.c_str());
   return 0;
 }

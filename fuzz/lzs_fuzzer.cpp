@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "reader/bytes.h"
+#include "base/bytes.h"
 #include "reader/lzs.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -59,9 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   ostrel::fuzz::MemoryFile file(snapshot.data(), snapshot.size());
   if (!file.Ok()) return 0;
-  std::atomic<int> running{1};
-  ostrel::SnapshotReadResult read = ostrel::ReadSnapshot(file.Path(), running);
-  if (running.load() != 1) std::abort();
+  ostrel::StopToken stop;
+  ostrel::SnapshotReadResult read = ostrel::ReadSnapshot(file.Path(), stop);
   if (read.ok != read.error.empty()) std::abort();
   if (!read.ok) return 0;
   if (!ostrel::CheckCatalogueLinks(read.catalogue).empty()) std::abort();
@@ -77,23 +76,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (!(selector & 1)) return 0;
 
-  ostrel::bkf scanner(running);
-  if (!scanner.Adopt(std::move(read.catalogue), ws.bkf)) std::abort();
+  ostrel::RecoverySession session;
+  session.catalogue = std::move(read.catalogue);
+  if (!session.file.Open(ws.bkf)) std::abort();
   const std::optional<std::uint64_t> limit =
       (selector & 2) ? std::optional<std::uint64_t>((selector >> 2) * 64u) : std::nullopt;
-  const std::uint64_t bkfSize = scanner.File().Size();
+  const std::uint64_t bkfSize = session.file.Size();
   const std::uint64_t readable = limit ? std::min(*limit, bkfSize) : bkfSize;
-  for (std::uint64_t i = 0; i < scanner.Cat().FileCount(); ++i) {
+  for (std::uint64_t i = 0; i < session.catalogue.FileCount(); ++i) {
     ostrel::ExtractStats stats;
     const auto outcome =
-        ostrel::ExtractFileData(scanner.Cat().FileAt(i), scanner.File(), ws.out, limit, running, &stats);
+        ostrel::ExtractFileData(session.catalogue.FileAt(i), session.file, ws.out, limit, stop, &stats);
     if (outcome == ostrel::ExtractOutcome::CannotCreate) std::abort();
     // Plain data is never longer than what was read; LZS frames give at most
     // 63,520 bytes per 24 bytes read.
     const std::uint64_t bound = stats.compressed ? (readable / 24 + 1) * 63520 : readable + 22;
     if (stats.bytesWritten > bound) std::abort();
   }
-  if (running.load() != 1) std::abort();
   ::unlink(ws.out.c_str());
   return 0;
 }

@@ -9,7 +9,7 @@ namespace ostrel {
 
 // ------------------------------------------------------------------ JumpReader
 
-class bkfAdvance::JumpReader {
+class AdvancedScanner::JumpReader {
  public:
   explicit JumpReader(const BkfFile& file) : file_(file), buffer_(kMaxAhead + WindowReader::kSlack) {}
 
@@ -47,7 +47,7 @@ class bkfAdvance::JumpReader {
   std::uint64_t bytesRead_ = 0;
 };
 
-// ------------------------------------------------------------------ bkfAdvance
+// ------------------------------------------------------------- AdvancedScanner
 
 namespace {
 
@@ -92,11 +92,8 @@ StreamStop WalkToStan(ByteView w, std::uint64_t offset, bool unpaddedCpad) {
 
 }  // namespace
 
-bkfAdvance::bkfAdvance(std::atomic<int>& processRunning, ScanListener* listener)
-    : bkf(processRunning, listener) {}
-
-bool bkfAdvance::StreamIdOk(const std::uint8_t* id) const {
-  if (heuristic_ != 0) {
+bool AdvancedScanner::StreamIdOk(const std::uint8_t* id) const {
+  if (heuristic_) {
     for (int i = 0; i < 4; ++i) {
       if (!IsDigitOrCapital(id[i])) return false;
     }
@@ -107,7 +104,7 @@ bool bkfAdvance::StreamIdOk(const std::uint8_t* id) const {
          std::memcmp(id, "NTRP", 4) == 0;
 }
 
-std::uint64_t bkfAdvance::MeasureBlock(std::uint64_t b, std::uint16_t firstEvent) {
+std::uint64_t AdvancedScanner::MeasureBlock(std::uint64_t b, std::uint16_t firstEvent) {
   // The first stream header, at the offset to the first stream rounded up to
   // a multiple of 4.
   std::uint64_t header = SatRoundUp(firstEvent, 4);
@@ -141,66 +138,47 @@ std::uint64_t bkfAdvance::MeasureBlock(std::uint64_t b, std::uint16_t firstEvent
   return extent;
 }
 
-std::uint16_t bkfAdvance::FirstEvent() const {
+std::uint16_t AdvancedScanner::FirstEvent() const {
   return LoopWindow().U16(mtf::kFirstEventOffset).value_or(0);
 }
 
-bool bkfAdvance::CommonValidation(ByteView w, int tag) const {
+bool AdvancedScanner::CommonValidation(ByteView w, int tag) const {
   return mtf::FindBlockTag(w.data()) == tag && FirstEvent() < 2 * kWindowSize &&
          w.U8(mtf::kOsVersionOffset).value_or(0xFF) < kMaxOsVersion;
 }
 
-int bkfAdvance::Scan(const std::string& path) {
-  if (!file_.Open(path)) return 0;
-  fileLength_ = file_.Size();
-  ResolveRange(fileLength_);
-  JumpReader reader(file_);
+int AdvancedScanner::Scan(const std::string& path) {
+  if (!BeginScan(path, RecoveryMode::Advanced)) return 0;
+  JumpReader reader(session_.file);
   reader_ = &reader;
-  ReportUnreadablePieces(true);
-
-  std::uint64_t a = rangeStart_;
-  percent_ = 0.0f;
-  step_ = kWindowSize;
-  while (a < rangeEnd_ && Running()) {
-    ReportProgress(a, false);
-    const std::uint8_t* w = reader.Get(a, kWindowSize);
-    const int u = FindHit(w, true);
-    if (u < 0) {
-      ReportProgress(a, true);
-    } else {
-      a = SatAdd(a, static_cast<std::uint64_t>(u));
-      // The block window: the first 2,048 bytes of the block (zeros past the
-      // end of the file), with the slack the tag look-ups may read.
-      std::memcpy(block_.data(), reader.Get(a, 2 * kWindowSize), block_.size());
-      blockBytes_ = static_cast<std::size_t>(std::min<std::uint64_t>(2 * kWindowSize, fileLength_ - a));
-      step_ = kWindowSize;
-      std::uint64_t e = 0;
-      bool roundUp = true;  // by 512 (TAPE, SSET and the unnamed blocks), else down by 1,024
-      switch (const int tag = mtf::FindBlockTag(block_.data())) {
-        case mtf::kTape: e = HandleTape(a); break;
-        case mtf::kSset: e = HandleSset(a); break;
-        case mtf::kVolb: e = HandleVolb(a); roundUp = false; break;
-        case mtf::kDirb: e = HandleDirb(a); roundUp = false; break;
-        case mtf::kFile: e = HandleFile(a); roundUp = false; break;
-        default:
-          // CFIL, SFMB, ESET, EOTM, ESPB: no node, the block is only measured.
-          e = tag >= 0 ? MeasureBlock(a, FirstEvent()) : 0;
-          break;
-      }
-      if (e > kWindowSize) {
-        a = SatAdd(a, roundUp ? SatRoundUp(e, 512) : RoundDown(e, kWindowSize));
-        step_ = 0;
-      }
+  WindowLoop(reader, true, [this, &reader](std::uint64_t a, const std::uint8_t*) {
+    // The block window: the first 2,048 bytes of the block (zeros past the
+    // end of the file), with the slack the tag look-ups may read.
+    std::memcpy(block_.data(), reader.Get(a, 2 * kWindowSize), block_.size());
+    blockBytes_ = static_cast<std::size_t>(std::min<std::uint64_t>(2 * kWindowSize, fileLength_ - a));
+    std::uint64_t e = 0;
+    bool roundUp = true;  // by 512 (TAPE, SSET and the unnamed blocks), else down by 1,024
+    switch (const int tag = mtf::FindBlockTag(block_.data())) {
+      case mtf::kTape: e = HandleTape(a); break;
+      case mtf::kSset: e = HandleSset(a); break;
+      case mtf::kVolb: e = HandleVolb(a); roundUp = false; break;
+      case mtf::kDirb: e = HandleDirb(a); roundUp = false; break;
+      case mtf::kFile: e = HandleFile(a); roundUp = false; break;
+      default:
+        // CFIL, SFMB, ESET, EOTM, ESPB: no node, the block is only measured.
+        e = tag >= 0 ? MeasureBlock(a, FirstEvent()) : 0;
+        break;
     }
-    if (a >= rangeEnd_) break;
-    a = SatAdd(a, step_);
-    step_ = kWindowSize;
-    percent_ = static_cast<float>(100.0 * static_cast<double>(a) / static_cast<double>(rangeEnd_));
-  }
+    BlockStep step;
+    if (e > kWindowSize) {
+      step.skip = roundUp ? SatRoundUp(e, 512) : RoundDown(e, kWindowSize);
+      step.next = 0;
+    }
+    return step;
+  });
   bytesRead_ = reader.BytesRead();
   reader_ = nullptr;
-  ReportUnreadablePieces(false);
-  if (listener_) listener_->OnScanDone(100);
+  EndScan();
   return 1;
 }
 
@@ -210,7 +188,7 @@ int bkfAdvance::Scan(const std::string& path) {
 // comment says otherwise. Names are read from the 1,024-byte window and cut at
 // its end, as in the standard scanner.
 
-std::uint64_t bkfAdvance::HandleTape(std::uint64_t b) {
+std::uint64_t AdvancedScanner::HandleTape(std::uint64_t b) {
   const ByteView w = LoopWindow();
   if (!CommonValidation(w, mtf::kTape)) return 0;
   auto addr = mtf::ReadStringAddress(w, mtf::kTapeMediaName);
@@ -218,11 +196,11 @@ std::uint64_t bkfAdvance::HandleTape(std::uint64_t b) {
   // name of size 0 at a valid offset names the tape with an empty name.
   if (addr.size == 0 && addr.offset == 0) addr = mtf::ReadStringAddress(w, mtf::kTapeSoftwareName);
   if (!NameAddressOk(addr, 0)) return 0;
-  AddTapeNode(mtf::CopyName(w, addr.offset, addr.size));
+  builder_.AddTape(mtf::CopyName(w, addr.offset, addr.size));
   return MeasureBlock(b, FirstEvent());
 }
 
-std::uint64_t bkfAdvance::HandleSset(std::uint64_t b) {
+std::uint64_t AdvancedScanner::HandleSset(std::uint64_t b) {
   const ByteView w = LoopWindow();
   if (!CommonValidation(w, mtf::kSset)) return 0;
   const auto addr = mtf::ReadStringAddress(w, mtf::kSsetName);
@@ -231,11 +209,11 @@ std::uint64_t bkfAdvance::HandleSset(std::uint64_t b) {
   if (!NameAddressOk(addr, 0)) return MeasureBlock(b, FirstEvent());
   const std::u16string name = mtf::CopyName(w, addr.offset, addr.size);
   if (name.empty()) return 0;
-  AddSetNode(w.U16(mtf::kSsetNumber).value_or(0), name);
+  builder_.AddSet(w.U16(mtf::kSsetNumber).value_or(0), name);
   return MeasureBlock(b, FirstEvent());
 }
 
-std::uint64_t bkfAdvance::HandleVolb(std::uint64_t b) {
+std::uint64_t AdvancedScanner::HandleVolb(std::uint64_t b) {
   const ByteView w = LoopWindow();
   if (!CommonValidation(w, mtf::kVolb)) return 1;
   const auto addr = mtf::ReadStringAddress(w, mtf::kVolbDeviceName);
@@ -247,33 +225,33 @@ std::uint64_t bkfAdvance::HandleVolb(std::uint64_t b) {
   // label as a whole.
   const auto colon = device.find(u':');
   if (colon == std::u16string::npos) {
-    AddVolumeNode(device);
+    builder_.AddVolume(device);
   } else {
-    AddVolumeNode(colon == 0 ? std::u16string(u":") : device.substr(colon - 1, 2));
+    builder_.AddVolume(colon == 0 ? std::u16string(u":") : device.substr(colon - 1, 2));
   }
   return MeasureBlock(b, FirstEvent());
 }
 
-std::uint64_t bkfAdvance::HandleDirb(std::uint64_t b) {
+std::uint64_t AdvancedScanner::HandleDirb(std::uint64_t b) {
   const ByteView w = LoopWindow();
   if (!CommonValidation(w, mtf::kDirb)) return 0;
   const auto addr = mtf::ReadStringAddress(w, mtf::kDirbName);
   // An unusable name only rejects the block: the scan moves on by 1,024.
   if (!NameAddressOk(addr, 0)) return 0;
-  const std::u16string converted = ConvertDirectoryName(w, addr.offset, addr.size);
+  const std::u16string converted = CatalogueBuilder::ConvertDirectoryName(w, addr.offset, addr.size);
   // The volume root adds nothing but is jumped over like any directory.
-  if (!converted.empty()) AddDirectoryPath(converted, true);
+  if (!converted.empty()) builder_.AddDirectoryPath(converted, true);
   return MeasureBlock(b, FirstEvent());
 }
 
-std::uint64_t bkfAdvance::HandleFile(std::uint64_t b) {
+std::uint64_t AdvancedScanner::HandleFile(std::uint64_t b) {
   const ByteView w = LoopWindow();
   if (!CommonValidation(w, mtf::kFile)) return 0;
   const auto addr = mtf::ReadStringAddress(w, mtf::kFileName);
   if (!NameAddressOk(addr, 0)) return 0;
   const std::u16string name = mtf::CopyName(w, addr.offset, addr.size);
   if (name.empty()) return 0;
-  MakeFilePlaceholders();
+  builder_.MakeFilePlaceholders();
 
   // The data stream: a first stream inside the 1,024-byte window is found as
   // the standard scanner finds it; one further on (which the standard scanner
@@ -286,7 +264,7 @@ std::uint64_t bkfAdvance::HandleFile(std::uint64_t b) {
                               : WalkToStan(full, first, true);
   // No comparison with the range end: a partial scan keeps every file found
   // before it, whatever its streams' lengths.
-  AppendFile(name, addr.size, SatAdd(b, SatAdd(stop.offset, mtf::kStreamHeaderSize)),
+  builder_.AppendFile(name, addr.size, SatAdd(b, SatAdd(stop.offset, mtf::kStreamHeaderSize)),
              stop.atStan ? stop.stanLength : 0);
   return MeasureBlock(b, first);
 }

@@ -1,4 +1,4 @@
-// The advanced scanner `bkfAdvance`: finds the same descriptor blocks in the
+// The advanced scanner: finds the same descriptor blocks in the
 // same 1,024-byte windows as the standard scanner and builds the same kind of
 // catalogue, but trusts a block less and uses it more:
 //   - every block must also pass a check of its OS version byte;
@@ -22,9 +22,9 @@
 
 namespace ostrel {
 
-class bkfAdvance : public bkf {
+class AdvancedScanner : public Scanner {
  public:
-  explicit bkfAdvance(std::atomic<int>& processRunning, ScanListener* listener = nullptr);
+  using Scanner::Scanner;
 
   int Scan(const std::string& path) override;
 

@@ -64,7 +64,7 @@ BkfFile::BkfFile(BkfFile&& other) noexcept
       error_(std::move(other.error_)),
       openedSize_(other.openedSize_),
       reader_(std::move(other.reader_)),
-      running_(other.running_),
+      stop_(other.stop_),
       observer_(std::move(other.observer_)),
       damage_(std::move(other.damage_)) {
   other.fd_ = -1;
@@ -78,7 +78,7 @@ BkfFile& BkfFile::operator=(BkfFile&& other) noexcept {
     error_ = std::move(other.error_);
     openedSize_ = other.openedSize_;
     reader_ = std::move(other.reader_);
-    running_ = other.running_;
+    stop_ = other.stop_;
     observer_ = std::move(other.observer_);
     damage_ = std::move(other.damage_);
     other.fd_ = -1;

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "base/stop_token.h"
+
 namespace ostrel {
 
 struct ByteRange {
@@ -86,10 +88,10 @@ class BkfFile {
 
   // Replaces pread (kept across Open and Close); an empty function restores it.
   void SetReader(ReadFunction reader) { reader_ = std::move(reader); }
-  // While `*running` is 0 a read stops working around failures: what it has
+  // Once `*stop` asks to stop, a read stops working around failures: what it has
   // not read yet comes out as zeros without being counted unreadable. A
   // failing disk can take seconds per bad piece; Stop must not wait for them.
-  void SetStopFlag(const std::atomic<int>* running) { running_ = running; }
+  void SetStopToken(const StopToken* stop) { stop_ = stop; }
   // Told the position of every piece given up as unreadable, as soon as it
   // is: a scan keeps its progress moving while a failing disk takes its time.
   using FailureObserver = std::function<void(std::uint64_t position)>;
@@ -109,14 +111,14 @@ class BkfFile {
   std::size_t ReadAround(std::uint64_t position, unsigned char* out, std::size_t count,
                          ReadDamage* damage, int firstError) const;
   void NoteEnd(std::uint64_t position) const;
-  bool Stopped() const { return running_ != nullptr && running_->load(std::memory_order_relaxed) == 0; }
+  bool Stopped() const { return stop_ != nullptr && stop_->StopRequested(); }
 
   int fd_ = -1;
   std::string path_;
   std::string error_;
   std::uint64_t openedSize_ = 0;
   ReadFunction reader_;
-  const std::atomic<int>* running_ = nullptr;
+  const StopToken* stop_ = nullptr;
   FailureObserver observer_;
   std::unique_ptr<Damage> damage_;  // written only when a read fails or finds the file shorter
 };

@@ -163,11 +163,11 @@ std::uint64_t NextHeader(std::uint64_t header, std::uint64_t length) {
 
 DataStreams FindDataStreams(const FileNode& node, const BkfFile& bkfFile,
                             std::optional<std::uint64_t> limit,
-                            const std::atomic<int>& processRunning) {
+                            const StopToken& stop) {
   DataStreams out;
   const std::uint64_t p = node.dataPosition;
   const std::uint64_t fileLength = bkfFile.Size();
-  auto running = [&] { return processRunning.load(std::memory_order_relaxed) != 0; };
+  auto running = [&] { return !stop.StopRequested(); };
 
   // A data position inside the first 22 bytes has no header before it: the
   // header reads as zeros, as one past the end of the file would.
@@ -233,9 +233,9 @@ DataStreams FindDataStreams(const FileNode& node, const BkfFile& bkfFile,
 }
 
 bool LooksCompressed(ByteView header, std::uint64_t total) {
-  if (header.U8(0) != 'F' || header.U8(1) != 'H') return false;
-  const auto uncompressed = header.U32(12);
-  const auto compressed = header.U32(16);
+  if (!header.Has(0, 2) || !IsFrameTag(header.data())) return false;
+  const auto uncompressed = header.U32(kFrameUncompressedSizeOffset);
+  const auto compressed = header.U32(kFrameCompressedSizeOffset);
   if (!uncompressed || !compressed || total < kFrameHeaderSize) return false;
   return *uncompressed >= 1 && *uncompressed <= kFrameOutputSize &&
          *compressed <= kFrameInputSize && *compressed <= total - kFrameHeaderSize;
@@ -307,10 +307,10 @@ class OutputFile {
 class Copier {
  public:
   Copier(const ChunkList& chunks, const BkfFile& file, OutputFile& out,
-         const std::atomic<int>& running, const ExtractProgress& progress)
-      : chunks_(chunks), file_(&file), out_(out), running_(running), progress_(progress) {}
+         const StopToken& stop, const ExtractProgress& progress)
+      : chunks_(chunks), file_(&file), out_(out), stop_(stop), progress_(progress) {}
 
-  bool Running() const { return running_.load(std::memory_order_relaxed) != 0; }
+  bool Running() const { return !stop_.StopRequested(); }
   bool Stopped() const { return stopped_; }
   const ReadDamage& Damage() const { return damage_; }
 
@@ -350,15 +350,15 @@ class Copier {
       header.fill(0);
       return ReadChunkedData(chunks_, files, cursor, header.data(), header.size(), &damage_);
     };
-    for (std::uint64_t got = readHeader(); got > 0 && header[0] == 'F' && header[1] == 'H';
+    for (std::uint64_t got = readHeader(); got > 0 && IsFrameTag(header.data());
          got = readHeader()) {
       if (!Running()) {
         stopped_ = true;
         return;
       }
       const ByteView h(header.data(), header.size());
-      const std::uint32_t uncompressed = h.U32(12).value_or(0);
-      const std::uint32_t compressed = h.U32(16).value_or(0);
+      const std::uint32_t uncompressed = h.U32(kFrameUncompressedSizeOffset).value_or(0);
+      const std::uint32_t compressed = h.U32(kFrameCompressedSizeOffset).value_or(0);
       // A frame larger than the buffers ends the copy: memory stays bounded
       // whatever a damaged header claims.
       if (compressed > kFrameInputSize || uncompressed > kFrameOutputSize) return;
@@ -386,7 +386,7 @@ class Copier {
   const ChunkList& chunks_;
   const BkfFile* file_;
   OutputFile& out_;
-  const std::atomic<int>& running_;
+  const StopToken& stop_;
   const ExtractProgress& progress_;
   bool stopped_ = false;
   ReadDamage damage_;
@@ -396,7 +396,7 @@ class Copier {
 
 ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile, int outputFd,
                                std::optional<std::uint64_t> limit,
-                               const std::atomic<int>& processRunning, ExtractStats* stats,
+                               const StopToken& stop, ExtractStats* stats,
                                const ExtractProgress& progress) {
   ExtractStats local;
   ExtractStats& st = stats ? *stats : local;
@@ -405,7 +405,7 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile, int
   OutputFile out(outputFd);
   if (node.dataLength == 0) return ExtractOutcome::Empty;
 
-  const DataStreams streams = FindDataStreams(node, bkfFile, limit, processRunning);
+  const DataStreams streams = FindDataStreams(node, bkfFile, limit, stop);
   if (streams.kind == DataStreams::Kind::Continuation) return ExtractOutcome::Continuation;
   if (streams.kind == DataStreams::Kind::Split) return ExtractOutcome::Split;
 
@@ -416,7 +416,7 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile, int
   ReadChunkedData(streams.chunks, files, cursor, first.data(), first.size());
   st.compressed = LooksCompressed(ByteView(first.data(), first.size()), streams.chunks.Total());
 
-  Copier copier(streams.chunks, bkfFile, out, processRunning, progress);
+  Copier copier(streams.chunks, bkfFile, out, stop, progress);
   if (st.compressed) {
     copier.Compressed();
   } else {
@@ -434,7 +434,7 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile, int
 
 ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
                                const std::string& outputPath, std::optional<std::uint64_t> limit,
-                               const std::atomic<int>& processRunning, ExtractStats* stats,
+                               const StopToken& stop, ExtractStats* stats,
                                const ExtractProgress& progress) {
   // A node without data gets no file.
   OutputFile out;
@@ -445,7 +445,7 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
     }
     return ExtractOutcome::CannotCreate;
   }
-  return ExtractFileData(node, bkfFile, out.Fd(), limit, processRunning, stats, progress);
+  return ExtractFileData(node, bkfFile, out.Fd(), limit, stop, stats, progress);
 }
 
 }  // namespace ostrel

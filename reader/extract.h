@@ -15,7 +15,6 @@
 // its data bytes are the file's bytes.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -24,9 +23,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/stop_token.h"
 #include "catalogue/nodes.h"
 #include "reader/bkf_file.h"
-#include "reader/bytes.h"
+#include "base/bytes.h"
 
 namespace ostrel {
 
@@ -108,12 +108,20 @@ inline constexpr std::size_t kMaxDataChunks = std::size_t{1} << 20;
 // most the limit. `node.dataPosition` must not be 0.
 DataStreams FindDataStreams(const FileNode& node, const BkfFile& bkfFile,
                             std::optional<std::uint64_t> limit,
-                            const std::atomic<int>& processRunning);
+                            const StopToken& stop);
 
 // Frame sizes that fit the decoder's buffers.
 inline constexpr std::uint32_t kFrameInputSize = 63488;  // 31 x 2,048
 inline constexpr std::uint32_t kFrameOutputSize = 63520;
+// Frame header (24 bytes), before each frame of compressed data:
+//   0  2  "FH"
+//  12  u32 uncompressed size of the frame
+//  16  u32 compressed size (the bytes that follow the header)
 inline constexpr std::size_t kFrameHeaderSize = 24;
+inline constexpr std::size_t kFrameUncompressedSizeOffset = 12;
+inline constexpr std::size_t kFrameCompressedSizeOffset = 16;
+// Whether a frame header starts at `h` (two readable bytes).
+inline bool IsFrameTag(const std::uint8_t* h) { return h[0] == 'F' && h[1] == 'H'; }
 
 // Whether the first 24 bytes of a file's data (of `total` bytes) read as a
 // frame header: "FH", an uncompressed size of 1 to 63,520, and a compressed
@@ -128,7 +136,7 @@ struct ExtractStats {
   // copy; the outcome stays Extracted with what was written before it.
   int systemError = 0;
   bool compressed = false;
-  // The copy ended because the process-running flag was cleared before all
+  // The copy ended because the stop was requested before all
   // of the data was written.
   bool stopped = false;
   // Bytes of the data that the BKF file could not read: written as zeros.
@@ -158,11 +166,11 @@ inline constexpr std::uint64_t kPreviewLimit = 10485760;
 // the umask, or truncated; a symbolic link at that path is refused and gives
 // CannotCreate). `limit` cuts the data read from the BKF file (the preview's
 // 10 MiB). The copy ends early, keeping what was written, when
-// `processRunning` is cleared; the outcome is then Extracted. The BKF file
+// a stop is requested; the outcome is then Extracted. The BKF file
 // stays open; the output file is closed on every path.
 ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
                                const std::string& outputPath, std::optional<std::uint64_t> limit,
-                               const std::atomic<int>& processRunning,
+                               const StopToken& stop,
                                ExtractStats* stats = nullptr,
                                const ExtractProgress& progress = {});
 
@@ -171,7 +179,7 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
 // Never answers CannotCreate; NoData and Empty write nothing.
 ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile, int outputFd,
                                std::optional<std::uint64_t> limit,
-                               const std::atomic<int>& processRunning,
+                               const StopToken& stop,
                                ExtractStats* stats = nullptr,
                                const ExtractProgress& progress = {});
 

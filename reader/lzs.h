@@ -27,7 +27,7 @@
 #include <array>
 #include <cstdint>
 
-#include "reader/bytes.h"
+#include "base/bytes.h"
 
 namespace ostrel {
 

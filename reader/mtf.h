@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string>
 
-#include "reader/bytes.h"
+#include "base/bytes.h"
 
 namespace ostrel::mtf {
 

@@ -60,7 +60,7 @@ std::string NumberedName(std::string_view name, std::uint64_t n) {
   return out;
 }
 
-std::vector<std::string> SafeFolderPath(const CKorvaneBKFTreeVectorClass& tree,
+std::vector<std::string> SafeFolderPath(const FolderTree& tree,
                                         std::uint64_t folder) {
   const std::u16string path = tree.NodePath(folder);
   std::vector<std::string> out;

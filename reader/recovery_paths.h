@@ -60,7 +60,7 @@ std::string FoldCase(std::string_view name);
 
 // The safe folder components of catalogue folder `folder`: its path of names
 // below the root, split at backslashes. Empty for the root.
-std::vector<std::string> SafeFolderPath(const CKorvaneBKFTreeVectorClass& tree,
+std::vector<std::string> SafeFolderPath(const FolderTree& tree,
                                         std::uint64_t folder);
 
 // True when every component is one a file system takes as a plain name inside

@@ -346,11 +346,11 @@ class DestinationPlacer : public NamePlacer {
 // ------------------------------------------------------------------ the run
 
 SaveRun::SaveRun(const Catalogue& catalogue, const BkfFile& bkfFile, Destination destination,
-                 bool hierarchy, const std::atomic<int>& processRunning, SaveOptions options)
+                 bool hierarchy, const StopToken& stop, SaveOptions options)
     : catalogue_(catalogue),
       bkfFile_(bkfFile),
       destination_(std::move(destination)),
-      running_(processRunning),
+      stop_(stop),
       options_(std::move(options)),
       form_(destination_.windowsNames ? NameForm::Required
             : options_.portableNames  ? NameForm::Portable
@@ -382,7 +382,7 @@ SaveResult SaveRun::SaveFile(std::uint64_t fileIndex, const ExtractProgress& pro
 
   ExtractStats stats;
   const ExtractOutcome outcome = ExtractFileData(node, bkfFile_, placer_->FileFd(), std::nullopt,
-                                                 running_, &stats, progress);
+                                                 stop_, &stats, progress);
   result.outcome = outcome;
   result.bytes = stats.bytesWritten;
   auto dropFile = [&] {

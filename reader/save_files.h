@@ -22,7 +22,6 @@
 //     refuse what Windows refuses.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "base/stop_token.h"
 #include "catalogue/catalogue.h"
 #include "reader/bkf_file.h"
 #include "reader/extract.h"
@@ -107,7 +107,7 @@ enum class SaveStatus {
   NotRecovered,     // nothing is left on disk (no data, continuation, split, cannot
                     // create, or left out for unreadable parts)
   WriteFailed,   // a write failed (disk full, ...): the partial file was removed
-  Stopped,       // the process-running flag was cleared during the copy, or the
+  Stopped,       // the stop was requested during the copy, or the
                  // run was stopped at an existing file: nothing of the file is left
 };
 
@@ -137,7 +137,7 @@ class SaveRun {
   // below the destination along its folder's catalogue path; otherwise every
   // file goes directly into the destination.
   SaveRun(const Catalogue& catalogue, const BkfFile& bkfFile, Destination destination,
-          bool hierarchy, const std::atomic<int>& processRunning, SaveOptions options = {});
+          bool hierarchy, const StopToken& stop, SaveOptions options = {});
   ~SaveRun();
 
   // Writes file `fileIndex` (below the catalogue's file count) without a size
@@ -154,7 +154,7 @@ class SaveRun {
   const Catalogue& catalogue_;
   const BkfFile& bkfFile_;
   Destination destination_;
-  const std::atomic<int>& running_;
+  const StopToken& stop_;
   SaveOptions options_;
   NameForm form_;
   RecoveryLayout layout_;

@@ -1,23 +1,24 @@
-// The standard scanner `bkf`: reads a BKF file (or a byte range of it) in
+// The standard scanner: reads a BKF file (or a byte range of it) in
 // 1,024-byte windows, finds descriptor block IDs at any byte offset and turns
 // TAPE, SSET, VOLB, DIRB and FILE blocks into catalogue nodes, inventing
 // placeholder tape, set and volume nodes where the file has lost them. It does
 // not follow the MTF block chain: it resynchronises on every block ID, which is
 // what lets it read files whose beginning, middle or chain is damaged.
 //
-// One scanner object is one catalogue. After the scan it keeps the BKF file
-// open for extraction.
+// A scanner fills a recovery session: its catalogue, and its BKF file, which
+// stays open for extraction after the scan.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "catalogue/catalogue.h"
+#include "base/bytes.h"
+#include "base/stop_token.h"
 #include "reader/bkf_file.h"
-#include "reader/bytes.h"
+#include "reader/catalogue_builder.h"
+#include "reader/recovery_session.h"
 
 namespace ostrel {
 
@@ -44,12 +45,6 @@ inline constexpr char kStartRangeMessage[] =
 inline constexpr char kEndRangeMessage[] =
     "End range exceeds the file size so file will parse to the end of file size.";
 
-// Placeholder labels; each ends with one blank.
-inline constexpr char16_t kTapeCreated[] = u"TAPE CREATED ";
-inline constexpr char16_t kSetCreated[] = u"SET CREATED ";
-inline constexpr char16_t kDummySetCreated[] = u"DUMY SET CREATED ";
-inline constexpr char16_t kDummyVolume[] = u"DUMY VOLUME XX: ";
-
 inline constexpr std::size_t kWindowSize = 1024;
 
 // Serves windows of the file from a large read-ahead buffer, so that the
@@ -72,39 +67,40 @@ class WindowReader {
   std::size_t valid_ = 0;  // bytes of buffer_ that hold [start_, start_ + valid_)
 };
 
-class bkf {
+// What both scanners share: the session they fill, the range, the progress
+// reports and the window loop. The loop reads the range in 1,024-byte
+// windows; a window with a block ID at offset u moves the loop to that block,
+// and the scanner's handler says how far past it the loop goes on.
+class Scanner {
  public:
-  explicit bkf(std::atomic<int>& processRunning, ScanListener* listener = nullptr);
-  virtual ~bkf();
-  bkf(const bkf&) = delete;
-  bkf& operator=(const bkf&) = delete;
+  // Fills `session`: its catalogue, and its file, which stays open for
+  // extraction. A scan stops early once `stop` asks it to.
+  Scanner(RecoverySession& session, const StopToken& stop, ScanListener* listener = nullptr);
+  virtual ~Scanner();
+  Scanner(const Scanner&) = delete;
+  Scanner& operator=(const Scanner&) = delete;
 
   void SetListener(ScanListener* listener) { listener_ = listener; }
+  ScanListener* Listener() const { return listener_; }
   // 0 and 0 mean the whole file.
   void SetRange(std::uint64_t start, std::uint64_t end) {
     rangeStart_ = start;
     rangeEnd_ = end;
   }
-  void SetHeuristic(bool on) { heuristic_ = on ? 1 : 0; }
-  int Heuristic() const { return heuristic_; }
+  void SetHeuristic(bool on) { heuristic_ = on; }
+  bool Heuristic() const { return heuristic_; }
 
   // Opens the file read-only and scans it. Answers 0 when the file cannot be
   // opened (FileError() says why), 1 otherwise, also when stopped.
-  virtual int Scan(const std::string& path);
+  virtual int Scan(const std::string& path) = 0;
 
-  // Takes over a catalogue read from a snapshot, and opens the BKF file it
-  // names. Answers false (FileError() says why) when the file cannot be opened;
-  // the catalogue is taken over all the same.
-  bool Adopt(Catalogue catalogue, const std::string& bkfPath);
-
-  Catalogue& Cat() { return catalogue_; }
-  const Catalogue& Cat() const { return catalogue_; }
-  const BkfFile& File() const { return file_; }
+  RecoverySession& Session() { return session_; }
+  const RecoverySession& Session() const { return session_; }
   // Reads the BKF file through `reader` instead of pread (tests fail chosen
-  // ranges with it); set before Scan or Adopt.
-  void SetFileReader(BkfFile::ReadFunction reader) { file_.SetReader(std::move(reader)); }
-  const std::string& FileError() const { return file_.Error(); }
-  std::uint64_t FilesFound() const { return filesFound_; }
+  // ranges with it); set before Scan.
+  void SetFileReader(BkfFile::ReadFunction reader) { session_.file.SetReader(std::move(reader)); }
+  const std::string& FileError() const { return session_.file.Error(); }
+  std::uint64_t FilesFound() const { return builder_.FilesFound(); }
 
   // First offset 0..1023 of the window at `w` whose tag is a hit, or -1.
   // The ID of a block at offsets 1,020 to 1,023 is completed from the bytes
@@ -113,57 +109,84 @@ class bkf {
   static int FindHit(const std::uint8_t* w, bool acceptAll);
 
  protected:
+  // How the loop goes on after a block at position a: to a + skip + next.
+  struct BlockStep {
+    std::uint64_t skip = 0;
+    std::uint64_t next = kWindowSize;
+  };
+
+  // Opens `path` into the session, records the origin and settles the range.
+  // False when the file cannot be opened.
+  bool BeginScan(const std::string& path, RecoveryMode mode);
+  void EndScan();
+  // The window loop over the range: `reader` serves windows, `onBlock(a, w)`
+  // handles the block at a (w holds its first 1,024 bytes) and answers a
+  // BlockStep.
+  template <typename Reader, typename OnBlock>
+  void WindowLoop(Reader& reader, bool acceptAll, OnBlock&& onBlock);
+
+  bool Running() const { return !stop_.StopRequested(); }
+
+  RecoverySession& session_;
+  const StopToken& stop_;
+  CatalogueBuilder builder_;
+  bool heuristic_ = false;
+  std::uint64_t rangeStart_ = 0, rangeEnd_ = 0;
+  std::uint64_t fileLength_ = 0;
+
+ private:
   // The window loop's progress report for position `a`; `force` reports even
   // when the per-mille has not grown (a window without a hit).
   void ReportProgress(std::uint64_t a, bool force);
-  // From the start of the window loop to its end, every piece of the file
-  // given up as unreadable is reported as progress at its position.
-  void ReportUnreadablePieces(bool on);
   void ResolveRange(std::uint64_t fileLength);
 
-  // Shared handler parts.
-  void AddTapeNode(std::u16string_view name);
-  void AddSetNode(std::uint16_t number, std::u16string_view name);
-  void AddVolumeNode(std::u16string_view label);
-  // Walks the components of a DIRB's full path (already converted) and adds
-  // the missing folders. Stops early when the process-running flag is cleared
-  // and `stoppable` is set.
-  void AddDirectoryPath(std::u16string_view converted, bool stoppable);
-  void MakeFilePlaceholders();
-  void AppendFile(std::u16string_view name, std::uint16_t nameSize, std::uint64_t dataPosition,
-                  std::uint64_t dataLength);
-  // The DIRB name turned into a relative path: every NUL unit but one in the
-  // last position becomes a backslash; the text ends at the first NUL left.
-  static std::u16string ConvertDirectoryName(ByteView block, std::uint16_t offset, std::uint16_t size);
-
-  bool Running() const { return processRunning_.load(std::memory_order_relaxed) != 0; }
-
-  std::atomic<int>& processRunning_;
   ScanListener* listener_ = nullptr;
-  Catalogue catalogue_;
-  std::u16string pathPrefix_;
-  BkfFile file_;
-  int heuristic_ = 0;
-  int tapeCreated_ = 0, setCreated_ = 0, volumeCreated_ = 0;
-  std::uint64_t filesFound_ = 0;
-  std::uint64_t rangeStart_ = 0, rangeEnd_ = 0;
-  std::uint64_t step_ = 0;
-  std::uint64_t currentNode_ = 0;
-  std::uint64_t volumeNode_ = 0;
-  std::uint64_t previousFileFolder_ = 0;
-  std::uint64_t tapeNode_ = 0;
-  std::uint64_t setNode_ = 0;
   int lastPerMille_ = 0;
   std::uint64_t nextPerMilleAt_ = 0;  // where the per-mille next grows
   float percent_ = 0.0f;
-  std::uint64_t fileLength_ = 0;
+};
+
+template <typename Reader, typename OnBlock>
+void Scanner::WindowLoop(Reader& reader, bool acceptAll, OnBlock&& onBlock) {
+  std::uint64_t a = rangeStart_;
+  percent_ = 0.0f;
+  std::uint64_t step = kWindowSize;
+  while (a < rangeEnd_ && Running()) {
+    ReportProgress(a, false);
+    const std::uint8_t* w = reader.Get(a, kWindowSize);
+    const int u = FindHit(w, acceptAll);
+    if (u < 0) {
+      ReportProgress(a, true);  // every window without a block is reported
+    } else {
+      if (u > 0) {
+        a = SatAdd(a, static_cast<std::uint64_t>(u));
+        w = reader.Get(a, kWindowSize);
+      }
+      const BlockStep s = onBlock(a, w);
+      a = SatAdd(a, s.skip);
+      step = s.next;
+    }
+    if (a >= rangeEnd_) break;
+    a = SatAdd(a, step);
+    step = kWindowSize;
+    percent_ = static_cast<float>(100.0 * static_cast<double>(a) / static_cast<double>(rangeEnd_));
+  }
+}
+
+// The standard scanner.
+class StandardScanner : public Scanner {
+ public:
+  using Scanner::Scanner;
+  int Scan(const std::string& path) override;
 
  private:
   // Standard handlers; each gets the window holding the block at offset 0.
   void HandleTape(ByteView w);
   void HandleSset(ByteView w);
   void HandleVolb(ByteView w);
-  void HandleDirb(ByteView w);
+  // False when the name is unusable: the next window then starts one byte
+  // after the block.
+  bool HandleDirb(ByteView w);
   // The answer n that moves the window loop on after the block.
   std::uint64_t HandleFile(ByteView w, std::uint64_t a);
 };

@@ -10,7 +10,7 @@
 
 #include "app/main_frame.h"
 #include "catalogue/catalogue.h"
-#include "reader/scanner.h"
+#include "reader/recovery_session.h"
 
 namespace ostrel::bench {
 
@@ -43,12 +43,13 @@ inline Catalogue BuildBenchCatalogue(int files) {
   return cat;
 }
 
-// Hands `frame` a scanner over the catalogue of `files` files, as if a scan
+// Hands `frame` a session over the catalogue of `files` files, as if a scan
 // of `bkfPath` had found them.
 inline void AdoptBenchCatalogue(app::CMainFrame& frame, int files, const QString& bkfPath) {
-  auto scanner = std::make_unique<bkf>(frame.App().processRunning);
-  scanner->Adopt(BuildBenchCatalogue(files), QFile::encodeName(bkfPath).toStdString());
-  frame.SetScanner(std::move(scanner));
+  auto session = std::make_unique<RecoverySession>();
+  session->catalogue = BuildBenchCatalogue(files);
+  session->file.Open(QFile::encodeName(bkfPath).toStdString());
+  frame.SetSession(std::move(session));
 }
 
 }  // namespace ostrel::bench

@@ -14,7 +14,7 @@
 #include "app/main_frame.h"
 #include "app/panes.h"
 #include "app/prompts.h"
-#include "reader/scanner.h"
+#include "reader/recovery_session.h"
 #include "widgets/check_tree.h"
 
 using namespace ostrel;
@@ -68,12 +68,13 @@ int main(int argc, char** argv) {
   frame.resize(1280, 800);
   frame.show();
   std::uint64_t big = 0;
-  auto scanner = std::make_unique<bkf>(state.processRunning);
-  scanner->Adopt(Build(files, depth, &big), bkfPath.toStdString());
-  frame.SetScanner(std::move(scanner));
-  state.SetProcessRunning(1);
+  auto session = std::make_unique<RecoverySession>();
+  session->catalogue = Build(files, depth, &big);
+  session->file.Open(bkfPath.toStdString());
+  frame.SetSession(std::move(session));
+  state.SetProcessRunning(true);
   frame.ShowCatalogueTopLevel();
-  state.SetProcessRunning(0);
+  state.SetProcessRunning(false);
 
   auto& messages = state.messages();
   widgets::CKorvaneCheckTree* tree = frame.CheckTree();

@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   tick.start();
   application.exec();
   const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-  const auto files = frame.HasCatalogue() ? frame.Scanner()->Cat().FileCount() : 0;
+  const auto files = frame.HasCatalogue() ? frame.Session()->catalogue.FileCount() : 0;
   std::printf("%.3f %llu %lld %d %lld\n", seconds, static_cast<unsigned long long>(files),
               static_cast<long long>(longestStall), frame.Job().ReportsShown(), static_cast<long long>(openMs));
   return 0;

@@ -62,9 +62,9 @@ int main(int argc, char** argv) {
   frame.resize(1280, 800);
   frame.show();
   bench::AdoptBenchCatalogue(frame, files, bkfPath);
-  state.SetProcessRunning(1);
+  state.SetProcessRunning(true);
   frame.ShowCatalogueTopLevel();
-  state.SetProcessRunning(0);
+  state.SetProcessRunning(false);
 
   struct Phase {
     const char* name;
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
   QTimer::singleShot(200, &frame, startNext);
   application.exec();
 
-  const auto loaded = frame.HasCatalogue() ? frame.Scanner()->Cat().FileCount() : 0;
+  const auto loaded = frame.HasCatalogue() ? frame.Session()->catalogue.FileCount() : 0;
   std::printf("%d files, snapshot of %lld bytes; %llu files loaded back\n", files,
               static_cast<long long>(QFileInfo(prompts.path).size()), static_cast<unsigned long long>(loaded));
   for (const Phase& phase : phases) {

@@ -15,6 +15,7 @@
 #include "tests/app/frame_fixture.h"
 #include "tests/app/gui_test_env.h"
 #include "tests/fixtures/mtf_writer.h"
+#include "tests/fixtures/scan_helpers.h"
 #include "tests/fixtures/temp_dir.h"
 #include "widgets/check_tree.h"
 
@@ -95,7 +96,7 @@ class CatalogueViewTest : public QObject {
     // Selecting it again lists the same children, from the tree.
     Select(volume);
     QCOMPARE(Column(Rows(), 0), (QStringList{"Music", "Docs", "autoexec.bat"}));
-    QCOMPARE(fixture_.state().processRunning.load(), 0);
+    QVERIFY(!fixture_.state().IsProcessRunning());
   }
 
   void expandButtonFillsInDiscoveryOrderAndLeavesTheList() {
@@ -141,9 +142,9 @@ class CatalogueViewTest : public QObject {
     QVERIFY(tree->GetCheck(docs->child(2)));
     QCOMPARE(Cat().FileAt(RefOf(docs->child(2)).index).checkState, 0);
     // Ignored while a process runs.
-    fixture_.state().SetProcessRunning(1);
+    fixture_.state().SetProcessRunning(true);
     tree->SetCheck(docs->child(2), false);
-    fixture_.state().SetProcessRunning(0);
+    fixture_.state().SetProcessRunning(false);
     QCOMPARE(Cat().FileAt(RefOf(docs->child(2)).index).checkState, 0);
   }
 
@@ -215,9 +216,9 @@ class CatalogueViewTest : public QObject {
     emit messages.treeRename(folder, QStringLiteral(""));
     QCOMPARE(folder->text(0), QStringLiteral("Songs"));
     // Refused while a process runs.
-    fixture_.state().SetProcessRunning(1);
+    fixture_.state().SetProcessRunning(true);
     emit messages.treeRename(folder, QStringLiteral("Late"));
-    fixture_.state().SetProcessRunning(0);
+    fixture_.state().SetProcessRunning(false);
     QCOMPARE(fixture_.prompts().MessageTexts(), QStringList{QStringLiteral("Please wait for the running process.")});
     QCOMPARE(folder->text(0), QStringLiteral("Songs"));
   }
@@ -294,15 +295,15 @@ class CatalogueViewTest : public QObject {
   // checked while the process-running flag is still set.
   void Show(const MtfWriter& backup) {
     auto& state = fixture_.state();
-    state.SetProcessRunning(1);
-    auto scanner = std::make_unique<ostrel::bkf>(state.processRunning);
-    QCOMPARE(scanner->Scan(dir_.Write(backup)), 1);
-    fixture_.frame().SetScanner(std::move(scanner));
+    state.SetProcessRunning(true);
+    auto session = ostrel::fixtures::ScanSession(dir_.Write(backup));
+    QVERIFY(session);
+    fixture_.frame().SetSession(std::move(session));
     fixture_.frame().ShowCatalogueTopLevel();
-    state.SetProcessRunning(0);
+    state.SetProcessRunning(false);
   }
   ostrel::app::CMainFrame& Frame() { return fixture_.frame(); }
-  ostrel::Catalogue& Cat() { return Frame().Scanner()->Cat(); }
+  ostrel::Catalogue& Cat() { return Frame().Session()->catalogue; }
   ostrel::app::FileListModel* Rows() { return Frame().List()->Rows(); }
   void Select(QTreeWidgetItem* item) {
     emit fixture_.state().messages().treeSelect(item, ostrel::widgets::kHitLabel);

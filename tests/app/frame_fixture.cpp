@@ -23,7 +23,7 @@ void FrameFixture::Restart() {
 void FrameFixture::TearDown() {
   const QStringList problems = prompts_->Problems();
   const int pending = prompts_->PendingAnswers();
-  state_->processRunning.store(0);
+  state_->SetProcessRunning(false, /*announce=*/false);
   frame_.reset();
   state_.reset();
   prompts_.reset();

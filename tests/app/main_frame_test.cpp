@@ -22,7 +22,7 @@
 #include "app/ribbon.h"
 #include "preview/static_file_viewer.h"
 #include "preview/temp_folder.h"
-#include "reader/scanner.h"
+#include "reader/recovery_session.h"
 #include "tests/app/frame_fixture.h"
 #include "tests/app/gui_test_env.h"
 #include "tests/app/scripted_prompts.h"
@@ -40,16 +40,6 @@ namespace {
 
 const QString kCaption = QStringLiteral("Korvane Ostrel BKF Repair v1.0");
 const QUrl kMakerPage(QStringLiteral("https://ostrel-bkf-repair.example.org/"));
-
-// A scanner that notes its own destruction.
-class WatchedScanner : public ostrel::bkf {
- public:
-  WatchedScanner(std::atomic<int>& running, bool* destroyed) : bkf(running), destroyed_(destroyed) {}
-  ~WatchedScanner() override { *destroyed_ = true; }
-
- private:
-  bool* destroyed_;
-};
 
 const Command kAllCommands[] = {Command::Open, Command::Stop,         Command::Save,         Command::Search,
                                 Command::Log,  Command::LoadSnapshot, Command::SaveSnapshot, Command::Help,
@@ -165,9 +155,9 @@ void MainFrameTest::commandsWhileRunning() {
   QFETCH(int, index);
   const WhileRunning& c = WhileRunningCases()[static_cast<std::size_t>(index)];
   // A catalogue and a tree item, so that nothing but the flag can refuse.
-  frame_->SetScanner(std::make_unique<ostrel::bkf>(state_->processRunning));
+  frame_->SetSession(std::make_unique<ostrel::RecoverySession>());
   new QTreeWidgetItem(frame_->Tree(), {QStringLiteral("TAPE CREATED ")});
-  state_->SetProcessRunning(1);
+  state_->SetProcessRunning(true);
 
   c.act(*frame_);
 
@@ -184,7 +174,7 @@ void MainFrameTest::commandsWhileRunning() {
   QCOMPARE(shown.buttons, MessageButtons::Ok);
   QCOMPARE(shown.owner, frame_);
   QVERIFY(frame_->isVisible());
-  QCOMPARE(state_->processRunning.load(), 1);
+  QVERIFY(state_->IsProcessRunning());
 }
 
 void MainFrameTest::makerLinkOpensThePageEvenWhileRunning() {
@@ -208,24 +198,23 @@ void MainFrameTest::onlyStopIsDisabledAndOnlyWhileIdle() {
     }
   }
   // The flag stored without telling anyone is noticed all the same.
-  state_->processRunning.store(1);
+  state_->SetProcessRunning(true, /*announce=*/false);
   QTRY_VERIFY(frame_->CommandAction(Command::Stop)->isEnabled());
-  state_->processRunning.store(0);
+  state_->SetProcessRunning(false, /*announce=*/false);
   QTRY_VERIFY(!frame_->CommandAction(Command::Stop)->isEnabled());
 }
 
 void MainFrameTest::stopFollowsTheFlagFromAnyThread() {
-  std::thread worker([this] { state_->SetProcessRunning(1); });
+  std::thread worker([this] { state_->SetProcessRunning(true); });
   worker.join();
   QTRY_VERIFY(ButtonOf(*frame_, Command::Stop)->isEnabled());
-  std::thread ender([this] { state_->SetProcessRunning(0); });
+  std::thread ender([this] { state_->SetProcessRunning(false); });
   ender.join();
   QTRY_VERIFY(!ButtonOf(*frame_, Command::Stop)->isEnabled());
 }
 
 void MainFrameTest::closeAnsweredNoKeepsEverything() {
-  bool destroyed = false;
-  frame_->SetScanner(std::make_unique<WatchedScanner>(state_->processRunning, &destroyed));
+  frame_->SetSession(std::make_unique<ostrel::RecoverySession>());
   const QString temp = ostrel::preview::GetTempFolderPath();
   QVERIFY(QDir().mkpath(temp));
   prompts_->AnswerMessage(MessageAnswer::No);
@@ -240,14 +229,11 @@ void MainFrameTest::closeAnsweredNoKeepsEverything() {
   QCOMPARE(question.buttons, MessageButtons::YesNo);
   QVERIFY(frame_->isVisible());
   QVERIFY(frame_->HasCatalogue());
-  QVERIFY(!destroyed);
   QVERIFY(QFileInfo::exists(temp));
-  frame_->FreeScanner();  // while `destroyed` still exists
 }
 
 void MainFrameTest::closeAnsweredYesFreesCleansOpensThePageAndCloses() {
-  bool destroyed = false;
-  frame_->SetScanner(std::make_unique<WatchedScanner>(state_->processRunning, &destroyed));
+  frame_->SetSession(std::make_unique<ostrel::RecoverySession>());
   const QString temp = ostrel::preview::GetTempFolderPath();
   QVERIFY(QDir().mkpath(temp + QStringLiteral("/sub")));
   QFile copy(temp + QStringLiteral("/sub/preview.txt"));
@@ -257,7 +243,7 @@ void MainFrameTest::closeAnsweredYesFreesCleansOpensThePageAndCloses() {
   bool scannerGoneFirst = false;
   bool folderGoneFirst = false;
   prompts_->onOpenUrl = [&](const QUrl&) {
-    scannerGoneFirst = destroyed;
+    scannerGoneFirst = !frame_->HasCatalogue();
     folderGoneFirst = !QFileInfo::exists(temp);
   };
   prompts_->AnswerMessage(MessageAnswer::Yes);
@@ -298,7 +284,7 @@ void MainFrameTest::searchNeedsACatalogueWithItems_data() {
 void MainFrameTest::searchNeedsACatalogueWithItems() {
   QFETCH(bool, catalogue);
   QFETCH(bool, item);
-  if (catalogue) frame_->SetScanner(std::make_unique<ostrel::bkf>(state_->processRunning));
+  if (catalogue) frame_->SetSession(std::make_unique<ostrel::RecoverySession>());
   if (item) new QTreeWidgetItem(frame_->Tree(), {QStringLiteral("TAPE CREATED ")});
   QPointer<QWidget> view = new QLabel(QStringLiteral("preview"));
   frame_->FileViewer()->SetCurrentView(view);
@@ -311,7 +297,7 @@ void MainFrameTest::searchNeedsACatalogueWithItems() {
 }
 
 void MainFrameTest::searchClearsThePreviewAndShowsTheLog() {
-  frame_->SetScanner(std::make_unique<ostrel::bkf>(state_->processRunning));
+  frame_->SetSession(std::make_unique<ostrel::RecoverySession>());
   new QTreeWidgetItem(frame_->Tree(), {QStringLiteral("TAPE CREATED ")});
   QPointer<QWidget> view = new QLabel(QStringLiteral("preview"));
   frame_->FileViewer()->SetCurrentView(view);
@@ -386,7 +372,7 @@ void MainFrameTest::keyboardReachesTheCommands() {
        "Do you want to stop recovering file(s)?"},
   };
   frame_->List()->setFocus();
-  state_->SetProcessRunning(1);
+  state_->SetProcessRunning(true);
   for (const auto& c : cases) {
     prompts_->Clear();
     if (c.command == Command::Stop) prompts_->AnswerMessage(MessageAnswer::No);
@@ -394,8 +380,8 @@ void MainFrameTest::keyboardReachesTheCommands() {
     QTest::keySequence(frame_, c.key);
     QCOMPARE(prompts_->MessageTexts(), QStringList{QString::fromLatin1(c.answer)});
   }
-  QCOMPARE(state_->processRunning.load(), 1);  // Stop was answered No
-  state_->SetProcessRunning(0);
+  QVERIFY(state_->IsProcessRunning());  // Stop was answered No
+  state_->SetProcessRunning(false);
   QCOMPARE(frame_->CommandAction(Command::Help)->shortcut(), QKeySequence(Qt::Key_F1));
   QVERIFY(frame_->CommandAction(Command::Help)->toolTip().endsWith(QStringLiteral("(F1)")));
 
@@ -436,11 +422,11 @@ void MainFrameTest::applicationButtonOffersTheCommands() {
   QVERIFY(aboutShown);
   // A command chosen there refuses while a process runs, as from the ribbon.
   prompts_->Clear();
-  state_->SetProcessRunning(1);
+  state_->SetProcessRunning(true);
   prompts_->AnswerMenu(QStringLiteral("Open BKF file"));
   QTest::mouseClick(button, Qt::LeftButton);
   QCOMPARE(prompts_->MessageTexts(), QStringList{"Please stop the running process to open the BKF file."});
-  state_->SetProcessRunning(0);
+  state_->SetProcessRunning(false);
 }
 
 QTEST_MAIN(MainFrameTest)

@@ -11,7 +11,7 @@
 #include <functional>
 
 #include "app/app_state.h"
-#include "app/icon_button.h"
+#include "widgets/icon_button.h"
 #include "app/range_slider_dlg.h"
 #include "tests/app/gui_test_env.h"
 #include "tests/app/scripted_prompts.h"
@@ -37,9 +37,9 @@ class RangeSliderDlgTest : public QObject {
     prompts_ = std::make_unique<ostrel::testing::ScriptedPrompts>();
     state_ = std::make_unique<ostrel::app::CKorvaneBKFFileRepProjApp>(*prompts_);
     // Left over from an earlier run; only OK may change them.
-    state_->rangeKind = 9;
-    state_->recoveryMode = 9;
-    state_->heuristicScan = 9;
+    state_->rangeKind = ostrel::app::CKorvaneBKFFileRepProjApp::RangeKind::None;
+    state_->recoveryMode = ostrel::RecoveryMode::Advanced;
+    state_->heuristicScan = true;
     state_->rangeMinText = QStringLiteral("old min");
     state_->rangeMaxText = QStringLiteral("old max");
   }
@@ -89,7 +89,7 @@ class RangeSliderDlgTest : public QObject {
 
   void helpButtonsCarryTheirTexts() {
     CKorvaneRangeSliderDlg dialog(*state_);
-    const QList<QPair<ostrel::app::CKorvaneIconButton*, QString>> buttons = {
+    const QList<QPair<ostrel::widgets::CKorvaneIconButton*, QString>> buttons = {
         {dialog.StandardHelp(),
          "Select Standard mode recovery to handle common corruption issues in corrupt bkf file(Faster)."},
         {dialog.AdvancedHelp(),
@@ -119,7 +119,7 @@ class RangeSliderDlgTest : public QObject {
     QTest::addColumn<Steps>("steps");
     QTest::addColumn<bool>("cancel");
     QTest::addColumn<bool>("accepted");
-    QTest::addColumn<int>("rangeKind");     // 9: untouched
+    QTest::addColumn<int>("rangeKind");     // untouched: 0, 2, 1 as left over
     QTest::addColumn<int>("recoveryMode");
     QTest::addColumn<int>("heuristicScan");
     QTest::addColumn<QString>("min");
@@ -128,7 +128,7 @@ class RangeSliderDlgTest : public QObject {
     QTest::newRow("defaults") << "5000" << nothing << false << true << 2 << 1 << 0 << "old min" << "old max";
     QTest::newRow("partial with the default texts") << "5000" << Steps(Partial) << false << true << 1 << 1 << 0 << "0"
                                                     << "5000";
-    QTest::newRow("partial of an empty file") << "0" << Steps(Partial) << false << false << 9 << 9 << 9 << "old min"
+    QTest::newRow("partial of an empty file") << "0" << Steps(Partial) << false << false << 0 << 2 << 1 << "old min"
                                               << "old max";
     QTest::newRow("0 and 00 differ") << "00" << Steps(Partial) << false << true << 1 << 1 << 0 << "0" << "00";
     QTest::newRow("complete scan of an empty file") << "0" << nothing << false << true << 2 << 1 << 0 << "old min"
@@ -153,7 +153,7 @@ class RangeSliderDlgTest : public QObject {
     QTest::newRow("cancel") << "5000" << Steps([](CKorvaneRangeSliderDlg& d) {
       d.AdvancedMode()->click();
       Partial(d);
-    }) << true << false << 9 << 9 << 9 << "old min" << "old max";
+    }) << true << false << 0 << 2 << 1 << "old min" << "old max";
   }
 
   void okAndCancel() {
@@ -184,9 +184,9 @@ class RangeSliderDlgTest : public QObject {
     } else {
       QVERIFY(prompts_->shown().isEmpty());
     }
-    QCOMPARE(state_->rangeKind, rangeKind);
-    QCOMPARE(state_->recoveryMode, recoveryMode);
-    QCOMPARE(state_->heuristicScan, heuristicScan);
+    QCOMPARE(static_cast<int>(state_->rangeKind), rangeKind);
+    QCOMPARE(static_cast<int>(state_->recoveryMode), recoveryMode);
+    QCOMPARE(static_cast<int>(state_->heuristicScan), heuristicScan);
     QCOMPARE(state_->rangeMinText, min);
     QCOMPARE(state_->rangeMaxText, max);
   }

@@ -121,7 +121,7 @@ class SaveDialogTest : public QObject {
     auto* tree = Frame().CheckTree();
     auto saved = [&] {
       QStringList names;
-      const auto& cat = Frame().Scanner()->Cat();
+      const auto& cat = Frame().Session()->catalogue;
       for (std::uint64_t i : ostrel::app::CheckedFilesToSave(*tree, cat)) {
         const std::u16string path = ostrel::CataloguePath(cat, i);
         names << QString::fromStdU16String(path).section(QLatin1Char('\\'), 3);
@@ -191,7 +191,7 @@ class SaveDialogTest : public QObject {
       QVERIFY(!dialog.StopButton()->isVisible());
       QVERIFY(!dialog.Progress()->isVisible());
       QVERIFY(dialog.SaveButton()->isEnabled());
-      QCOMPARE(fixture_.state().processRunning.load(), 0);
+      QVERIFY(!fixture_.state().IsProcessRunning());
       // Each row: the saved path, its size, its status.
       QTreeWidgetItem* song = dialog.List()->topLevelItem(5);
       QVERIFY(song->text(0).endsWith(c.hierarchy ? "/Music/song.mp3" : "/folder/song.mp3"));
@@ -216,7 +216,7 @@ class SaveDialogTest : public QObject {
     w.File(u"good.txt", {Stan(Text("good"))});
     w.Bare("ESET");
     Load(w);
-    Frame().Scanner()->Cat().FileAt(0).dataPosition = 0;  // as a snapshot may hold it
+    Frame().Session()->catalogue.FileAt(0).dataPosition = 0;  // as a snapshot may hold it
     const std::string dest = dir_->File("out");
     fs::create_directories(dest + "/T/S/C:");
     // A folder in the way of a file: it cannot be created.
@@ -247,8 +247,8 @@ class SaveDialogTest : public QObject {
 
     // A folder in the way of a file: the file takes the next number, and the
     // list and the log say so.
-    Frame().Scanner()->Cat().FileAt(0).dataPosition = Frame().Scanner()->Cat().FileAt(4).dataPosition;
-    ostrel::Catalogue& cat = Frame().Scanner()->Cat();
+    Frame().Session()->catalogue.FileAt(0).dataPosition = Frame().Session()->catalogue.FileAt(4).dataPosition;
+    ostrel::Catalogue& cat = Frame().Session()->catalogue;
     QVERIFY(cat.RenameFileNode(0, u"blocked.txt"));
     fs::remove_all(dest + "/good.txt");
     fixture_.prompts().Clear();
@@ -275,7 +275,7 @@ class SaveDialogTest : public QObject {
     Load(w);
     const std::uint64_t piece = (badData + 8192) / 4096 * 4096;
     const ostrel::fixtures::FailingDisk disk({{piece, 4096}});
-    Frame().Scanner()->SetFileReader(disk.Reader());
+    Frame().Session()->file.SetReader(disk.Reader());
     const std::string dest = dir_->File("out");
 
     auto dialog = Dialog(dest, false);
@@ -313,7 +313,7 @@ class SaveDialogTest : public QObject {
     w.Bare("ESET");
     Load(w);
     // Longer than any file system takes, as a renamed entry or a snapshot may hold it.
-    QVERIFY(Frame().Scanner()->Cat().RenameFileNode(4, std::u16string(300, u'n') + u".txt"));
+    QVERIFY(Frame().Session()->catalogue.RenameFileNode(4, std::u16string(300, u'n') + u".txt"));
     const std::string dest = dir_->File("inside/dest");
     for (bool hierarchy : {true, false}) {
       fs::remove_all(dir_->File("inside"));
@@ -365,7 +365,7 @@ class SaveDialogTest : public QObject {
       QVERIFY2(!dialog.StartSaving(), c.name);
       QVERIFY2(fixture_.prompts().MessageTexts().value(0).startsWith(c.message),
                qPrintable(fixture_.prompts().MessageTexts().join('|')));
-      QCOMPARE(fixture_.state().processRunning.load(), 0);
+      QVERIFY(!fixture_.state().IsProcessRunning());
       QVERIFY(!dialog.IsSaving());
       QVERIFY(dialog.SaveButton()->isEnabled());
       fixture_.prompts().Clear();
@@ -397,13 +397,13 @@ class SaveDialogTest : public QObject {
     QVERIFY(!dialog.DestinationEdit()->isEnabled());
     QVERIFY(!dialog.HierarchyBox()->isEnabled());
     QVERIFY(dialog.WaitNotice()->isVisible());
-    QCOMPARE(fixture_.state().processRunning.load(), 1);
+    QVERIFY(fixture_.state().IsProcessRunning());
     // While saving the dialog cannot be closed; No keeps the run going.
     dialog.reject();
     QVERIFY(dialog.isVisible());
     fixture_.prompts().AnswerMessage(MessageAnswer::No);
     dialog.OnStop();
-    QCOMPARE(fixture_.state().processRunning.load(), 1);
+    QVERIFY(fixture_.state().IsProcessRunning());
     fixture_.prompts().AnswerMessage(MessageAnswer::Yes);
     dialog.OnStop();
     QTRY_VERIFY_WITH_TIMEOUT(!dialog.IsSaving(), 20000);
@@ -417,7 +417,7 @@ class SaveDialogTest : public QObject {
     QCOMPARE(dialog.SavedCount(), static_cast<int>(files.size()));
     for (const auto& [name, content] : files) QCOMPARE(content, contents.at(name));
     QVERIFY(dialog.CloseButton()->isVisible());
-    QCOMPARE(fixture_.state().processRunning.load(), 0);
+    QVERIFY(!fixture_.state().IsProcessRunning());
   }
 
   void aFailedWriteRemovesTheFileAndEndsTheRun() {
@@ -553,9 +553,9 @@ class SaveDialogTest : public QObject {
     QCOMPARE(fixture_.prompts().MessageTexts(), QStringList{"Please select BKF file to recover data."});
     Load(Backup());
     fixture_.prompts().Clear();
-    fixture_.state().SetProcessRunning(1);
+    fixture_.state().SetProcessRunning(true);
     Frame().OnSaveRecoveredFiles();
-    fixture_.state().SetProcessRunning(0);
+    fixture_.state().SetProcessRunning(false);
     QCOMPARE(fixture_.prompts().MessageTexts(),
              QStringList{"Please stop the running process to save the recovered files."});
     QString title;

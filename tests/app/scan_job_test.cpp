@@ -31,6 +31,7 @@
 #include "tests/app/gui_test_env.h"
 #include "tests/fixtures/failing_disk.h"
 #include "tests/fixtures/mtf_writer.h"
+#include "tests/fixtures/scan_helpers.h"
 #include "tests/fixtures/temp_dir.h"
 #include "widgets/check_tree.h"
 
@@ -61,16 +62,26 @@ MtfWriter Backup() {
   return w;
 }
 
+// What a probe saw; the test keeps it, as the job frees its scanner once the
+// scan is over.
+struct ProbeSeen {
+  std::uint64_t seenStart = 0, seenEnd = 0;
+  bool seenHeuristic = false;
+  ostrel::ProgressReport lastReport;
+  int reports = 0;
+};
+
 // A scanner that remembers what the job set on it, and can be held at the
 // start of its scan until the test lets it go.
 template <typename Base>
 class Probe : public Base {
  public:
-  Probe(std::atomic<int>& running, std::atomic<bool>* gate) : Base(running), gate_(gate) {}
+  Probe(ostrel::RecoverySession& session, const ostrel::StopToken& stop, std::atomic<bool>* gate, ProbeSeen* seen)
+      : Base(session, stop), gate_(gate), seen_(*seen) {}
   int Scan(const std::string& path) override {
-    seenStart = this->rangeStart_;
-    seenEnd = this->rangeEnd_;
-    seenHeuristic = this->heuristic_;
+    seen_.seenStart = this->rangeStart_;
+    seen_.seenEnd = this->rangeEnd_;
+    seen_.seenHeuristic = this->heuristic_;
     while (gate_ != nullptr && !gate_->load()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     // Every report the scanner makes passes through here on its way to the job.
     struct Recorder : ostrel::ScanListener {
@@ -85,21 +96,18 @@ class Probe : public Base {
       void OnScanDone(int v) override { next->OnScanDone(v); }
       void OnRangeMessage(const std::string& t) override { next->OnRangeMessage(t); }
     } recorder;
-    recorder.next = this->listener_;
-    this->listener_ = &recorder;
+    recorder.next = this->Listener();
+    this->SetListener(&recorder);
     const int result = Base::Scan(path);
-    this->listener_ = recorder.next;
-    lastReport = recorder.last;
-    reports = recorder.reports;
+    this->SetListener(recorder.next);
+    seen_.lastReport = recorder.last;
+    seen_.reports = recorder.reports;
     return result;
   }
-  std::uint64_t seenStart = 0, seenEnd = 0;
-  int seenHeuristic = -1;
-  ostrel::ProgressReport lastReport;
-  int reports = 0;
 
  private:
   std::atomic<bool>* gate_;
+  ProbeSeen& seen_;
 };
 
 // What the dialog should be answered with.
@@ -166,15 +174,12 @@ class ScanJobTest : public QObject {
     if (wait) QTRY_VERIFY_WITH_TIMEOUT(!Frame().Job().IsWorking(), 60000);
   }
   void UseProbes() {
-    Frame().Job().SetScannerFactory([this](int mode, std::atomic<int>& running) -> std::unique_ptr<ostrel::bkf> {
-      if (mode == 2) {
-        auto probe = std::make_unique<Probe<ostrel::bkfAdvance>>(running, &gate_);
-        advancedProbe_ = probe.get();
-        return probe;
+    Frame().Job().SetScannerFactory([this](ostrel::RecoveryMode mode, ostrel::RecoverySession& session,
+                                           const ostrel::StopToken& stop) -> std::unique_ptr<ostrel::Scanner> {
+      if (mode == ostrel::RecoveryMode::Advanced) {
+        return std::make_unique<Probe<ostrel::AdvancedScanner>>(session, stop, &gate_, &advancedProbe_);
       }
-      auto probe = std::make_unique<Probe<ostrel::bkf>>(running, &gate_);
-      standardProbe_ = probe.get();
-      return probe;
+      return std::make_unique<Probe<ostrel::StandardScanner>>(session, stop, &gate_, &standardProbe_);
     });
   }
   bool StatusBarElementsPresent() { return Frame().Job().ProgressBar() != nullptr; }
@@ -183,8 +188,8 @@ class ScanJobTest : public QObject {
   ostrel::testing::FrameFixture fixture_;
   ostrel::fixtures::TempDir dir_;
   std::atomic<bool> gate_{true};
-  Probe<ostrel::bkf>* standardProbe_ = nullptr;
-  Probe<ostrel::bkfAdvance>* advancedProbe_ = nullptr;
+  ProbeSeen standardProbe_;
+  ProbeSeen advancedProbe_;
 };
 
 void ScanJobTest::rangeTextsReadAsUnsignedDecimal_data() {
@@ -250,7 +255,7 @@ void ScanJobTest::pathCheck() {
     QCOMPARE(prompts.MessageTexts(), QStringList{QStringLiteral("Please select valid BKF file to recover.")});
     QCOMPARE(shown.size(), 2);
   }
-  QCOMPARE(fixture_.state().processRunning.load(), 0);
+  QVERIFY(!fixture_.state().IsProcessRunning());
   QVERIFY(fixture_.state().bkfPath.isEmpty());
 }
 
@@ -260,7 +265,7 @@ void ScanJobTest::cancelledDialogChangesNothing() {
   Open(path, Choice{});
   fixture_.prompts().Clear();
   const QStringList log = LogLines(Frame());
-  ostrel::bkf* scanner = Frame().Scanner();
+  ostrel::RecoverySession* session = Frame().Session();
   fixture_.state().bkfPath = QStringLiteral("kept");
 
   fixture_.prompts().AnswerOpenFile(path);
@@ -272,9 +277,9 @@ void ScanJobTest::cancelledDialogChangesNothing() {
   QCOMPARE(fixture_.prompts().MessageTexts(),
            QStringList{QStringLiteral("Please select recovery mode and scanning option to recover bkf file.")});
   QCOMPARE(LogLines(Frame()), log);
-  QCOMPARE(Frame().Scanner(), scanner);
+  QCOMPARE(Frame().Session(), session);
   QCOMPARE(Frame().Tree()->topLevelItemCount(), 1);
-  QCOMPARE(fixture_.state().recoveryMode, 1);
+  QCOMPARE(fixture_.state().recoveryMode, ostrel::RecoveryMode::Standard);
   QCOMPARE(fixture_.state().bkfPath, QStringLiteral("kept"));
   QVERIFY(!StatusBarElementsPresent());
 }
@@ -319,27 +324,29 @@ void ScanJobTest::scanFillsTheTreeAndLogs() {
   Open(path, Choice{advanced, heuristic, partial, min, max});
 
   // The scanner of the chosen mode with the range and the heuristic flag.
-  ostrel::bkf* scanner = Frame().Scanner();
-  QVERIFY(scanner != nullptr);
-  QCOMPARE(dynamic_cast<ostrel::bkfAdvance*>(scanner) != nullptr, advanced);
+  const ostrel::RecoverySession* session = Frame().Session();
+  QVERIFY(session != nullptr);
+  QCOMPARE(session->origin.kind, ostrel::SessionOrigin::Kind::Scan);
+  QCOMPARE(session->origin.mode == ostrel::RecoveryMode::Advanced, advanced);
+  QCOMPARE(session->origin.bkfPath, path.toStdString());
   if (advanced) {
-    QCOMPARE(quint64(advancedProbe_->seenStart), start);
-    QCOMPARE(quint64(advancedProbe_->seenEnd), end);
-    QCOMPARE(advancedProbe_->seenHeuristic, heuristic ? 1 : 0);
+    QCOMPARE(quint64(advancedProbe_.seenStart), start);
+    QCOMPARE(quint64(advancedProbe_.seenEnd), end);
+    QCOMPARE(advancedProbe_.seenHeuristic, heuristic);
   } else {
-    QCOMPARE(quint64(standardProbe_->seenStart), start);
-    QCOMPARE(quint64(standardProbe_->seenEnd), end);
+    QCOMPARE(quint64(standardProbe_.seenStart), start);
+    QCOMPARE(quint64(standardProbe_.seenEnd), end);
   }
   // The same scan through the core alone finds the same files.
-  std::unique_ptr<ostrel::bkf> direct = advanced ? std::make_unique<ostrel::bkfAdvance>(fixture_.state().processRunning)
-                                                 : std::make_unique<ostrel::bkf>(fixture_.state().processRunning);
-  direct->SetHeuristic(heuristic);
-  direct->SetRange(start, end);
-  fixture_.state().processRunning.store(1);
-  QCOMPARE(direct->Scan(path.toStdString()), 1);
-  fixture_.state().processRunning.store(0);
-  const std::uint64_t files = scanner->Cat().FileCount();
-  QCOMPARE(files, direct->Cat().FileCount());
+  ostrel::StopToken stop;
+  ostrel::RecoverySession direct;
+  const auto scanner = ostrel::fixtures::NewScanner(
+      advanced ? ostrel::RecoveryMode::Advanced : ostrel::RecoveryMode::Standard, direct, stop);
+  scanner->SetHeuristic(heuristic);
+  scanner->SetRange(start, end);
+  QCOMPARE(scanner->Scan(path.toStdString()), 1);
+  const std::uint64_t files = session->catalogue.FileCount();
+  QCOMPARE(files, direct.catalogue.FileCount());
   if (!partial) QCOMPARE(files, std::uint64_t(5));
   if (partial && end == 5120) QVERIFY(files < 5);
 
@@ -351,7 +358,7 @@ void ScanJobTest::scanFillsTheTreeAndLogs() {
   QCOMPARE(top->childCount(), 1);
   QCOMPARE(top->child(0)->text(0), QStringLiteral("Dummy"));
   QVERIFY(tree->GetCheck(top));
-  const auto& root = scanner->Cat().Tree();
+  const auto& root = session->catalogue.Tree();
   const auto& tape = root.NodeAt(root.FirstChild(0));
   QCOMPARE(top->text(0), QString::fromUtf16(tape.name.data(), qsizetype(tape.name.size())));
   QCOMPARE(tape.inTree, 1);
@@ -376,17 +383,18 @@ void ScanJobTest::scanFillsTheTreeAndLogs() {
   QTRY_VERIFY(logList->viewport()->rect().contains(logList->visualItemRect(logList->item(log.size() - 1))));
 
   // The state after the job.
-  QCOMPARE(fixture_.state().processRunning.load(), 0);
+  QVERIFY(!fixture_.state().IsProcessRunning());
   QCOMPARE(fixture_.state().bkfPath, path);
-  QCOMPARE(fixture_.state().recoveryMode, advanced ? 2 : 1);
-  QCOMPARE(fixture_.state().rangeKind, partial ? 1 : 2);
+  QCOMPARE(fixture_.state().recoveryMode, advanced ? ostrel::RecoveryMode::Advanced : ostrel::RecoveryMode::Standard);
+  QCOMPARE(fixture_.state().rangeKind, partial ? ostrel::app::CKorvaneBKFFileRepProjApp::RangeKind::Partial
+                                               : ostrel::app::CKorvaneBKFFileRepProjApp::RangeKind::WholeFile);
   QTRY_VERIFY(!StatusBarElementsPresent());
   QTRY_VERIFY(!Frame().CommandAction(ostrel::app::Command::Stop)->isEnabled());
   // The last report reached the window, then the end of the window loop.
   QVERIFY(!progress.isEmpty());
   const auto last = progress.last().at(0).value<ostrel::ProgressReport>();
-  const ostrel::ProgressReport made = advanced ? advancedProbe_->lastReport : standardProbe_->lastReport;
-  QVERIFY((advanced ? advancedProbe_->reports : standardProbe_->reports) > 0);
+  const ostrel::ProgressReport made = advanced ? advancedProbe_.lastReport : standardProbe_.lastReport;
+  QVERIFY((advanced ? advancedProbe_.reports : standardProbe_.reports) > 0);
   QCOMPARE(last.position, made.position);
   QCOMPARE(last.filesFound, made.filesFound);
   QCOMPARE(last.percent, made.percent);
@@ -400,7 +408,7 @@ void ScanJobTest::refusalsStopAndProgressWhileRunning() {
   const QString path = QString::fromStdString(dir_.Write(Backup()));
   Open(path, Choice{}, /*wait=*/false);
   auto& state = fixture_.state();
-  QCOMPARE(state.processRunning.load(), 1);
+  QVERIFY(state.IsProcessRunning());
   QVERIFY(Frame().Job().IsWorking());
   QVERIFY(Frame().CommandAction(ostrel::app::Command::Stop)->isEnabled());
 
@@ -436,10 +444,10 @@ void ScanJobTest::refusalsStopAndProgressWhileRunning() {
   prompts.Clear();
   prompts.AnswerMessage(MessageAnswer::No);
   Frame().CommandAction(ostrel::app::Command::Stop)->trigger();
-  QCOMPARE(state.processRunning.load(), 1);
+  QVERIFY(state.IsProcessRunning());
   prompts.AnswerMessage(MessageAnswer::Yes);
   Frame().CommandAction(ostrel::app::Command::Stop)->trigger();
-  QCOMPARE(state.processRunning.load(), 0);
+  QVERIFY(!state.IsProcessRunning());
   const auto stops = prompts.Messages();
   QCOMPARE(stops.size(), 2);
   for (const auto& shown : stops) {
@@ -523,7 +531,7 @@ void ScanJobTest::stopKeepsWhatWasFound() {
   const qint64 elapsed = clock.elapsed();
 
   QCOMPARE(prompts.MessageTexts().last(), kCompleted);
-  QCOMPARE(Frame().Scanner()->Cat().FileCount(), std::uint64_t(5));
+  QCOMPARE(Frame().Session()->catalogue.FileCount(), std::uint64_t(5));
   QCOMPARE(Frame().Tree()->topLevelItemCount(), 1);
   QCOMPARE(LogLines(Frame()).at(7), QStringLiteral("Total number of files found: 5"));
   QVERIFY(!StatusBarElementsPresent());
@@ -549,9 +557,9 @@ void ScanJobTest::fileThatCannotBeOpened() {
   QCOMPARE(LogLines(Frame()).mid(7),
            (QStringList{QStringLiteral("The BKF file cannot be opened: No such file or directory"), QString()}));
   QVERIFY(Frame().HasCatalogue());
-  QCOMPARE(Frame().Scanner()->Cat().FileCount(), std::uint64_t(0));
+  QCOMPARE(Frame().Session()->catalogue.FileCount(), std::uint64_t(0));
   QCOMPARE(Frame().Tree()->topLevelItemCount(), 0);
-  QCOMPARE(fixture_.state().processRunning.load(), 0);
+  QVERIFY(!fixture_.state().IsProcessRunning());
   QTRY_VERIFY(!StatusBarElementsPresent());
 }
 
@@ -595,24 +603,26 @@ void ScanJobTest::unreadableFileSaysWhy() {
 }
 
 void ScanJobTest::faultInTheWorker() {
-  struct Faulty : ostrel::bkf {
-    using ostrel::bkf::bkf;
+  struct Faulty : ostrel::StandardScanner {
+    using ostrel::StandardScanner::StandardScanner;
     int Scan(const std::string&) override { throw std::runtime_error("fault"); }
   };
-  Frame().Job().SetScannerFactory([](int, std::atomic<int>& running) -> std::unique_ptr<ostrel::bkf> {
-    return std::make_unique<Faulty>(running);
+  Frame().Job().SetScannerFactory([](ostrel::RecoveryMode, ostrel::RecoverySession& session,
+                                     const ostrel::StopToken& stop) -> std::unique_ptr<ostrel::Scanner> {
+    return std::make_unique<Faulty>(session, stop);
   });
   const QString path = QString::fromStdString(dir_.Write(Backup()));
   Open(path, Choice{});
   QCOMPARE(fixture_.prompts().MessageTexts(), QStringList{QStringLiteral("Unknown Error Occurred, Error Code: ADBRECTD")});
-  QCOMPARE(fixture_.state().processRunning.load(), 0);
+  QVERIFY(!fixture_.state().IsProcessRunning());
   QTRY_VERIFY(!StatusBarElementsPresent());
   QCOMPARE(LogLines(Frame()).size(), 7);
 
   // The user can start again.
   fixture_.prompts().Clear();
-  Frame().Job().SetScannerFactory([](int, std::atomic<int>& running) -> std::unique_ptr<ostrel::bkf> {
-    return std::make_unique<ostrel::bkf>(running);
+  Frame().Job().SetScannerFactory([](ostrel::RecoveryMode, ostrel::RecoverySession& session,
+                                     const ostrel::StopToken& stop) -> std::unique_ptr<ostrel::Scanner> {
+    return std::make_unique<ostrel::StandardScanner>(session, stop);
   });
   Open(path, Choice{});
   QCOMPARE(fixture_.prompts().MessageTexts(), QStringList{kCompleted});
@@ -624,8 +634,9 @@ void ScanJobTest::unreadablePartsAreLogged() {
   // that runs to the end of the file.
   const MtfWriter backup = Backup();
   const ostrel::fixtures::FailingDisk disk({{8192, 512}});
-  Frame().Job().SetScannerFactory([&](int, std::atomic<int>& running) -> std::unique_ptr<ostrel::bkf> {
-    auto scanner = std::make_unique<ostrel::bkf>(running);
+  Frame().Job().SetScannerFactory([&](ostrel::RecoveryMode, ostrel::RecoverySession& session,
+                                      const ostrel::StopToken& stop) -> std::unique_ptr<ostrel::Scanner> {
+    auto scanner = std::make_unique<ostrel::StandardScanner>(session, stop);
     scanner->SetFileReader(disk.Reader());
     return scanner;
   });

@@ -115,7 +115,7 @@ class SearchDialogTest : public QObject {
       QVERIFY(dialog.OkButton()->isVisible());
       QVERIFY(!dialog.StopButton()->isVisible());
       QVERIFY(dialog.PatternEdit()->isEnabled());
-      QCOMPARE(fixture_.state().processRunning.load(), 0);
+      QVERIFY(!fixture_.state().IsProcessRunning());
     }
     // The rows: path, type name of the file's name (not of its folders'), size.
     dialog.PatternEdit()->setText("README");
@@ -141,7 +141,7 @@ class SearchDialogTest : public QObject {
     QSignalSpy finished(&dialog, &CKorvaneDlgSearchBkfFiles::searchFinished);
     dialog.OnSearch();
     QVERIFY(dialog.IsSearching());
-    QCOMPARE(fixture_.state().processRunning.load(), 1);
+    QVERIFY(fixture_.state().IsProcessRunning());
     for (QWidget* off : std::initializer_list<QWidget*>{dialog.OkButton(), dialog.SearchButton(), dialog.PatternEdit(),
                                                          dialog.DestinationEdit(), dialog.SaveButton(),
                                                          dialog.RemoveButton(), dialog.HierarchyBox()}) {
@@ -163,7 +163,7 @@ class SearchDialogTest : public QObject {
     for (int i = 0; i < rows; ++i) QCOMPARE(dialog.Results()->Files()[static_cast<std::size_t>(i)], std::uint64_t(i));
     QCOMPARE(dialog.TotalLabel()->text(), QString::number(rows));
     QVERIFY(dialog.TotalLabel()->isVisible());
-    QCOMPARE(fixture_.state().processRunning.load(), 0);
+    QVERIFY(!fixture_.state().IsProcessRunning());
 
     // Run to the end: every file, in batches.
     QVERIFY(Search(dialog));
@@ -272,8 +272,8 @@ class SearchDialogTest : public QObject {
 
   // A catalogue of `count` files in one folder, built without a scan.
   void LoadMany(std::uint64_t count) {
-    auto scanner = std::make_unique<ostrel::bkf>(fixture_.state().processRunning);
-    ostrel::Catalogue& cat = scanner->Cat();
+    auto session = std::make_unique<ostrel::RecoverySession>();
+    ostrel::Catalogue& cat = session->catalogue;
     const std::uint64_t folder = cat.Tree().AddNode(u"Tape", 0);
     for (std::uint64_t i = 0; i < count; ++i) {
       ostrel::FileNode node;
@@ -282,7 +282,7 @@ class SearchDialogTest : public QObject {
       const std::u16string name = u"file" + std::u16string(1, char16_t(u'a' + i % 26)) + u".dat";
       cat.AppendFile(node, name);
     }
-    Frame().SetScanner(std::move(scanner));
+    Frame().SetSession(std::move(session));
     Frame().ShowCatalogueTopLevel();
   }
 

@@ -16,7 +16,8 @@
 #include "app/output_wnd.h"
 #include "app/snapshot_job.h"
 #include "catalogue/snapshot.h"
-#include "reader/advanced_scanner.h"
+#include "reader/recovery_session.h"
+#include "tests/fixtures/scan_helpers.h"
 #include "tests/app/frame_fixture.h"
 #include "tests/app/gui_test_env.h"
 #include "tests/fixtures/mtf_writer.h"
@@ -94,12 +95,12 @@ class SnapshotCommandsTest : public QObject {
     const std::string a = dir_.File("tool.KVSNAPSHOT");
     QCOMPARE(ostrel::fixtures::RunCli({"scan", bkf_, "--mode", "advanced", "--snapshot", a}).exitCode, 0);
     {
-      std::atomic<int> running{1};
-      auto read = ostrel::ReadSnapshot(a, running);
+      ostrel::StopToken stop;
+      auto read = ostrel::ReadSnapshot(a, stop);
       QVERIFY(read.ok);
       read.catalogue.FileAt(1).checkState = 2;
       read.catalogue.Tree().NodeAt(1).checkState = 1;
-      QVERIFY(ostrel::WriteSnapshot(read.catalogue, read.bkfPath, a, running).ok);
+      QVERIFY(ostrel::WriteSnapshot(read.catalogue, read.bkfPath, a, stop).ok);
     }
     Log()->AppendLine(QStringLiteral("earlier line"));
 
@@ -113,10 +114,11 @@ class SnapshotCommandsTest : public QObject {
     QCOMPARE(open.file.filters, QStringList{QStringLiteral(".KorvaneBKF Files (*.KVSNAPSHOT)")});
     QVERIFY(open.file.mustExist);
 
-    // A standard scanner with the stored records, the top level checked.
+    // A session with the stored records, the top level checked.
     QVERIFY(Frame().HasCatalogue());
-    QVERIFY(dynamic_cast<ostrel::bkfAdvance*>(Frame().Scanner()) == nullptr);
-    QVERIFY(Frame().Scanner()->File().IsOpen());
+    QCOMPARE(Frame().Session()->origin.kind, ostrel::SessionOrigin::Kind::Snapshot);
+    QCOMPARE(Frame().Session()->origin.snapshotPath, a);
+    QVERIFY(Frame().Session()->file.IsOpen());
     auto* tree = Frame().CheckTree();
     QCOMPARE(tree->topLevelItemCount(), 1);
     for (int i = 0; i < 1; ++i) {
@@ -125,11 +127,11 @@ class SnapshotCommandsTest : public QObject {
       QCOMPARE(top->child(0)->text(0), QStringLiteral("Dummy"));
       QVERIFY(tree->GetCheck(top));
     }
-    const auto& cat = Frame().Scanner()->Cat();
+    const auto& cat = Frame().Session()->catalogue;
     QCOMPARE(cat.FileAt(1).checkState, 2);
     QCOMPARE(cat.Tree().NodeAt(1).checkState, 1);
     QCOMPARE(fixture_.state().bkfPath, QString::fromStdString(bkf_));
-    QCOMPARE(fixture_.state().processRunning.load(), 0);
+    QVERIFY(!fixture_.state().IsProcessRunning());
     QVERIFY(prompts.MessageTexts().isEmpty());
 
     // The log keeps what it had and gets the load lines.
@@ -159,15 +161,15 @@ class SnapshotCommandsTest : public QObject {
     QCOMPARE(prompts.shown().size(), 1);
     // The same bytes, but for the top level now being in the tree.
     {
-      std::atomic<int> running{1};
-      auto read = ostrel::ReadSnapshot(a, running);
+      ostrel::StopToken stop;
+      auto read = ostrel::ReadSnapshot(a, stop);
       QVERIFY(read.ok);
       auto& folders = read.catalogue.Tree();
       QCOMPARE(folders.NodeAt(folders.FirstChild(0)).inTree, 0);
       for (std::uint64_t i = folders.FirstChild(0); i != ostrel::kNotFound; i = folders.NextSibling(i)) {
         folders.NodeAt(i).inTree = 1;
       }
-      QVERIFY(ostrel::WriteSnapshot(read.catalogue, read.bkfPath, dir_.File("expected"), running).ok);
+      QVERIFY(ostrel::WriteSnapshot(read.catalogue, read.bkfPath, dir_.File("expected"), stop).ok);
     }
     QVERIFY(Slurp(b) == Slurp(dir_.File("expected")));
     // Loaded and saved once more: nothing changes at all.
@@ -191,7 +193,7 @@ class SnapshotCommandsTest : public QObject {
                          "Saving of Ostrel BKF Recovery Snapshot has been completed successfully.    ") + kTime,
                      log.at(2)), qPrintable(log.at(2)));
     QCOMPARE(log.at(3), QString());
-    QCOMPARE(fixture_.state().processRunning.load(), 0);
+    QVERIFY(!fixture_.state().IsProcessRunning());
   }
 
   void movedBkfFile() {
@@ -211,7 +213,7 @@ class SnapshotCommandsTest : public QObject {
     QCOMPARE(messages.at(1).message.icon, MessageIcon::Information);
     QCOMPARE(Frame().Tree()->topLevelItemCount(), 0);
     QVERIFY(!Frame().HasCatalogue());
-    QCOMPARE(fixture_.state().processRunning.load(), 0);
+    QVERIFY(!fixture_.state().IsProcessRunning());
     // The reason is in the log, with the path it looked for.
     const QStringList log = Log()->Lines();
     QVERIFY(std::any_of(log.begin(), log.end(), [&](const QString& line) {
@@ -235,7 +237,7 @@ class SnapshotCommandsTest : public QObject {
     QCOMPARE(fixture_.prompts().MessageTexts(), QStringList{kAborted});
     QVERIFY(!Frame().HasCatalogue());
     QCOMPARE(Frame().Tree()->topLevelItemCount(), 0);
-    QCOMPARE(fixture_.state().processRunning.load(), 0);
+    QVERIFY(!fixture_.state().IsProcessRunning());
     QVERIFY(Log()->Lines().join('\n').contains(QStringLiteral("Snapshot loading failed: ")));
   }
 
@@ -247,7 +249,7 @@ class SnapshotCommandsTest : public QObject {
 
     LoadThroughCommand(WriteCoreSnapshot());
     const QStringList log = Log()->Lines();
-    ostrel::bkf* scanner = Frame().Scanner();
+    ostrel::RecoverySession* session = Frame().Session();
     // Cancelled dialogs change nothing.
     prompts.Clear();
     prompts.AnswerSaveFile(QString());
@@ -256,7 +258,7 @@ class SnapshotCommandsTest : public QObject {
     Frame().OnLoadSnapshot();
     QVERIFY(prompts.MessageTexts().isEmpty());
     QCOMPARE(Log()->Lines(), log);
-    QCOMPARE(Frame().Scanner(), scanner);
+    QCOMPARE(Frame().Session(), session);
     QCOMPARE(Frame().Tree()->topLevelItemCount(), 1);
   }
 
@@ -309,7 +311,7 @@ class SnapshotCommandsTest : public QObject {
     QCOMPARE(added.at(3), QString());
     QVERIFY(!std::filesystem::exists(path));
     QVERIFY(NothingNamedLike(path));  // not even the partial file
-    QCOMPARE(fixture_.state().processRunning.load(), 0);
+    QVERIFY(!fixture_.state().IsProcessRunning());
     QVERIFY(Frame().HasCatalogue());
   }
 
@@ -321,12 +323,13 @@ class SnapshotCommandsTest : public QObject {
     auto& state = fixture_.state();
     auto& prompts = fixture_.prompts();
     {
-      auto scanner = std::make_unique<ostrel::bkf>(state.processRunning);
-      QVERIFY(scanner->Adopt(BigCatalogue(300000), bkf_));
-      Frame().SetScanner(std::move(scanner));
-      state.SetProcessRunning(1);
+      auto session = std::make_unique<ostrel::RecoverySession>();
+      session->catalogue = BigCatalogue(300000);
+      QVERIFY(session->file.Open(bkf_));
+      Frame().SetSession(std::move(session));
+      state.SetProcessRunning(true);
       Frame().ShowCatalogueTopLevel();
-      state.SetProcessRunning(0);
+      state.SetProcessRunning(false);
     }
     const QStringList refusals = {
         "Please stop the running process to open the BKF file.",
@@ -347,14 +350,14 @@ class SnapshotCommandsTest : public QObject {
     auto stop = [&] {
       prompts.AnswerMessage(MessageAnswer::Yes);
       Frame().CommandAction(ostrel::app::Command::Stop)->trigger();
-      QCOMPARE(state.processRunning.load(), 0);
+      QVERIFY(!state.IsProcessRunning());
     };
 
     const std::string big = dir_.File("big.KVSNAPSHOT");
     prompts.AnswerSaveFile(QString::fromStdString(big));
     Frame().OnSaveSnapshot();
     QVERIFY(Frame().SnapshotWork().IsWorking());
-    QCOMPARE(state.processRunning.load(), 1);
+    QVERIFY(state.IsProcessRunning());
     QVERIFY(Frame().SnapshotWork().ProgressBar() != nullptr);
     QVERIFY(Frame().SnapshotWork().ProgressPane()->text().startsWith(QStringLiteral("Saving recovery snapshot")));
     QVERIFY(Frame().CommandAction(ostrel::app::Command::Stop)->isEnabled());
@@ -363,7 +366,7 @@ class SnapshotCommandsTest : public QObject {
     QCOMPARE(prompts.MessageTexts(), refusals);
     WaitForSnapshotWork();
     QVERIFY(std::filesystem::exists(big));
-    QCOMPARE(state.processRunning.load(), 0);
+    QVERIFY(!state.IsProcessRunning());
 
     // Stop during a save.
     const std::string stopped = dir_.File("stopped.KVSNAPSHOT");
@@ -399,8 +402,8 @@ class SnapshotCommandsTest : public QObject {
     // Loaded whole, it is the catalogue that was saved.
     LoadThroughCommand(big);
     QVERIFY(Frame().HasCatalogue());
-    QCOMPARE(Frame().Scanner()->Cat().FileCount(), std::uint64_t{300000});
-    QCOMPARE(state.processRunning.load(), 0);
+    QCOMPARE(Frame().Session()->catalogue.FileCount(), std::uint64_t{300000});
+    QVERIFY(!state.IsProcessRunning());
   }
 
  private:
@@ -417,11 +420,11 @@ class SnapshotCommandsTest : public QObject {
   ostrel::app::CMainFrame& Frame() { return fixture_.frame(); }
   ostrel::app::COutputWnd* Log() { return Frame().OutputWnd(); }
   std::string WriteCoreSnapshot() {
-    std::atomic<int> running{1};
-    ostrel::bkf scanner(running);
-    if (scanner.Scan(bkf_) != 1) return {};
+    const auto session = ostrel::fixtures::ScanSession(bkf_);
+    if (!session) return {};
     const std::string path = dir_.File("core.KVSNAPSHOT");
-    ostrel::WriteSnapshot(scanner.Cat(), std::u16string(bkf_.begin(), bkf_.end()), path, running);
+    ostrel::StopToken stop;
+    ostrel::WriteSnapshot(session->catalogue, std::u16string(bkf_.begin(), bkf_.end()), path, stop);
     return path;
   }
   void LoadThroughCommand(const std::string& snapshot, bool wait = true) {

@@ -142,7 +142,7 @@ class StartUpTest : public QObject {
     ostrel::testing::FrameFixture fixture;
     fixture.SetUp();
     auto& prompts = fixture.prompts();
-    fixture.state().SetProcessRunning(1);
+    fixture.state().SetProcessRunning(true);
     // No help file next to the test program: the message, with its blank.
     fixture.frame().CommandAction(ostrel::app::Command::Help)->trigger();
     QCOMPARE(prompts.MessageTexts(), QStringList{kHelpMissing});
@@ -155,7 +155,7 @@ class StartUpTest : public QObject {
     });
     fixture.frame().CommandAction(ostrel::app::Command::About)->trigger();
     QVERIFY(sawAbout);
-    fixture.state().SetProcessRunning(0);
+    fixture.state().SetProcessRunning(false);
     fixture.TearDown();
   }
 

@@ -23,7 +23,7 @@ using fixtures::SmallSnapshot;
 using fixtures::TempDir;
 using fixtures::WriteBytes;
 
-std::atomic<int> gRunning{1};
+StopToken gStop;
 
 // The names in `folder`, sorted: a write leaves nothing but the snapshot.
 std::vector<std::string> Names(const std::filesystem::path& folder) {
@@ -64,7 +64,7 @@ SnapshotReadResult ReadImage(const SnapshotImage& image) {
   TempDir dir;
   const std::string path = dir.File("s.KVSNAPSHOT");
   WriteBytes(path, image.Bytes());
-  return ReadSnapshot(path, gRunning);
+  return ReadSnapshot(path, gStop);
 }
 
 TEST(Snapshot, RootAndTapeWithoutFiles) {
@@ -72,7 +72,7 @@ TEST(Snapshot, RootAndTapeWithoutFiles) {
   cat.Tree().AddNode(u"Tape", 0);
   TempDir dir;
   const std::string path = dir.File("s.KVSNAPSHOT");
-  ASSERT_TRUE(WriteSnapshot(cat, u"C:\\b.bkf", path, gRunning).ok);
+  ASSERT_TRUE(WriteSnapshot(cat, u"C:\\b.bkf", path, gStop).ok);
 
   SnapshotImage expected;
   expected.bkfPath = u"C:\\b.bkf";
@@ -87,10 +87,10 @@ TEST(Snapshot, RootAndTapeWithoutFiles) {
 TEST(Snapshot, WritesEveryFieldAndReadsItBack) {
   TempDir dir;
   const std::string path = dir.File("s.KVSNAPSHOT");
-  ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/data/backup.bkf", path, gRunning).ok);
+  ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/data/backup.bkf", path, gStop).ok);
   EXPECT_EQ(ReadBytes(path), SmallSnapshot().Bytes());
 
-  const SnapshotReadResult read = ReadSnapshot(path, gRunning);
+  const SnapshotReadResult read = ReadSnapshot(path, gStop);
   ASSERT_TRUE(read.ok) << read.error;
   EXPECT_EQ(read.bkfPath, u"/data/backup.bkf");
   const auto& tree = read.catalogue.Tree();
@@ -108,7 +108,7 @@ TEST(Snapshot, WritesEveryFieldAndReadsItBack) {
 
   // Saving what was loaded gives the same bytes.
   const std::string again = dir.File("again.KVSNAPSHOT");
-  ASSERT_TRUE(WriteSnapshot(read.catalogue, read.bkfPath, again, gRunning).ok);
+  ASSERT_TRUE(WriteSnapshot(read.catalogue, read.bkfPath, again, gStop).ok);
   EXPECT_EQ(ReadBytes(again), ReadBytes(path));
 }
 
@@ -119,13 +119,13 @@ TEST(Snapshot, LongNames) {
   cat.RenameFileNode(0, long2000);
   TempDir dir;
   const std::string path = dir.File("s.KVSNAPSHOT");
-  ASSERT_TRUE(WriteSnapshot(cat, u"/b.bkf", path, gRunning).ok);
+  ASSERT_TRUE(WriteSnapshot(cat, u"/b.bkf", path, gStop).ok);
   const std::vector<std::uint8_t> bytes = ReadBytes(path);
   // The tape's entry follows the path block (4 + 14) and the root's entry (63 + 10).
   const std::size_t tape = 18 + 73;
   EXPECT_EQ(bytes[tape], 'T');
   EXPECT_EQ(bytes[tape + 1] | bytes[tape + 2] << 8, 4002);
-  const SnapshotReadResult read = ReadSnapshot(path, gRunning);
+  const SnapshotReadResult read = ReadSnapshot(path, gStop);
   ASSERT_TRUE(read.ok) << read.error;
   EXPECT_EQ(read.catalogue.Tree().NodeAt(1).name, long2000);
   EXPECT_EQ(read.catalogue.FileAt(0).name, long2000);
@@ -134,7 +134,7 @@ TEST(Snapshot, LongNames) {
   // refuse it. Nothing is left behind.
   cat.Tree().RenameNode(2, std::u16string(2047, u'y'));
   const std::string refused = dir.File("refused.KVSNAPSHOT");
-  const SnapshotWriteResult w = WriteSnapshot(cat, u"/b.bkf", refused, gRunning);
+  const SnapshotWriteResult w = WriteSnapshot(cat, u"/b.bkf", refused, gStop);
   EXPECT_FALSE(w.ok);
   EXPECT_NE(w.error.find("folder 2"), std::string::npos) << w.error;
   EXPECT_FALSE(std::filesystem::exists(refused));
@@ -143,17 +143,18 @@ TEST(Snapshot, LongNames) {
 
 TEST(Snapshot, WriteFailures) {
   TempDir dir;
-  std::atomic<int> stopped{0};
+  StopToken stopped;
+  stopped.RequestStop();
   const std::string path = dir.File("s.KVSNAPSHOT");
   const SnapshotWriteResult w = WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, stopped);
   EXPECT_FALSE(w.ok);
   EXPECT_FALSE(std::filesystem::exists(path));
-  const SnapshotWriteResult nowhere = WriteSnapshot(SmallCatalogue(), u"/b.bkf", dir.File("no/such/dir/s"), gRunning);
+  const SnapshotWriteResult nowhere = WriteSnapshot(SmallCatalogue(), u"/b.bkf", dir.File("no/such/dir/s"), gStop);
   EXPECT_FALSE(nowhere.ok);
   EXPECT_FALSE(nowhere.stopped);
   EXPECT_EQ(nowhere.error, "cannot create '" + dir.File("no/such/dir/s") + "': No such file or directory");
   // An earlier snapshot stays as it was when a new write fails.
-  ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, gRunning).ok);
+  ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, gStop).ok);
   const auto before = ReadBytes(path);
   const SnapshotWriteResult halted = WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, stopped);
   EXPECT_FALSE(halted.ok);
@@ -179,7 +180,7 @@ TEST(Snapshot, FullDisk) {
     cat.Tree().NodeAt(2).lastFile = cat.FileCount() - 1;
     TempDir dir;
     const std::string path = dir.File("s.KVSNAPSHOT");
-    ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, gRunning).ok);
+    ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, gStop).ok);
     const auto before = ReadBytes(path);
 
     struct rlimit old {};
@@ -188,7 +189,7 @@ TEST(Snapshot, FullDisk) {
     small.rlim_cur = 64;
     const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const SnapshotWriteResult w = WriteSnapshot(cat, u"/b.bkf", path, gRunning);
+    const SnapshotWriteResult w = WriteSnapshot(cat, u"/b.bkf", path, gStop);
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldSignal);
 
@@ -210,7 +211,7 @@ TEST(Snapshot, PlantedLinksAreNeverWrittenThrough) {
   const std::string outside = dir.File("outside");
   WriteBytes(outside, {'k', 'e', 'e', 'p'});
   std::filesystem::create_symlink(outside, path + ".partial");
-  ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, gRunning).ok);
+  ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, gStop).ok);
   EXPECT_EQ(ReadBytes(outside), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
   EXPECT_TRUE(std::filesystem::is_symlink(path + ".partial"));
   EXPECT_EQ(Names(dir.File("folder")), (std::vector<std::string>{"s.KVSNAPSHOT", "s.KVSNAPSHOT.partial"}));
@@ -219,7 +220,7 @@ TEST(Snapshot, PlantedLinksAreNeverWrittenThrough) {
   // A link in the snapshot's place is replaced by the snapshot, not followed.
   std::filesystem::remove(path);
   std::filesystem::create_symlink(outside, path);
-  ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, gRunning).ok);
+  ASSERT_TRUE(WriteSnapshot(SmallCatalogue(), u"/b.bkf", path, gStop).ok);
   EXPECT_EQ(ReadBytes(outside), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
   EXPECT_FALSE(std::filesystem::is_symlink(path));
   EXPECT_EQ(ReadBytes(path), written);
@@ -233,12 +234,12 @@ TEST(Snapshot, EveryTruncationFails) {
   const std::string path = dir.File("cut.KVSNAPSHOT");
   for (std::size_t n = 0; n < whole.size(); ++n) {
     WriteBytes(path, {whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n)});
-    const SnapshotReadResult read = ReadSnapshot(path, gRunning);
+    const SnapshotReadResult read = ReadSnapshot(path, gStop);
     EXPECT_FALSE(read.ok) << "cut at " << n;
     EXPECT_NE(read.error.find("ends inside"), std::string::npos) << "cut at " << n << ": " << read.error;
   }
   WriteBytes(path, whole);
-  EXPECT_TRUE(ReadSnapshot(path, gRunning).ok);
+  EXPECT_TRUE(ReadSnapshot(path, gStop).ok);
 }
 
 // Damaged snapshots: each fails with a reason naming the problem.
@@ -306,12 +307,13 @@ TEST(Snapshot, TolerantReadings) {
 
 TEST(Snapshot, ReadFailures) {
   TempDir dir;
-  EXPECT_EQ(ReadSnapshot(dir.File("absent"), gRunning).error,
+  EXPECT_EQ(ReadSnapshot(dir.File("absent"), gStop).error,
             "cannot open '" + dir.File("absent") + "': No such file or directory");
-  EXPECT_FALSE(ReadSnapshot(dir.Path().string(), gRunning).ok);
+  EXPECT_FALSE(ReadSnapshot(dir.Path().string(), gStop).ok);
   const std::string path = dir.File("s.KVSNAPSHOT");
   WriteBytes(path, SmallSnapshot().Bytes());
-  std::atomic<int> stopped{0};
+  StopToken stopped;
+  stopped.RequestStop();
   const SnapshotReadResult read = ReadSnapshot(path, stopped);
   EXPECT_FALSE(read.ok);
   EXPECT_EQ(read.error, "stopped");
@@ -347,13 +349,13 @@ TEST(Snapshot, Progress) {
     }
   };
   Seen written;
-  ASSERT_TRUE(WriteSnapshot(cat, u"/b.bkf", path, gRunning, [&](std::uint64_t done, std::uint64_t total) {
+  ASSERT_TRUE(WriteSnapshot(cat, u"/b.bkf", path, gStop, [&](std::uint64_t done, std::uint64_t total) {
                 written.done.push_back(done);
                 written.total = total;
               }).ok);
   written.Check(records);
   Seen read;
-  ASSERT_TRUE(ReadSnapshot(path, gRunning, [&](std::uint64_t done, std::uint64_t total) {
+  ASSERT_TRUE(ReadSnapshot(path, gStop, [&](std::uint64_t done, std::uint64_t total) {
                 read.done.push_back(done);
                 read.total = total;
               }).ok);
@@ -375,8 +377,8 @@ TEST(Snapshot, LargeCatalogueRoundTrips) {
   }
   TempDir dir;
   const std::string path = dir.File("big.KVSNAPSHOT");
-  ASSERT_TRUE(WriteSnapshot(cat, u"/b.bkf", path, gRunning).ok);
-  const SnapshotReadResult read = ReadSnapshot(path, gRunning);
+  ASSERT_TRUE(WriteSnapshot(cat, u"/b.bkf", path, gStop).ok);
+  const SnapshotReadResult read = ReadSnapshot(path, gStop);
   ASSERT_TRUE(read.ok) << read.error;
   EXPECT_EQ(read.catalogue.Tree().Count(), 20001u);
   EXPECT_EQ(read.catalogue.FileCount(), 20000u);

@@ -8,7 +8,7 @@ namespace ostrel {
 namespace {
 
 TEST(Tree, FreshTreeHoldsOnlyTheRoot) {
-  CKorvaneBKFTreeVectorClass t;
+  FolderTree t;
   ASSERT_EQ(t.Count(), 1u);
   const FolderNode& root = t.NodeAt(0);
   EXPECT_EQ(root.name, u"ROOT");
@@ -21,7 +21,7 @@ TEST(Tree, FreshTreeHoldsOnlyTheRoot) {
 }
 
 TEST(Tree, ChildrenAreChainedNewestFirst) {
-  CKorvaneBKFTreeVectorClass t;
+  FolderTree t;
   EXPECT_EQ(t.AddNode(u"A", 0), 1u);
   EXPECT_EQ(t.NodeAt(0).firstChild, 1u);
   EXPECT_EQ(t.AddNode(u"B", 0), 2u);
@@ -36,7 +36,7 @@ TEST(Tree, ChildrenAreChainedNewestFirst) {
 }
 
 TEST(Tree, AddNodeRefusesAParentThatIsNoNode) {
-  CKorvaneBKFTreeVectorClass t;
+  FolderTree t;
   t.AddNode(u"A", 0);
   for (std::uint64_t parent : {std::uint64_t{2}, kNone, kNotFound}) {
     EXPECT_EQ(t.AddNode(u"X", parent), kNotFound);
@@ -45,7 +45,7 @@ TEST(Tree, AddNodeRefusesAParentThatIsNoNode) {
 }
 
 TEST(Tree, FindNodeSearchesNewestChildFirstAtAnyDepth) {
-  CKorvaneBKFTreeVectorClass t;
+  FolderTree t;
   const auto a = t.AddNode(u"A", 0);
   const auto b = t.AddNode(u"B", 0);
   const auto xa = t.AddNode(u"X", a);
@@ -63,7 +63,7 @@ TEST(Tree, FindNodeSearchesNewestChildFirstAtAnyDepth) {
 }
 
 TEST(Tree, PreOrderVisitsAChildBeforeItsOwnSubtree) {
-  CKorvaneBKFTreeVectorClass t;
+  FolderTree t;
   const auto p = t.AddNode(u"P", 0);
   const auto deep = t.AddNode(u"Q", t.AddNode(u"Z", p));  // P\Z\Q
   const auto shallow = t.AddNode(u"Q", 0);                  // newer than P
@@ -72,7 +72,7 @@ TEST(Tree, PreOrderVisitsAChildBeforeItsOwnSubtree) {
 }
 
 TEST(Tree, DeepTreesAreSearchedAndPrintedWithoutRecursion) {
-  CKorvaneBKFTreeVectorClass t;
+  FolderTree t;
   std::uint64_t n = 0;
   constexpr int kDepth = 200000;
   for (int i = 0; i < kDepth; ++i) n = t.AddNode(u"d", n);
@@ -83,7 +83,7 @@ TEST(Tree, DeepTreesAreSearchedAndPrintedWithoutRecursion) {
 }
 
 TEST(Tree, DamagedLinksDoNotLoop) {
-  CKorvaneBKFTreeVectorClass t;
+  FolderTree t;
   const auto a = t.AddNode(u"A", 0);
   const auto b = t.AddNode(u"B", a);
   t.NodeAt(b).firstChild = a;  // a cycle A -> B -> A
@@ -93,7 +93,7 @@ TEST(Tree, DamagedLinksDoNotLoop) {
 }
 
 TEST(Tree, NodePathJoinsNamesBelowTheRootWithBackslashes) {
-  CKorvaneBKFTreeVectorClass t;
+  FolderTree t;
   const auto tape = t.AddNode(u"Tape", 0);
   const auto set = t.AddNode(u"SET 1 :Daily", tape);
   const auto vol = t.AddNode(u"C:", set);

@@ -26,11 +26,12 @@ using Lines = std::vector<std::string>;
 enum class Mode { kStandard, kAdvanced, kHeuristic };
 
 struct Scanned {
-  std::atomic<int> running{1};
+  StopToken stop;
+  RecoverySession session;
   RecordingListener listener;
-  std::unique_ptr<bkf> scanner;
+  std::unique_ptr<Scanner> scanner;
   int answer = -1;
-  const Catalogue& Cat() const { return scanner->Cat(); }
+  const Catalogue& Cat() const { return session.catalogue; }
   Lines Lines_(bool positions = false) const { return Outline(Cat(), positions); }
   // Where the first window without a block was read: every such window is
   // reported, so after a single block at 0 this is where the scan went on.
@@ -46,9 +47,9 @@ std::unique_ptr<Scanned> ScanImage(const MtfWriter& w, Mode mode = Mode::kAdvanc
   auto s = std::make_unique<Scanned>();
   const std::string path = dir.Write(w, "adv" + std::to_string(counter++) + ".bkf");
   if (mode == Mode::kStandard) {
-    s->scanner = std::make_unique<bkf>(s->running, &s->listener);
+    s->scanner = std::make_unique<StandardScanner>(s->session, s->stop, &s->listener);
   } else {
-    s->scanner = std::make_unique<bkfAdvance>(s->running, &s->listener);
+    s->scanner = std::make_unique<AdvancedScanner>(s->session, s->stop, &s->listener);
     s->scanner->SetHeuristic(mode == Mode::kHeuristic);
   }
   s->scanner->SetRange(start, end);
@@ -276,9 +277,9 @@ TEST(AdvancedScanner, FileStreamWalk) {
       w.PutU64(at + offset + 8, length);
     }
     const auto s = ScanImage(w);
-    ASSERT_EQ(s->Cat().FileCount(), 1u) << c.name;
-    EXPECT_EQ(s->Cat().FileAt(0).dataPosition, at + c.stanOffset + 22) << c.name;
-    EXPECT_EQ(s->Cat().FileAt(0).dataLength, c.length) << c.name;
+    ASSERT_EQ(s->session.catalogue.FileCount(), 1u) << c.name;
+    EXPECT_EQ(s->session.catalogue.FileAt(0).dataPosition, at + c.stanOffset + 22) << c.name;
+    EXPECT_EQ(s->session.catalogue.FileAt(0).dataLength, c.length) << c.name;
   }
 }
 
@@ -335,7 +336,7 @@ TEST(AdvancedScanner, LongChainOfEmptyStreamsEnds) {
   for (Mode mode : {Mode::kAdvanced, Mode::kHeuristic}) {
     const auto s = ScanImage(w, mode);
     EXPECT_EQ(s->answer, 1);
-    EXPECT_EQ(s->Cat().FileCount(), 1u);
+    EXPECT_EQ(s->session.catalogue.FileCount(), 1u);
     EXPECT_EQ(s->listener.done, std::vector<int>{100});
   }
 }
@@ -449,26 +450,28 @@ TEST(AdvancedScanner, IntactBackupAsStandard) {
   w.Bare("ESET");
   const auto advanced = ScanImage(w, Mode::kAdvanced);
   EXPECT_EQ(advanced->Lines_(true), ScanImage(w, Mode::kStandard)->Lines_(true));
-  EXPECT_EQ(advanced->Cat().FileCount(), 5u);
+  EXPECT_EQ(advanced->session.catalogue.FileCount(), 5u);
   EXPECT_EQ(advanced->scanner->FilesFound(), 5u);
   EXPECT_EQ(advanced->listener.done, std::vector<int>{100});
   // The 70,000 bytes of photo.bin are jumped over, not read.
-  EXPECT_LT(static_cast<bkfAdvance&>(*advanced->scanner).BytesRead(), w.Size() / 2);
+  EXPECT_LT(static_cast<AdvancedScanner&>(*advanced->scanner).BytesRead(), w.Size() / 2);
 }
 
 TEST(AdvancedScanner, StopAndMissingFile) {
   MtfWriter w;
   w.Append(std::vector<std::uint8_t>(64 * 1024, 0));
   w.Tape(u"Late");
-  std::atomic<int> running{1};
-  RecordingListener listener(&running, 3);
-  bkfAdvance scanner(running, &listener);
+  StopToken stop;
+  RecordingListener listener(&stop, 3);
+  RecoverySession scannerSession;
+  AdvancedScanner scanner(scannerSession, stop, &listener);
   TempDir dir;
   EXPECT_EQ(scanner.Scan(dir.Write(w)), 1);
-  EXPECT_EQ(scanner.Cat().Tree().Count(), 1u);  // stopped before the tape
+  EXPECT_EQ(scanner.Session().catalogue.Tree().Count(), 1u);  // stopped before the tape
   EXPECT_EQ(listener.done, std::vector<int>{100});
 
-  bkfAdvance missing(running);
+  RecoverySession missingSession;
+  AdvancedScanner missing(missingSession, stop);
   EXPECT_EQ(missing.Scan(dir.File("absent.bkf")), 0);
   EXPECT_FALSE(missing.FileError().empty());
 }

@@ -40,11 +40,11 @@ std::int64_t Signed(std::uint64_t v) {
 }
 
 // The scanner an example's options ask for, or null when this build has none.
-std::unique_ptr<bkf> NewScanner(const json& options, std::atomic<int>& running) {
+std::unique_ptr<Scanner> NewScanner(const json& options, RecoverySession& session, const StopToken& stop) {
   const std::string mode = options.value("mode", "standard");
-  std::unique_ptr<bkf> scanner;
-  if (mode == "standard") scanner = std::make_unique<bkf>(running);
-  if (mode == "advanced") scanner = std::make_unique<bkfAdvance>(running);
+  std::unique_ptr<Scanner> scanner;
+  if (mode == "standard") scanner = std::make_unique<StandardScanner>(session, stop);
+  if (mode == "advanced") scanner = std::make_unique<AdvancedScanner>(session, stop);
   if (scanner) scanner->SetHeuristic(options.value("heuristic", false));
   return scanner;
 }
@@ -56,13 +56,14 @@ TEST_P(Conformance, CatalogueMatches) {
   ASSERT_TRUE(in) << "missing example " << GetParam();
   const json expected = json::parse(in);
   const json& options = expected["options"];
-  std::atomic<int> running{1};
-  auto scanner = NewScanner(options, running);
+  StopToken stop;
+  RecoverySession session;
+  auto scanner = NewScanner(options, session, stop);
   if (!scanner) GTEST_SKIP() << "mode " << options["mode"] << " is not built";
   if (options.contains("range")) scanner->SetRange(options["range"][0], options["range"][1]);
   ASSERT_EQ(scanner->Scan((kDir / expected["bkf"].get<std::string>()).string()), 1);
 
-  const auto& tree = scanner->Cat().Tree();
+  const auto& tree = scanner->Session().catalogue.Tree();
   const json& folders = expected["folders"];
   ASSERT_EQ(tree.Count(), folders.size());
   for (std::size_t i = 0; i < folders.size(); ++i) {
@@ -74,9 +75,9 @@ TEST_P(Conformance, CatalogueMatches) {
     EXPECT_EQ(got, folders[i]) << "folder " << i;
   }
   const json& files = expected["files"];
-  ASSERT_EQ(scanner->Cat().FileCount(), files.size());
+  ASSERT_EQ(scanner->Session().catalogue.FileCount(), files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
-    const FileNode& f = scanner->Cat().FileAt(i);
+    const FileNode& f = scanner->Session().catalogue.FileAt(i);
     const json got = {{"index", Signed(f.index)},   {"name", Utf16ToUtf8(f.name)},
                       {"nameSize", f.nameSize},     {"parent", Signed(f.parent)},
                       {"dataPosition", f.dataPosition}, {"dataLength", f.dataLength}};

@@ -89,14 +89,15 @@ struct Result {
 class ExtractTest : public ::testing::Test {
  protected:
   Result Extract(const MtfWriter& w, const FileNode& node, std::optional<std::uint64_t> limit = {},
-                 int running = 1) {
+                 bool stopped = false) {
     BkfFile file;
     EXPECT_TRUE(file.Open(dir_.Write(w)));
     const std::string out = dir_.File("out.bin");
     fs::remove(out);
-    std::atomic<int> flag{running};
+    StopToken stop;
+    if (stopped) stop.RequestStop();
     Result r;
-    r.outcome = ExtractFileData(node, file, out, limit, flag, &r.stats);
+    r.outcome = ExtractFileData(node, file, out, limit, stop, &r.stats);
     r.output = ReadAll(out);
     return r;
   }
@@ -104,8 +105,8 @@ class ExtractTest : public ::testing::Test {
                    std::optional<std::uint64_t> limit = {}) {
     BkfFile file;
     EXPECT_TRUE(file.Open(dir_.Write(w)));
-    std::atomic<int> running{1};
-    return FindDataStreams(node, file, limit, running);
+    StopToken stop;
+    return FindDataStreams(node, file, limit, stop);
   }
 
   TempDir dir_;
@@ -181,18 +182,18 @@ TEST_F(ExtractTest, OutputFileIsCreatedSafely) {
   const FileNode node = AddFile(w, {Stan(Text("fresh"))});
   BkfFile file;
   ASSERT_TRUE(file.Open(dir_.Write(w)));
-  std::atomic<int> running{1};
+  StopToken stop;
 
   // A new file is 0644 less the umask; a longer file already there is truncated.
   const std::string out = dir_.File("out.txt");
   const mode_t old = ::umask(022);
-  EXPECT_EQ(ExtractFileData(node, file, out, std::nullopt, running), ExtractOutcome::Extracted);
+  EXPECT_EQ(ExtractFileData(node, file, out, std::nullopt, stop), ExtractOutcome::Extracted);
   ::umask(old);
   struct stat st {};
   ASSERT_EQ(::stat(out.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u);
   std::ofstream(out) << "an older and much longer content";
-  EXPECT_EQ(ExtractFileData(node, file, out, std::nullopt, running), ExtractOutcome::Extracted);
+  EXPECT_EQ(ExtractFileData(node, file, out, std::nullopt, stop), ExtractOutcome::Extracted);
   EXPECT_EQ(ReadAll(out), Text("fresh"));
 
   // A symbolic link planted at the output path is not followed.
@@ -201,23 +202,23 @@ TEST_F(ExtractTest, OutputFileIsCreatedSafely) {
   const std::string link = dir_.File("link.txt");
   fs::create_symlink(target, link);
   ExtractStats stats;
-  EXPECT_EQ(ExtractFileData(node, file, link, std::nullopt, running, &stats),
+  EXPECT_EQ(ExtractFileData(node, file, link, std::nullopt, stop, &stats),
             ExtractOutcome::CannotCreate);
   EXPECT_NE(stats.systemError, 0);
   EXPECT_EQ(ReadAll(target), Text("keep me"));
 
   // A folder that does not exist, and a folder at the output path.
-  EXPECT_EQ(ExtractFileData(node, file, dir_.File("missing/out.txt"), std::nullopt, running),
+  EXPECT_EQ(ExtractFileData(node, file, dir_.File("missing/out.txt"), std::nullopt, stop),
             ExtractOutcome::CannotCreate);
   fs::create_directory(dir_.File("sub"));
-  EXPECT_EQ(ExtractFileData(node, file, dir_.File("sub"), std::nullopt, running),
+  EXPECT_EQ(ExtractFileData(node, file, dir_.File("sub"), std::nullopt, stop),
             ExtractOutcome::CannotCreate);
 }
 
 TEST_F(ExtractTest, ClearedStopFlagCopiesNothing) {
   MtfWriter w;
   const FileNode node = AddFile(w, {Stan(SomeText(5000))});
-  const Result r = Extract(w, node, std::nullopt, /*running=*/0);
+  const Result r = Extract(w, node, std::nullopt, /*stopped=*/true);
   EXPECT_EQ(r.outcome, ExtractOutcome::Extracted);
   EXPECT_EQ(r.output, Bytes{});
   EXPECT_TRUE(r.stats.stopped);
@@ -243,14 +244,14 @@ TEST_F(ExtractTest, ProgressPerBlockAndAStopInTheMiddle) {
     const FileNode node = AddFile(w, {Stan(c.stream)});
     BkfFile file;
     ASSERT_TRUE(file.Open(dir_.Write(w)));
-    std::atomic<int> running{1};
+    StopToken stop;
     std::vector<std::uint64_t> reported;
     ExtractStats stats;
     const std::string out = dir_.File("progress.bin");
     const ExtractOutcome outcome =
-        ExtractFileData(node, file, out, std::nullopt, running, &stats, [&](std::uint64_t written) {
+        ExtractFileData(node, file, out, std::nullopt, stop, &stats, [&](std::uint64_t written) {
           reported.push_back(written);
-          if (c.stopAfter != 0 && written >= c.stopAfter) running = 0;
+          if (c.stopAfter != 0 && written >= c.stopAfter) stop.RequestStop();
         });
     EXPECT_EQ(outcome, ExtractOutcome::Extracted);
     ASSERT_FALSE(reported.empty());
@@ -540,7 +541,7 @@ TEST(ExtractConformanceTest, ExamplesGiveTheirBytes) {
     const json example = json::parse(in);
     BkfFile file;
     ASSERT_TRUE(file.Open((dir / example["bkf"].get<std::string>()).string()));
-    std::atomic<int> running{1};
+    StopToken stop;
     for (const json& e : example["extract"]) {
       const json& f = example["files"][e["index"].get<std::size_t>()];
       SCOPED_TRACE(f["name"].get<std::string>());
@@ -549,7 +550,7 @@ TEST(ExtractConformanceTest, ExamplesGiveTheirBytes) {
       node.dataLength = f["dataLength"];
       const std::string path = out.File("x");
       fs::remove(path);
-      const ExtractOutcome outcome = ExtractFileData(node, file, path, std::nullopt, running);
+      const ExtractOutcome outcome = ExtractFileData(node, file, path, std::nullopt, stop);
       EXPECT_EQ(OutcomeName(outcome), e["outcome"].get<std::string>());
       const auto bytes = ReadAll(path);
       ASSERT_TRUE(bytes);

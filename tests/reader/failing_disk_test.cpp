@@ -152,11 +152,11 @@ TEST(FailingDiskRead, StopEndsTheWorkAroundBadPieces) {
   MtfWriter w;
   w.PadTo(1 << 20);
   FailingDisk disk({{0, 1 << 20}});  // every piece fails
-  std::atomic<int> running{1};
-  disk.OnFailure([&] { running.store(0); });
+  StopToken stop;
+  disk.OnFailure([&] { stop.RequestStop(); });
   BkfFile file;
   file.SetReader(disk.Reader());
-  file.SetStopFlag(&running);
+  file.SetStopToken(&stop);
   ASSERT_TRUE(file.Open(dir.Write(w)));
   Bytes buffer(1 << 20, 0xAA);
   file.ReadAt(0, buffer.data(), buffer.size());
@@ -223,16 +223,16 @@ TEST(FailingDiskScan, LosesOnlyTheBlocksWhoseHeadersAreUnreadable) {
       for (int i = 0; i < 12; ++i) {
         if (std::find(c.lost.begin(), c.lost.end(), i) == c.lost.end()) expected.push_back(b.names[i]);
       }
-      std::atomic<int> running{1};
-      std::unique_ptr<bkf> scanner =
-          advanced ? std::make_unique<bkfAdvance>(running) : std::make_unique<bkf>(running);
+      StopToken stop;
+      RecoverySession session;
+      const auto scanner = fixtures::NewScanner(advanced ? RecoveryMode::Advanced : RecoveryMode::Standard, session, stop);
       FailingDisk disk(c.bad);
       scanner->SetFileReader(disk.Reader());
       ASSERT_EQ(scanner->Scan(path), 1);
-      EXPECT_EQ(FileNames(scanner->Cat()), expected);
+      EXPECT_EQ(FileNames(scanner->Session().catalogue), expected);
       // The bad ranges on block headers are read, and remembered.
       for (int i : c.lost) {
-        const auto& ranges = scanner->File().Unreadable().ranges;
+        const auto& ranges = scanner->Session().file.Unreadable().ranges;
         EXPECT_TRUE(std::any_of(ranges.begin(), ranges.end(), [&](const ByteRange& r) {
           return r.offset <= b.blocks[static_cast<std::size_t>(i)] &&
                  b.blocks[static_cast<std::size_t>(i)] < r.offset + r.length;
@@ -252,9 +252,9 @@ TEST(FailingDiskScan, ProgressMovesAndStopEndsTheScanWhileBadPiecesAreReadAround
     // Sixteen bad pieces: each is reported as it is given up, not only when
     // the read that met them is over.
     {
-      std::atomic<int> running{1};
-      std::unique_ptr<bkf> scanner =
-          advanced ? std::make_unique<bkfAdvance>(running) : std::make_unique<bkf>(running);
+      StopToken stop;
+      RecoverySession session;
+      const auto scanner = fixtures::NewScanner(advanced ? RecoveryMode::Advanced : RecoveryMode::Standard, session, stop);
       FailingDisk disk({{badStart, 16 * kPiece}});
       scanner->SetFileReader(disk.Reader());
       struct Recorder : ScanListener {
@@ -271,15 +271,15 @@ TEST(FailingDiskScan, ProgressMovesAndStopEndsTheScanWhileBadPiecesAreReadAround
     }
     // Stop at the first failure: no bad piece is tried again.
     {
-      std::atomic<int> running{1};
-      std::unique_ptr<bkf> scanner =
-          advanced ? std::make_unique<bkfAdvance>(running) : std::make_unique<bkf>(running);
+      StopToken stop;
+      RecoverySession session;
+      const auto scanner = fixtures::NewScanner(advanced ? RecoveryMode::Advanced : RecoveryMode::Standard, session, stop);
       FailingDisk disk({{badStart, 16 * kPiece}});
-      disk.OnFailure([&] { running.store(0); });
+      disk.OnFailure([&] { stop.RequestStop(); });
       scanner->SetFileReader(disk.Reader());
       ASSERT_EQ(scanner->Scan(path), 1);
       EXPECT_EQ(disk.Failures(), 1u);
-      EXPECT_LE(scanner->Cat().FileCount(), 4u);
+      EXPECT_LE(scanner->Session().catalogue.FileCount(), 4u);
     }
   }
 }
@@ -290,8 +290,9 @@ TEST(FailingDiskScan, AFileThatShrinksDuringTheScanIsNoted) {
   MtfWriter big = b.w;
   big.PadTo(1 << 20);  // past the first read-ahead
   const std::string path = dir.Write(big);
-  std::atomic<int> running{1};
-  bkf scanner(running);
+  StopToken stop;
+  RecoverySession scannerSession;
+  StandardScanner scanner(scannerSession, stop);
   bool cut = false;
   struct Cutter : ScanListener {
     std::function<void()> onProgress;
@@ -303,9 +304,9 @@ TEST(FailingDiskScan, AFileThatShrinksDuringTheScanIsNoted) {
   scanner.SetListener(&listener);
   ASSERT_EQ(scanner.Scan(path), 1);
   ASSERT_TRUE(cut);
-  EXPECT_EQ(scanner.File().ShrunkTo(), 300000u);
-  EXPECT_EQ(ShrunkLine(scanner.File()), "the file became shorter during the scan (now 300,000 bytes)");
-  EXPECT_FALSE(scanner.File().Unreadable().Any());
+  EXPECT_EQ(scanner.Session().file.ShrunkTo(), 300000u);
+  EXPECT_EQ(ShrunkLine(scanner.Session().file), "the file became shorter during the scan (now 300,000 bytes)");
+  EXPECT_FALSE(scanner.Session().file.Unreadable().Any());
 }
 
 // ---------------------------------------------------------------- extraction
@@ -321,10 +322,10 @@ Extracted ExtractWith(const TempDir& dir, const MtfWriter& w, const FileNode& no
   BkfFile file;
   file.SetReader(disk.Reader());
   EXPECT_TRUE(file.Open(dir.Write(w)));
-  std::atomic<int> running{1};
+  StopToken stop;
   Extracted e;
   const std::string out = dir.File("out.bin");
-  e.outcome = ExtractFileData(node, file, out, std::nullopt, running, &e.stats);
+  e.outcome = ExtractFileData(node, file, out, std::nullopt, stop, &e.stats);
   FILE* f = std::fopen(out.c_str(), "rb");
   if (f != nullptr) {
     int ch;

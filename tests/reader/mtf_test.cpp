@@ -123,7 +123,7 @@ TEST(WindowSearch, AgreesWithTheByteByByteDefinition) {
       ASSERT_EQ(FindBlockHitScalar(w, all), expected) << "round " << round;
       ASSERT_EQ(FindBlockHitSse2(w, all), expected) << "round " << round;
       ASSERT_EQ(FindBlockHitAvx2(w, all), expected) << "round " << round;  // SSE2 where no AVX2
-      ASSERT_EQ(bkf::FindHit(w, all), expected) << "round " << round;
+      ASSERT_EQ(StandardScanner::FindHit(w, all), expected) << "round " << round;
     }
   }
 }

@@ -48,17 +48,18 @@ TEST(Regress, SnapshotInputsExtractNoMoreThanTheBkfFileHolds) {
     const std::string snap = dir.File("input.snap");
     ASSERT_TRUE(fixtures::WriteBytes(snap, snapshot));
 
-    std::atomic<int> running{1};
-    SnapshotReadResult read = ReadSnapshot(snap, running);
+    StopToken stop;
+    SnapshotReadResult read = ReadSnapshot(snap, stop);
     ASSERT_TRUE(read.ok) << read.error;
-    bkf scanner(running);
-    ASSERT_TRUE(scanner.Adopt(std::move(read.catalogue), bkfPath));
+    RecoverySession session;
+    session.catalogue = std::move(read.catalogue);
+    ASSERT_TRUE(session.file.Open(bkfPath));
     const std::optional<std::uint64_t> limit =
         (input[0] & 2) ? std::optional<std::uint64_t>((input[0] >> 2) * 64u) : std::nullopt;
-    const std::uint64_t readable = std::min(limit.value_or(~std::uint64_t{0}), scanner.File().Size());
-    for (std::uint64_t i = 0; i < scanner.Cat().FileCount(); ++i) {
+    const std::uint64_t readable = std::min(limit.value_or(~std::uint64_t{0}), session.file.Size());
+    for (std::uint64_t i = 0; i < session.catalogue.FileCount(); ++i) {
       ExtractStats stats;
-      ExtractFileData(scanner.Cat().FileAt(i), scanner.File(), dir.File("out"), limit, running, &stats);
+      ExtractFileData(session.catalogue.FileAt(i), session.file, dir.File("out"), limit, stop, &stats);
       const std::uint64_t bound = stats.compressed ? (readable / 24 + 1) * 63520 : readable + 22;
       EXPECT_LE(stats.bytesWritten, bound) << "file " << i;
     }

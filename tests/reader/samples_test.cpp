@@ -20,12 +20,13 @@ TEST(RealSamples, DatabaseBackupsHoldNoFiles) {
   for (const auto& entry : fs::directory_iterator(kSamples, ec)) {
     if (entry.path().extension() != ".bak") continue;
     ++seen;
-    std::atomic<int> running{1};
-    bkf scanner(running);
+    StopToken stop;
+    RecoverySession scannerSession;
+    StandardScanner scanner(scannerSession, stop);
     ASSERT_EQ(scanner.Scan(entry.path().string()), 1) << entry.path();
-    EXPECT_EQ(scanner.Cat().FileCount(), 0u) << entry.path();
+    EXPECT_EQ(scanner.Session().catalogue.FileCount(), 0u) << entry.path();
     // Their set and volume blocks are still read: a set named after the database.
-    const auto lines = fixtures::Outline(scanner.Cat());
+    const auto lines = fixtures::Outline(scanner.Session().catalogue);
     ASSERT_GE(lines.size(), 2u) << entry.path();
     EXPECT_NE(lines[1].find("Full Database Backup"), std::string::npos) << lines[1];
   }
@@ -34,12 +35,13 @@ TEST(RealSamples, DatabaseBackupsHoldNoFiles) {
 
 TEST(RealSamples, BackupOfOneFileUnderC) {
   const fs::path path = kSamples / "ntbackup51_MailG-block-walker_Backup.bkf";
-  std::atomic<int> running{1};
-  bkf scanner(running);
+  StopToken stop;
+  RecoverySession scannerSession;
+  StandardScanner scanner(scannerSession, stop);
   ASSERT_EQ(scanner.Scan(path.string()), 1);
   // One file under C:; the copies of the records inside the end-of-set
   // catalogue stream are not descriptor blocks and add nothing.
-  EXPECT_EQ(fixtures::Outline(scanner.Cat()),
+  EXPECT_EQ(fixtures::Outline(scanner.Session().catalogue),
             (std::vector<std::string>{
                 "Backup.bkf created 11/19/2012 at 1:05 PM\\",
                 "Backup.bkf created 11/19/2012 at 1:05 PM\\SET 1 :Set created 11/19/2012 at 1:05 PM\\",
@@ -48,7 +50,7 @@ TEST(RealSamples, BackupOfOneFileUnderC) {
   // The data position is the first byte of boot.ini.
   std::ifstream in(path, std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const FileNode& f = scanner.Cat().FileAt(0);
+  const FileNode& f = scanner.Session().catalogue.FileAt(0);
   ASSERT_LE(f.dataPosition + f.dataLength, bytes.size());
   const std::string data = bytes.substr(f.dataPosition, f.dataLength);
   EXPECT_EQ(data.substr(0, 15), "[boot loader]\r\n");

@@ -58,8 +58,9 @@ std::vector<std::string> Messages(const std::vector<SaveResult>& results) {
 class SaveTest : public ::testing::Test {
  protected:
   void Scan(const MtfWriter& w) {
-    scanner_ = std::make_unique<bkf>(running_);
-    ASSERT_EQ(scanner_->Scan(dir_.Write(w)), 1);
+    session_ = std::make_unique<RecoverySession>();
+    StandardScanner scanner(*session_, stop_);
+    ASSERT_EQ(scanner.Scan(dir_.Write(w)), 1);
   }
   // The usual backup: one volume "C:" with a folder of three files.
   void ScanDocs() {
@@ -79,17 +80,17 @@ class SaveTest : public ::testing::Test {
     std::optional<Destination> destination = PrepareDestination(dest_, error);
     EXPECT_TRUE(destination) << error;
     if (!destination) return {};
-    SaveRun run(scanner_->Cat(), scanner_->File(), std::move(*destination), hierarchy, running_,
+    SaveRun run(session_->catalogue, session_->file, std::move(*destination), hierarchy, stop_,
                 std::move(options));
     std::vector<SaveResult> out;
-    for (std::uint64_t i = 0; i < scanner_->Cat().FileCount(); ++i) out.push_back(run.SaveFile(i));
+    for (std::uint64_t i = 0; i < session_->catalogue.FileCount(); ++i) out.push_back(run.SaveFile(i));
     return out;
   }
 
   TempDir dir_;
   const std::string dest_ = dir_.File("dest");
-  std::atomic<int> running_{1};
-  std::unique_ptr<bkf> scanner_;
+  StopToken stop_;
+  std::unique_ptr<RecoverySession> session_;
 };
 
 TEST_F(SaveTest, ASecondRunKeepsWhatIsThereAndTakesTheNextNumber) {
@@ -220,8 +221,8 @@ TEST_F(SaveTest, AStoppedFileRemovesOnlyWhatThisRunMade) {
   std::string error;
   std::optional<Destination> destination = PrepareDestination(dest_, error);
   ASSERT_TRUE(destination) << error;
-  SaveRun run(scanner_->Cat(), scanner_->File(), std::move(*destination), false, running_);
-  running_ = 0;  // Stop, before the copy begins
+  SaveRun run(session_->catalogue, session_->file, std::move(*destination), false, stop_);
+  stop_.RequestStop();  // Stop, before the copy begins
   const SaveResult stopped = run.SaveFile(1);
   EXPECT_EQ(stopped.status, SaveStatus::Stopped);
   EXPECT_TRUE(stopped.changes.empty());

@@ -27,9 +27,10 @@ using Lines = std::vector<std::string>;
 Stream Stan(std::size_t size, std::uint32_t seed = 1) { return {"STAN", Noise(size, seed), {}, 0}; }
 
 struct Scanned {
-  std::atomic<int> running{1};
+  StopToken stop;
+  RecoverySession session;
   RecordingListener listener;
-  std::unique_ptr<bkf> scanner;
+  std::unique_ptr<StandardScanner> scanner;
   int answer = -1;
 };
 
@@ -38,13 +39,13 @@ std::unique_ptr<Scanned> ScanImage(const MtfWriter& w, std::uint64_t start = 0, 
   static int counter = 0;
   auto s = std::make_unique<Scanned>();
   const std::string path = dir.Write(w, "scan" + std::to_string(counter++) + ".bkf");
-  s->scanner = std::make_unique<bkf>(s->running, &s->listener);
+  s->scanner = std::make_unique<StandardScanner>(s->session, s->stop, &s->listener);
   s->scanner->SetRange(start, end);
   s->answer = s->scanner->Scan(path);
   return s;
 }
 
-Lines OutlineOf(const MtfWriter& w) { return Outline(ScanImage(w)->scanner->Cat()); }
+Lines OutlineOf(const MtfWriter& w) { return Outline(ScanImage(w)->scanner->Session().catalogue); }
 
 // A small intact backup: tape, set, volume, files in nested folders.
 MtfWriter Intact() {
@@ -67,7 +68,7 @@ TEST(StandardScanner, IntactBackup) {
   const auto s = ScanImage(Intact());
   EXPECT_EQ(s->answer, 1);
   EXPECT_EQ(s->scanner->FilesFound(), 4u);
-  EXPECT_EQ(Outline(s->scanner->Cat()),
+  EXPECT_EQ(Outline(s->scanner->Session().catalogue),
             (Lines{"Weekly backup\\", "Weekly backup\\SET 3 :Weekly\\", "Weekly backup\\SET 3 :Weekly\\C:\\",
                    "Weekly backup\\SET 3 :Weekly\\C:\\Docs\\", "Weekly backup\\SET 3 :Weekly\\C:\\Docs\\2009\\",
                    "Weekly backup\\SET 3 :Weekly\\C:\\Docs\\2010\\",
@@ -75,7 +76,7 @@ TEST(StandardScanner, IntactBackup) {
                    "Weekly backup\\SET 3 :Weekly\\C:\\Docs\\readme.txt = 3000",
                    "Weekly backup\\SET 3 :Weekly\\C:\\Docs\\2009\\report.txt = 9000",
                    "Weekly backup\\SET 3 :Weekly\\C:\\Docs\\2010\\plan.txt = 1500"}));
-  const Catalogue& cat = s->scanner->Cat();
+  const Catalogue& cat = s->scanner->Session().catalogue;
   // Folder file runs and file links.
   const FolderNode& docs = cat.Tree().NodeAt(4);
   EXPECT_EQ(docs.firstFile, 1u);
@@ -96,9 +97,9 @@ TEST(StandardScanner, DataPositionPointsPastTheStanHeader) {
   const std::uint64_t first = MtfWriter::FirstEventFor(2);
   const std::uint64_t stan = first + 24 /* NTOI */ + 24 /* SPAD: 22 rounded up */;
   const auto s = ScanImage(w);
-  ASSERT_EQ(s->scanner->Cat().FileCount(), 1u);
-  EXPECT_EQ(s->scanner->Cat().FileAt(0).dataPosition, at + stan + 22);
-  EXPECT_EQ(s->scanner->Cat().FileAt(0).dataLength, 50u);
+  ASSERT_EQ(s->scanner->Session().catalogue.FileCount(), 1u);
+  EXPECT_EQ(s->scanner->Session().catalogue.FileAt(0).dataPosition, at + stan + 22);
+  EXPECT_EQ(s->scanner->Session().catalogue.FileAt(0).dataLength, 50u);
 }
 
 // Placeholders and the shape of the tree when levels are missing.
@@ -218,7 +219,7 @@ TEST(StandardScanner, RejectedBlocksAddNothing) {
     w.File(u"f", {Stan(10)}, 0);
     c.damage(w);
     const auto s = ScanImage(w);
-    EXPECT_EQ(s->scanner->Cat().FileCount(), 0u) << c.name;
+    EXPECT_EQ(s->scanner->Session().catalogue.FileCount(), 0u) << c.name;
   }
   // A FILE whose streams begin at 1,024 or later is not catalogued, but the
   // placeholders it made before rejecting it stay.
@@ -247,9 +248,9 @@ TEST(StandardScanner, StreamWalk) {
     const std::uint64_t at = w.File(u"a", c.streams);
     ASSERT_EQ(MtfWriter::FirstEventFor(2), 104u);
     const auto s = ScanImage(w);
-    ASSERT_EQ(s->scanner->Cat().FileCount(), 1u) << c.name;
-    EXPECT_EQ(s->scanner->Cat().FileAt(0).dataLength, c.length) << c.name;
-    EXPECT_EQ(s->scanner->Cat().FileAt(0).dataPosition, at + c.dataOffset) << c.name;
+    ASSERT_EQ(s->scanner->Session().catalogue.FileCount(), 1u) << c.name;
+    EXPECT_EQ(s->scanner->Session().catalogue.FileAt(0).dataLength, c.length) << c.name;
+    EXPECT_EQ(s->scanner->Session().catalogue.FileAt(0).dataPosition, at + c.dataOffset) << c.name;
   }
 }
 
@@ -260,9 +261,9 @@ TEST(StandardScanner, StreamHeaderCutByTheWindowEndsTheWalk) {
   w.Volb(u"C:");
   const std::uint64_t at = w.File(u"a", {{"NTOI", Noise(1012 - 104 - 22, 1), {}, 0}, Stan(100)});
   const auto s = ScanImage(w);
-  ASSERT_EQ(s->scanner->Cat().FileCount(), 1u);
-  EXPECT_EQ(s->scanner->Cat().FileAt(0).dataLength, 0u);
-  EXPECT_EQ(s->scanner->Cat().FileAt(0).dataPosition, at + 1012 + 22);
+  ASSERT_EQ(s->scanner->Session().catalogue.FileCount(), 1u);
+  EXPECT_EQ(s->scanner->Session().catalogue.FileAt(0).dataLength, 0u);
+  EXPECT_EQ(s->scanner->Session().catalogue.FileAt(0).dataPosition, at + 1012 + 22);
 }
 
 TEST(StandardScanner, ResynchronisesOnBlocksAtAnyOffsetAfterGarbage) {
@@ -290,7 +291,7 @@ TEST(StandardScanner, WindowOffsets1019And1020AreSearched) {
     w.PadTo(offset);
     w.Volb(u"C:", offset);
     w.File(u"f", {Stan(3)}, offset + 1024);
-    EXPECT_EQ(ScanImage(w)->scanner->Cat().FileCount(), 1u) << offset;
+    EXPECT_EQ(ScanImage(w)->scanner->Session().catalogue.FileCount(), 1u) << offset;
     EXPECT_EQ(OutlineOf(w).size(), 4u) << offset;
   }
 }
@@ -336,9 +337,9 @@ TEST(StandardScanner, WalkLeavingTheWindowDoesNotSkipTheNextBlocks) {
   const std::uint64_t at = w.File(u"a", {{"NTOI", Noise(2000, 1), {}, 0}});
   w.File(u"b", {Stan(4)}, at + 3072);
   const auto s = ScanImage(w);
-  ASSERT_EQ(s->scanner->Cat().FileCount(), 2u);
-  EXPECT_EQ(s->scanner->Cat().FileAt(0).dataLength, 0u);
-  EXPECT_EQ(s->scanner->Cat().FileAt(1).name, u"b");
+  ASSERT_EQ(s->scanner->Session().catalogue.FileCount(), 2u);
+  EXPECT_EQ(s->scanner->Session().catalogue.FileAt(0).dataLength, 0u);
+  EXPECT_EQ(s->scanner->Session().catalogue.FileAt(1).name, u"b");
 }
 
 TEST(StandardScanner, HugeStreamLengthsNeitherWrapNorLoop) {
@@ -353,7 +354,7 @@ TEST(StandardScanner, HugeStreamLengthsNeitherWrapNorLoop) {
     // Both claim more than the file holds and are rejected; the walk of the
     // first ends instead of wrapping round to its own header, and the scan
     // goes on to the third.
-    EXPECT_EQ(Outline(s->scanner->Cat()),
+    EXPECT_EQ(Outline(s->scanner->Session().catalogue),
               (Lines{"TAPE CREATED \\", "TAPE CREATED \\SET CREATED \\", "TAPE CREATED \\SET CREATED \\C:\\",
                      "TAPE CREATED \\SET CREATED \\C:\\ok = 6"}))
         << length;
@@ -396,7 +397,7 @@ TEST(StandardScanner, Ranges) {
   };
   for (const auto& c : cases) {
     const auto s = ScanImage(w, c.start, c.end);
-    EXPECT_EQ(s->scanner->Cat().FileCount(), c.files) << c.name;
+    EXPECT_EQ(s->scanner->Session().catalogue.FileCount(), c.files) << c.name;
     EXPECT_EQ(s->listener.messages, c.messages) << c.name;
     EXPECT_EQ(s->listener.done, std::vector<int>{100}) << c.name;
   }
@@ -409,8 +410,8 @@ TEST(StandardScanner, PartialRangeRejectsFilesLongerThanItsEnd) {
   w.File(u"small", {Stan(10)});
   w.PadTo(3 << 20);
   const auto s = ScanImage(w, 0, 1048576);
-  ASSERT_EQ(s->scanner->Cat().FileCount(), 1u);
-  EXPECT_EQ(s->scanner->Cat().FileAt(0).name, u"small");
+  ASSERT_EQ(s->scanner->Session().catalogue.FileCount(), 1u);
+  EXPECT_EQ(s->scanner->Session().catalogue.FileAt(0).name, u"small");
 }
 
 TEST(StandardScanner, ProgressReportsEveryPerMilleAndEveryEmptyWindow) {
@@ -437,17 +438,18 @@ TEST(StandardScanner, StopEndsTheScanAndKeepsWhatWasFound) {
   }
   auto s = std::make_unique<Scanned>();
   TempDir dir;
-  RecordingListener stopper(&s->running, 40);
-  bkf scanner(s->running, &stopper);
+  RecordingListener stopper(&s->stop, 40);
+  StandardScanner scanner(s->session, s->stop, &stopper);
   EXPECT_EQ(scanner.Scan(dir.Write(w)), 1);
-  EXPECT_GT(scanner.Cat().FileCount(), 0u);
-  EXPECT_LT(scanner.Cat().FileCount(), 50u);
+  EXPECT_GT(scanner.Session().catalogue.FileCount(), 0u);
+  EXPECT_LT(scanner.Session().catalogue.FileCount(), 50u);
   EXPECT_EQ(stopper.done, std::vector<int>{100});
 }
 
 TEST(StandardScanner, MissingFileAnswersZero) {
-  std::atomic<int> running{1};
-  bkf scanner(running);
+  StopToken stop;
+  RecoverySession scannerSession;
+  StandardScanner scanner(scannerSession, stop);
   EXPECT_EQ(scanner.Scan("/nonexistent/file.bkf"), 0);
   EXPECT_FALSE(scanner.FileError().empty());
   TempDir dir;
@@ -461,7 +463,7 @@ TEST(StandardScanner, TinyAndEmptyFiles) {
     if (size >= 4) w.PutAscii(size - 3, "FIL");  // an ID cut by the end of the file
     const auto s = ScanImage(w);
     EXPECT_EQ(s->answer, 1) << size;
-    EXPECT_EQ(s->scanner->Cat().Tree().Count(), 1u) << size;
+    EXPECT_EQ(s->scanner->Session().catalogue.Tree().Count(), 1u) << size;
   }
 }
 
@@ -475,9 +477,9 @@ TEST(StandardScanner, NamesCutAtTheWindowEnd) {
   w.PutU16(at + 86, 1020);    // offset 1,020: two units fit
   w.PutUtf16(at + 1020, u"abcdefgh");
   const auto s = ScanImage(w);
-  ASSERT_EQ(s->scanner->Cat().FileCount(), 1u);
-  EXPECT_EQ(s->scanner->Cat().FileAt(0).name, u"ab");
-  EXPECT_EQ(s->scanner->Cat().FileAt(0).nameSize, 100u);
+  ASSERT_EQ(s->scanner->Session().catalogue.FileCount(), 1u);
+  EXPECT_EQ(s->scanner->Session().catalogue.FileAt(0).name, u"ab");
+  EXPECT_EQ(s->scanner->Session().catalogue.FileAt(0).nameSize, 100u);
 }
 
 }  // namespace

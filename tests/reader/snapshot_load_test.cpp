@@ -34,43 +34,47 @@ MtfWriter Backup() {
   return w;
 }
 
-// A snapshot of an advanced scan loads as a standard scanner holding the same
+// A snapshot of an advanced scan loads into a session holding the same
 // records, with the BKF file open, and saves again to the same bytes.
-TEST(SnapshotLoad, AdvancedScanLoadsAsStandardScanner) {
+TEST(SnapshotLoad, AdvancedScanLoadsIntoASession) {
   TempDir dir;
   const std::string bkfPath = dir.Write(Backup(), "b.bkf");
-  std::atomic<int> running{1};
-  bkfAdvance scanner(running);
+  StopToken stop;
+  RecoverySession scannerSession;
+  AdvancedScanner scanner(scannerSession, stop);
   ASSERT_EQ(scanner.Scan(bkfPath), 1);
   const std::string snap = dir.File("s.KVSNAPSHOT");
-  ASSERT_TRUE(WriteSnapshot(scanner.Cat(), Utf8ToUtf16(bkfPath), snap, running).ok);
+  ASSERT_TRUE(WriteSnapshot(scanner.Session().catalogue, Utf8ToUtf16(bkfPath), snap, stop).ok);
 
-  const LoadedSnapshot loaded = LoadSnapshot(snap, running);
-  ASSERT_TRUE(loaded.scanner) << loaded.error;
-  EXPECT_EQ(typeid(*loaded.scanner), typeid(bkf));
+  const LoadedSnapshot loaded = LoadSnapshot(snap, stop);
+  ASSERT_TRUE(loaded.session) << loaded.error;
+  EXPECT_EQ(loaded.session->origin.kind, SessionOrigin::Kind::Snapshot);
+  EXPECT_EQ(loaded.session->origin.snapshotPath, snap);
+  EXPECT_EQ(loaded.session->origin.bkfPath, bkfPath);
   EXPECT_EQ(Utf16ToUtf8(loaded.bkfPath), bkfPath);
-  EXPECT_EQ(Outline(loaded.scanner->Cat(), true), Outline(scanner.Cat(), true));
-  EXPECT_TRUE(loaded.scanner->File().IsOpen());
-  EXPECT_EQ(loaded.scanner->File().Size(), Backup().Size());
+  EXPECT_EQ(Outline(loaded.session->catalogue, true), Outline(scanner.Session().catalogue, true));
+  EXPECT_TRUE(loaded.session->file.IsOpen());
+  EXPECT_EQ(loaded.session->file.Size(), Backup().Size());
 
   const std::string again = dir.File("again.KVSNAPSHOT");
-  ASSERT_TRUE(WriteSnapshot(loaded.scanner->Cat(), loaded.bkfPath, again, running).ok);
+  ASSERT_TRUE(WriteSnapshot(loaded.session->catalogue, loaded.bkfPath, again, stop).ok);
   EXPECT_EQ(ReadBytes(again), ReadBytes(snap));
 }
 
 TEST(SnapshotLoad, Failures) {
   TempDir dir;
-  std::atomic<int> running{1};
+  StopToken stop;
   const std::string bkfPath = dir.Write(Backup(), "b.bkf");
-  bkf scanner(running);
+  RecoverySession scannerSession;
+  StandardScanner scanner(scannerSession, stop);
   ASSERT_EQ(scanner.Scan(bkfPath), 1);
   const std::string snap = dir.File("s.KVSNAPSHOT");
-  ASSERT_TRUE(WriteSnapshot(scanner.Cat(), Utf8ToUtf16(bkfPath), snap, running).ok);
+  ASSERT_TRUE(WriteSnapshot(scanner.Session().catalogue, Utf8ToUtf16(bkfPath), snap, stop).ok);
 
   // The BKF file has been moved.
   std::filesystem::rename(bkfPath, dir.File("moved.bkf"));
-  const LoadedSnapshot moved = LoadSnapshot(snap, running);
-  EXPECT_FALSE(moved.scanner);
+  const LoadedSnapshot moved = LoadSnapshot(snap, stop);
+  EXPECT_FALSE(moved.session);
   EXPECT_TRUE(moved.bkfMissing);
   EXPECT_EQ(Utf16ToUtf8(moved.bkfPath), bkfPath);
   EXPECT_NE(moved.error.find(bkfPath), std::string::npos) << moved.error;
@@ -79,8 +83,8 @@ TEST(SnapshotLoad, Failures) {
   fixtures::SnapshotImage image = fixtures::SmallSnapshot();
   image.folders[1].nextSibling = 1;
   fixtures::WriteBytes(snap, image.Bytes());
-  const LoadedSnapshot damaged = LoadSnapshot(snap, running);
-  EXPECT_FALSE(damaged.scanner);
+  const LoadedSnapshot damaged = LoadSnapshot(snap, stop);
+  EXPECT_FALSE(damaged.session);
   EXPECT_FALSE(damaged.bkfMissing);
   EXPECT_NE(damaged.error.find("cycle"), std::string::npos) << damaged.error;
 }

@@ -45,11 +45,12 @@ TEST(LargeFiles, ScannerPositionsBeyondFourGibibytes) {
   blocks.Volb(u"C:", 0);
   blocks.File(u"beyond.txt", {Stan(300)}, 1024);
   const std::string path = SparseFile(dir, base, blocks);
-  std::atomic<int> running{1};
-  bkf scanner(running);
+  StopToken stop;
+  RecoverySession scannerSession;
+  StandardScanner scanner(scannerSession, stop);
   ASSERT_EQ(scanner.Scan(path), 1);
-  ASSERT_EQ(scanner.Cat().FileCount(), 1u);
-  const FileNode& file = scanner.Cat().FileAt(0);
+  ASSERT_EQ(scanner.Session().catalogue.FileCount(), 1u);
+  const FileNode& file = scanner.Session().catalogue.FileAt(0);
   EXPECT_EQ(file.name, u"beyond.txt");
   EXPECT_EQ(file.dataLength, 300u);
   EXPECT_EQ(file.dataPosition, base + 1024 + MtfWriter::FirstEventFor(20) + 22);

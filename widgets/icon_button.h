@@ -7,7 +7,7 @@
 #include <QIcon>
 #include <QString>
 
-namespace ostrel::app {
+namespace ostrel::widgets {
 
 class CKorvaneIconButton : public QAbstractButton {
   Q_OBJECT
@@ -33,4 +33,4 @@ class CKorvaneIconButton : public QAbstractButton {
 // `width` pixels in the tooltip font (a single longer word keeps its line).
 QString WrapForTip(const QString& text, int width);
 
-}  // namespace ostrel::app
+}  // namespace ostrel::widgets

@@ -1,10 +1,10 @@
-#include "app/icon_button.h"
+#include "widgets/icon_button.h"
 
 #include <QFontMetrics>
 #include <QPainter>
 #include <QToolTip>
 
-namespace ostrel::app {
+namespace ostrel::widgets {
 
 QString WrapForTip(const QString& text, int width) {
   const QFontMetrics metrics(QToolTip::font());
@@ -43,4 +43,4 @@ void CKorvaneIconButton::paintEvent(QPaintEvent*) {
   icon().paint(&painter, rect(), Qt::AlignCenter, mode);
 }
 
-}  // namespace ostrel::app
+}  // namespace ostrel::widgets

@@ -1,0 +1,123 @@
+#include "reader/catalogue_builder.h"
+
+#include <string>
+
+#include "reader/mtf.h"
+
+namespace ostrel {
+
+void CatalogueBuilder::EnsureTape() {
+  if (tapeCreated_) return;
+  currentNode_ = tapeNode_ = catalogue_.Tree().AddNode(kTapeCreated, tapeNode_);
+  tapeCreated_ = true;
+}
+
+void CatalogueBuilder::EnsureSet() {
+  if (setCreated_) return;
+  EnsureTape();
+  currentNode_ = setNode_ = catalogue_.Tree().AddNode(kSetCreated, tapeNode_);
+  setCreated_ = true;
+}
+
+void CatalogueBuilder::AddTape(std::u16string_view name) {
+  const std::uint64_t n = catalogue_.Tree().AddNode(name, currentNode_);
+  if (n == kNotFound) return;
+  currentNode_ = tapeNode_ = n;
+  tapeCreated_ = true;
+}
+
+void CatalogueBuilder::AddSet(std::uint16_t number, std::u16string_view name) {
+  EnsureTape();
+  std::u16string label = u"SET ";
+  for (char ch : std::to_string(number)) label += static_cast<char16_t>(ch);
+  label += u" :";
+  label += name;
+  currentNode_ = setNode_ = catalogue_.Tree().AddNode(label, tapeNode_);
+  setCreated_ = true;
+  pathPrefix_.clear();
+}
+
+void CatalogueBuilder::AddVolume(std::u16string_view label) {
+  EnsureSet();
+  currentNode_ = volumeNode_ = catalogue_.Tree().AddNode(label, setNode_);
+  volumeCreated_ = true;
+  pathPrefix_ = label;
+  pathPrefix_ += u'\\';
+}
+
+void CatalogueBuilder::MakeFilePlaceholders() {
+  if (volumeCreated_) return;
+  EnsureSet();
+  currentNode_ = volumeNode_ = catalogue_.Tree().AddNode(kDummyVolume, setNode_);
+  volumeCreated_ = true;
+  pathPrefix_ = kDummyVolume;
+  pathPrefix_ += u'\\';
+}
+
+std::u16string CatalogueBuilder::ConvertDirectoryName(ByteView block, std::uint16_t offset, std::uint16_t size) {
+  std::u16string units = mtf::CopyNameUnits(block, offset, size);
+  for (std::size_t i = 0; i + 1 < units.size(); ++i) {
+    if (units[i] == u'\0') units[i] = u'\\';
+  }
+  const auto nul = units.find(u'\0');
+  if (nul != std::u16string::npos) units.resize(nul);
+  return units;
+}
+
+void CatalogueBuilder::AddDirectoryPath(std::u16string_view converted, bool stoppable) {
+  auto& tree = catalogue_.Tree();
+  std::u16string full = pathPrefix_;
+  full += converted;
+  if (!volumeCreated_) {
+    // A directory met before any volume: a placeholder set (when none exists)
+    // and volume under the current node. They do not count as created, and the
+    // path prefix stays, so the path is looked up below this placeholder.
+    if (!setCreated_) currentNode_ = tree.AddNode(kDummySetCreated, currentNode_);
+    currentNode_ = volumeNode_ = tree.AddNode(kDummyVolume, currentNode_);
+  }
+  std::uint64_t r = kNotFound;
+  bool first = true;
+  std::size_t pos = 0;
+  while (pos <= full.size()) {
+    if (stoppable && stop_.StopRequested()) return;
+    std::size_t end = full.find(u'\\', pos);
+    if (end == std::u16string::npos) end = full.size();
+    const std::u16string_view component(full.data() + pos, end - pos);
+    pos = end + 1;
+    if (component.empty()) continue;
+    if (first) {
+      r = tree.FindNode(component, volumeNode_, 1);
+      first = false;
+      continue;
+    }
+    if (r == kNotFound) continue;
+    // Only the direct children: a search of the whole subtree would take
+    // A\B\C for A\C and put its files in the wrong folder.
+    const std::uint64_t s = tree.FindChild(component, r);
+    if (s == kNotFound) {
+      r = tree.AddNode(component, r);
+      if (r != kNotFound) currentNode_ = r;
+    } else {
+      r = s;
+    }
+  }
+}
+
+void CatalogueBuilder::AppendFile(std::u16string_view name, std::uint16_t nameSize, std::uint64_t dataPosition,
+                                  std::uint64_t dataLength) {
+  ++filesFound_;
+  FileNode node;
+  node.nameSize = nameSize;
+  node.parent = currentNode_;
+  node.kind = 'F';
+  node.index = catalogue_.FileCount();
+  node.dataPosition = dataPosition;
+  node.dataLength = dataLength;
+  const std::uint64_t index = catalogue_.AppendFile(node, name);
+  FolderNode& folder = catalogue_.Tree().NodeAt(currentNode_);
+  if (currentNode_ != previousFileFolder_) folder.firstFile = index;
+  folder.lastFile = index;
+  previousFileFolder_ = currentNode_;
+}
+
+}  // namespace ostrel

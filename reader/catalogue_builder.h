@@ -1,0 +1,64 @@
+// What both scanners do to the catalogue: add tapes, sets, volumes, folders
+// and files under the node the scan is in, and invent the placeholder tape,
+// set and volume where the backup has lost the real ones, so that every file
+// has a tape, a set and a volume above it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "base/bytes.h"
+#include "base/stop_token.h"
+#include "catalogue/catalogue.h"
+
+namespace ostrel {
+
+// Placeholder labels; each ends with one blank.
+inline constexpr char16_t kTapeCreated[] = u"TAPE CREATED ";
+inline constexpr char16_t kSetCreated[] = u"SET CREATED ";
+inline constexpr char16_t kDummySetCreated[] = u"DUMY SET CREATED ";
+inline constexpr char16_t kDummyVolume[] = u"DUMY VOLUME XX: ";
+
+class CatalogueBuilder {
+ public:
+  CatalogueBuilder(Catalogue& catalogue, const StopToken& stop) : catalogue_(catalogue), stop_(stop) {}
+
+  void AddTape(std::u16string_view name);
+  // "SET <number> :<name>".
+  void AddSet(std::uint16_t number, std::u16string_view name);
+  void AddVolume(std::u16string_view label);
+  // Walks the components of a DIRB's full path (already converted) and adds
+  // the missing folders. Stops early when a stop is requested and `stoppable`
+  // is set.
+  void AddDirectoryPath(std::u16string_view converted, bool stoppable);
+  // The placeholders a FILE block needs when no volume has been met.
+  void MakeFilePlaceholders();
+  void AppendFile(std::u16string_view name, std::uint16_t nameSize, std::uint64_t dataPosition,
+                  std::uint64_t dataLength);
+
+  std::uint64_t FilesFound() const { return filesFound_; }
+
+  // The DIRB name turned into a relative path: every NUL unit but one in the
+  // last position becomes a backslash; the text ends at the first NUL left.
+  static std::u16string ConvertDirectoryName(ByteView block, std::uint16_t offset, std::uint16_t size);
+
+ private:
+  // "TAPE CREATED " when no tape has been met; then "SET CREATED " when no
+  // set has.
+  void EnsureTape();
+  void EnsureSet();
+
+  Catalogue& catalogue_;
+  const StopToken& stop_;
+  std::u16string pathPrefix_;  // "C:\" of the current volume
+  bool tapeCreated_ = false, setCreated_ = false, volumeCreated_ = false;
+  std::uint64_t currentNode_ = 0;
+  std::uint64_t volumeNode_ = 0;
+  std::uint64_t previousFileFolder_ = 0;
+  std::uint64_t tapeNode_ = 0;
+  std::uint64_t setNode_ = 0;
+  std::uint64_t filesFound_ = 0;
+};
+
+}  // namespace ostrel

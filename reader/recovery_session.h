@@ -1,0 +1,39 @@
+// A recovery session: one catalogue, the BKF file its records point into, and
+// where both came from. A scan fills a session, loading a snapshot returns
+// one; the command-line tool and the desktop program own the session they
+// work on, and everything else (saving, search, preview) takes it by
+// reference.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "catalogue/catalogue.h"
+#include "reader/bkf_file.h"
+
+namespace ostrel {
+
+// The two scanners.
+enum class RecoveryMode { Standard = 1, Advanced = 2 };
+
+// What the session was made from.
+struct SessionOrigin {
+  enum class Kind { None, Scan, Snapshot };
+  Kind kind = Kind::None;
+  std::string bkfPath;  // the file scanned, or the one the snapshot names
+  // A scan's options.
+  RecoveryMode mode = RecoveryMode::Standard;
+  bool heuristic = false;
+  std::uint64_t rangeStart = 0;  // 0 and 0: the whole file
+  std::uint64_t rangeEnd = 0;
+  // A snapshot's path.
+  std::string snapshotPath;
+};
+
+struct RecoverySession {
+  Catalogue catalogue;
+  BkfFile file;  // open read-only once the scan or load has opened it
+  SessionOrigin origin;
+};
+
+}  // namespace ostrel
