@@ -22,9 +22,9 @@
 
 #include "catalogue/snapshot.h"
 #include "fuzz/fuzz_file.h"
-#include "fuzz/small_bkf.h"
 #include "reader/extract.h"
 #include "reader/scanner.h"
+#include "tests/fixtures/small_bkf.h"
 
 namespace {
 
@@ -40,8 +40,8 @@ const Workspace& Setup() {
     ::mkdir(w.dir.c_str(), 0700);
     w.bkf = w.dir + "/small.bkf";
     w.out = w.dir + "/out";
-    if (!ostrel::fuzz::SmallBkf().WriteTo(w.bkf)) std::abort();
-    w.pathBlock = ostrel::fuzz::PathBlock(w.bkf);
+    if (!ostrel::fixtures::SmallBkf().WriteTo(w.bkf)) std::abort();
+    w.pathBlock = ostrel::fixtures::PathBlock(w.bkf);
     return w;
   }();
   return ws;

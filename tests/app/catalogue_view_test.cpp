@@ -16,17 +16,17 @@
 #include "tests/app/gui_test_env.h"
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/scan_helpers.h"
+#include "tests/fixtures/streams.h"
 #include "tests/fixtures/temp_dir.h"
 #include "widgets/check_tree.h"
 
 using ostrel::app::NodeKind;
 using ostrel::app::RefOf;
 using ostrel::fixtures::MtfWriter;
+using ostrel::fixtures::Stan;
 using ostrel::widgets::CKorvaneCheckTree;
 
 namespace {
-
-ostrel::fixtures::Stream Stan(std::size_t n) { return {"STAN", ostrel::fixtures::Noise(n, 3), {}, 0}; }
 
 // T \ SET 1 :Daily \ C: with autoexec.bat, Docs (a.txt, b.doc) with 2009
 // (report.txt) and 2010 (plan.txt), then Music (song.mp3).
@@ -35,16 +35,16 @@ MtfWriter Backup() {
   w.Tape(u"T");
   w.Sset(1, u"Daily");
   w.Volb(u"C:");
-  w.File(u"autoexec.bat", {Stan(10)});
+  w.File(u"autoexec.bat", {Stan(10, 3)});
   w.Dirb(u"Docs");
-  w.File(u"a.txt", {Stan(11)});
-  w.File(u"b.doc", {Stan(12)});
+  w.File(u"a.txt", {Stan(11, 3)});
+  w.File(u"b.doc", {Stan(12, 3)});
   w.Dirb(u"Docs\\2009");
-  w.File(u"report.txt", {Stan(13)});
+  w.File(u"report.txt", {Stan(13, 3)});
   w.Dirb(u"Docs\\2010");
-  w.File(u"plan.txt", {Stan(14)});
+  w.File(u"plan.txt", {Stan(14, 3)});
   w.Dirb(u"Music");
-  w.File(u"song.mp3", {Stan(15)});
+  w.File(u"song.mp3", {Stan(15, 3)});
   return w;
 }
 
@@ -178,7 +178,7 @@ class CatalogueViewTest : public QObject {
     w.Tape(u"T");
     w.Sset(1, u"Daily");
     w.Volb(u"C:");
-    w.File(u"keep.txt", {Stan(10)});
+    w.File(u"keep.txt", {Stan(10, 3)});
     w.Dirb(u"Empty");
     Frame().ResetCatalogueView();
     Show(w);

@@ -31,6 +31,7 @@
 #include "tests/fixtures/lzs_encoder.h"
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/ntfs_image.h"
+#include "tests/fixtures/streams.h"
 #include "tests/fixtures/temp_dir.h"
 #include "widgets/check_tree.h"
 
@@ -38,17 +39,18 @@ namespace fs = std::filesystem;
 using ostrel::app::CKorvaneDlgSaveRecoveredFiles;
 using ostrel::app::MessageAnswer;
 using ostrel::app::RefOf;
+using ostrel::fixtures::FilesBelow;
 using ostrel::fixtures::MtfWriter;
+using ostrel::fixtures::Stan;
 using ostrel::fixtures::Stream;
+using ostrel::fixtures::Text;
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using FileMap = std::map<std::string, std::string>;
 
-Bytes Text(const std::string& s) { return {s.begin(), s.end()}; }
 std::string Str(const Bytes& b) { return {b.begin(), b.end()}; }
-Stream Stan(Bytes data, std::uint16_t mediaAttributes = 0) { return {"STAN", std::move(data), {}, mediaAttributes}; }
 
 // Text that compresses: repeated phrases with a counter.
 Bytes Compressible(std::size_t n) {
@@ -56,17 +58,6 @@ Bytes Compressible(std::size_t n) {
   for (int i = 0; s.size() < n; ++i) s += "line " + std::to_string(i % 97) + " of the recovered report\n";
   s.resize(n);
   return Text(s);
-}
-
-FileMap Files(const fs::path& root) {
-  FileMap out;
-  if (!fs::exists(root)) return out;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (!e.is_regular_file()) continue;
-    std::ifstream in(e.path(), std::ios::binary);
-    out[fs::relative(e.path(), root).string()] = std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  return out;
 }
 
 QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& text) {
@@ -182,7 +173,7 @@ class SaveDialogTest : public QObject {
       dialog.SetHierarchy(c.hierarchy);
       dialog.SetDestination(QString::fromStdString(dest));
       QVERIFY(RunToEnd(dialog));
-      QCOMPARE(Files(dest), c.files);
+      QCOMPARE(FilesBelow(dest), c.files);
       QCOMPARE(dialog.SavedCount(), 6);
       QCOMPARE(dialog.CountLabel()->text(), QStringLiteral("6"));
       QCOMPARE(dialog.List()->topLevelItemCount(), 6);
@@ -210,7 +201,7 @@ class SaveDialogTest : public QObject {
     w.Volb(u"C:");
     w.File(u"nodata.txt", {Stan(Text("lost"))});
     w.File(u"later.txt", {Stan(Text("rest of a file"), /*continuation*/ 1)});
-    w.File(u"empty.txt", {Stan({})});
+    w.File(u"empty.txt", {Stan(Bytes{})});
     const std::uint64_t split = w.File(u"split.txt", {Stan(Text("12345678"))});
     w.Bare("SFMB", split + MtfWriter::FirstEventFor(18) + 32);
     w.File(u"good.txt", {Stan(Text("good"))});
@@ -226,7 +217,7 @@ class SaveDialogTest : public QObject {
 
     CKorvaneDlgSaveRecoveredFiles& dialog = *owned;
     QVERIFY(RunToEnd(dialog));
-    QCOMPARE(Files(dest), (FileMap{{"empty.txt", ""}, {"good.txt", "good"}}));
+    QCOMPARE(FilesBelow(dest), (FileMap{{"empty.txt", ""}, {"good.txt", "good"}}));
     QStringList statuses;
     for (int i = 0; i < dialog.List()->topLevelItemCount(); ++i) statuses << dialog.List()->topLevelItem(i)->text(2);
     auto reason = [](ostrel::ExtractOutcome o) { return QString::fromUtf8(ostrel::OutcomeReason(o).data()); };
@@ -258,8 +249,8 @@ class SaveDialogTest : public QObject {
     QCOMPARE(dialog.List()->topLevelItem(2)->text(2),
              "Saved: " + reason(ostrel::ExtractOutcome::Empty) + "; empty.txt exists; saved as empty (2).txt");
     QVERIFY(Frame().OutputWnd()->Lines().contains("blocked.txt exists; saved as blocked (2).txt"));
-    QCOMPARE(Files(dest).at("blocked (2).txt"), std::string("good"));
-    QCOMPARE(Files(dest).at("good.txt"), std::string("good"));
+    QCOMPARE(FilesBelow(dest).at("blocked (2).txt"), std::string("good"));
+    QCOMPARE(FilesBelow(dest).at("good.txt"), std::string("good"));
   }
 
   void damagedAndCutShortFilesAreListedApart() {
@@ -283,7 +274,7 @@ class SaveDialogTest : public QObject {
     // Both incomplete files are written as far as the backup gives them.
     std::string damaged(noise.begin(), noise.end());
     std::fill_n(damaged.begin() + static_cast<std::ptrdiff_t>(piece - badData), 4096, '\0');
-    QCOMPARE(Files(dest), (FileMap{{"good.txt", "good"}, {"bad.bin", damaged}, {"cut.bin", std::string(10000 - 1024, 'c')}}));
+    QCOMPARE(FilesBelow(dest), (FileMap{{"good.txt", "good"}, {"bad.bin", damaged}, {"cut.bin", std::string(10000 - 1024, 'c')}}));
     const QString unreadable = QStringLiteral("4,096 bytes unreadable at offset %1 in the backup; written with zeros there").arg(piece);
     const QString cut = QStringLiteral("cut short by the end of the backup: 8,976 of 30,000 bytes");
     QStringList statuses;
@@ -326,7 +317,7 @@ class SaveDialogTest : public QObject {
       QVERIFY2(dialog.SavedCount() == 5, qPrintable(rows.join('\n')));
       // Nothing but the destination in its parent, every file below it.
       QCOMPARE(std::distance(fs::directory_iterator(dir_->File("inside")), fs::directory_iterator()), 1);
-      const FileMap files = Files(dest);
+      const FileMap files = FilesBelow(dest);
       QCOMPARE(files.size(), std::size_t{5});
       for (const auto& [path, content] : files) {
         for (const auto& part : fs::path(path)) {
@@ -412,7 +403,7 @@ class SaveDialogTest : public QObject {
                                            "Are you sure to stop the running process?",
                                            "Are you sure to stop the running process?"}));
     QVERIFY2(texts.value(3).startsWith("Saving of recovered files was stopped.\nFiles saved: "), qPrintable(texts.value(3)));
-    const FileMap files = Files(dest);
+    const FileMap files = FilesBelow(dest);
     QVERIFY2(files.size() < contents.size(), "the run was not stopped");
     QCOMPARE(dialog.SavedCount(), static_cast<int>(files.size()));
     for (const auto& [name, content] : files) QCOMPARE(content, contents.at(name));
@@ -438,7 +429,7 @@ class SaveDialogTest : public QObject {
       FileSizeLimit limit(1 << 20);
       QVERIFY(RunToEnd(dialog));
     }
-    QCOMPARE(Files(dest), (FileMap{{"small.txt", "small"}}));
+    QCOMPARE(FilesBelow(dest), (FileMap{{"small.txt", "small"}}));
     QCOMPARE(dialog.List()->topLevelItemCount(), 2);
     const QString status = dialog.List()->topLevelItem(1)->text(2);
     QVERIFY2(status.startsWith("Not saved: writing failed after 1048576 bytes: File too large"), qPrintable(status));
@@ -488,7 +479,7 @@ class SaveDialogTest : public QObject {
       QCOMPARE(question.buttonTexts, (QStringList{"Replace", "Keep both", "Stop"}));
       QCOMPARE(question.defaultAnswer, MessageAnswer::No);
       QVERIFY2(shown.at(1).message.text.startsWith(c.headline), qPrintable(shown.at(1).message.text));
-      const FileMap files = Files(dest);
+      const FileMap files = FilesBelow(dest);
       for (const auto& [name, content] : c.files) QCOMPARE(files.at(name), content);
       if (!c.a.isEmpty()) QCOMPARE(dialog.List()->topLevelItem(1)->text(2), c.a);
       QVERIFY(fixture_.prompts().Problems().isEmpty());
@@ -529,7 +520,7 @@ class SaveDialogTest : public QObject {
       fixture_.prompts().Clear();
       auto owned = Dialog(dest, true);
       QVERIFY2(RunToEnd(*owned), c.name);
-      const FileMap files = Files(dest);
+      const FileMap files = FilesBelow(dest);
       if (c.files.empty()) {
         QCOMPARE(files.size(), std::size_t{1});
         QCOMPARE(files.begin()->first, std::string("Backup.bkf created 11_19_2012 at 1_05 PM/SET 1 _Set created "

@@ -32,19 +32,19 @@
 #include "tests/fixtures/failing_disk.h"
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/scan_helpers.h"
+#include "tests/fixtures/streams.h"
 #include "tests/fixtures/temp_dir.h"
 #include "widgets/check_tree.h"
 
 using ostrel::app::CKorvaneRangeSliderDlg;
 using ostrel::app::MessageAnswer;
 using ostrel::fixtures::MtfWriter;
+using ostrel::fixtures::Stan;
 
 namespace {
 
 const QString kCompleted = QStringLiteral("Scanning for BKF file completed. Expand tree to see recover files.");
 const QString kOpenRefusal = QStringLiteral("Please stop the running process to open the BKF file.");
-
-ostrel::fixtures::Stream Stan(std::size_t n) { return {"STAN", ostrel::fixtures::Noise(n, 5), {}, 0}; }
 
 // One tape with five files; each block on its own 1 KiB boundary.
 MtfWriter Backup() {
@@ -52,13 +52,13 @@ MtfWriter Backup() {
   w.Tape(u"T");
   w.Sset(1, u"Daily");
   w.Volb(u"C:");
-  w.File(u"one.txt", {Stan(100)});
+  w.File(u"one.txt", {Stan(100, 5)});
   w.Dirb(u"Docs");
-  w.File(u"two.txt", {Stan(200)});
-  w.File(u"three.txt", {Stan(300)});
+  w.File(u"two.txt", {Stan(200, 5)});
+  w.File(u"three.txt", {Stan(300, 5)});
   w.Dirb(u"Music");
-  w.File(u"four.mp3", {Stan(400)});
-  w.File(u"five.mp3", {Stan(500)});
+  w.File(u"four.mp3", {Stan(400, 5)});
+  w.File(u"five.mp3", {Stan(500, 5)});
   return w;
 }
 

@@ -21,6 +21,7 @@
 #include "tests/app/frame_fixture.h"
 #include "tests/app/gui_test_env.h"
 #include "tests/fixtures/mtf_writer.h"
+#include "tests/fixtures/streams.h"
 #include "tests/fixtures/run_process.h"
 #include "tests/fixtures/temp_dir.h"
 #include "widgets/check_tree.h"
@@ -28,6 +29,7 @@
 using ostrel::app::MessageAnswer;
 using ostrel::app::MessageIcon;
 using ostrel::fixtures::MtfWriter;
+using ostrel::fixtures::Stan;
 using Kind = ostrel::testing::ScriptedPrompts::Kind;
 
 namespace {
@@ -35,20 +37,18 @@ namespace {
 const QString kAborted = QStringLiteral("Snapshot loading process aborted.");
 const QString kTime = QStringLiteral(R"([A-Z][a-z]{2}-\d\d-\d{4}\(\d\d-\d\d-\d\d-(AM|PM)\))");
 
-ostrel::fixtures::Stream Stan(std::size_t n) { return {"STAN", ostrel::fixtures::Noise(n, 9), {}, 0}; }
-
 // One tape with two sets.
 MtfWriter Backup() {
   MtfWriter w;
   w.Tape(u"T");
   w.Sset(1, u"Daily");
   w.Volb(u"C:");
-  w.File(u"a.txt", {Stan(10)});
+  w.File(u"a.txt", {Stan(10, 9)});
   w.Dirb(u"Docs");
-  w.File(u"b.txt", {Stan(20)});
+  w.File(u"b.txt", {Stan(20, 9)});
   w.Sset(1, u"Weekly");
   w.Volb(u"D:");
-  w.File(u"c.txt", {Stan(30)});
+  w.File(u"c.txt", {Stan(30, 9)});
   return w;
 }
 

@@ -12,6 +12,7 @@
 
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/run_process.h"
+#include "tests/fixtures/streams.h"
 #include "tests/fixtures/temp_dir.h"
 
 namespace ostrel {
@@ -19,10 +20,9 @@ namespace {
 
 using fixtures::MtfWriter;
 using fixtures::RunCli;
+using fixtures::Stan;
 using fixtures::Stream;
 using fixtures::TempDir;
-
-Stream Stan(std::size_t n) { return {"STAN", fixtures::Noise(n, 5), {}, 0}; }
 
 struct Case {
   const char* name;
@@ -85,7 +85,7 @@ const std::vector<Case> kScanCases = {
        MtfWriter w;
        w.Volb(u"C:");
        w.File(u"huge", {{"STAN", fixtures::Noise(10, 1), ~std::uint64_t{0}, 0}});
-       w.File(u"after", {Stan(10)});
+       w.File(u"after", {Stan(10, 5)});
        return std::vector<std::string>{"scan", d.Write(w)};
      },
      0, "after  (10 bytes)\nTotal number of files found: 1", ""},
@@ -93,7 +93,7 @@ const std::vector<Case> kScanCases = {
      [](const TempDir& d) {
        MtfWriter w;
        w.Volb(u"C:");
-       const std::uint64_t at = w.File(std::u16string(256, char16_t(0xDC01)), {Stan(3)});
+       const std::uint64_t at = w.File(std::u16string(256, char16_t(0xDC01)), {Stan(3, 5)});
        w.PutU16(at + 84, 511);
        return std::vector<std::string>{"scan", d.Write(w), "--json"};
      },

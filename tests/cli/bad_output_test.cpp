@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/fixtures/files.h"
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/run_process.h"
 #include "tests/fixtures/snapshot_image.h"
@@ -19,16 +20,12 @@ namespace ostrel {
 namespace {
 
 namespace fs = std::filesystem;
+using fixtures::ReadBytes;
 using fixtures::RunCli;
 using fixtures::RunProcess;
 using fixtures::TempDir;
 
 const std::string kConformance = std::string(OSTREL_TEST_DATA_DIR) + "/conformance/";
-
-std::vector<std::uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;

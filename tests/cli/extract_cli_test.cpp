@@ -17,43 +17,24 @@
 #include "tests/fixtures/run_process.h"
 #include "tests/fixtures/sha256.h"
 #include "tests/fixtures/snapshot_image.h"
+#include "tests/fixtures/streams.h"
 #include "tests/fixtures/temp_dir.h"
 
 namespace ostrel {
 namespace {
 
 namespace fs = std::filesystem;
+using fixtures::FilesBelow;
 using fixtures::MtfWriter;
+using fixtures::ReadText;
 using fixtures::RunCli;
+using fixtures::Stan;
 using fixtures::Stream;
 using fixtures::TempDir;
+using fixtures::Text;
 using Bytes = std::vector<std::uint8_t>;
 
 const fs::path kConformance = fs::path(OSTREL_TEST_DATA_DIR) / "conformance";
-
-Stream Stan(Bytes data, std::uint16_t mediaAttributes = 0) {
-  Stream s;
-  s.id = "STAN";
-  s.data = std::move(data);
-  s.mediaAttributes = mediaAttributes;
-  return s;
-}
-
-Bytes Text(const std::string& s) { return {s.begin(), s.end()}; }
-
-std::string ReadText(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Every regular file below `root`, relative to it, with its content.
-std::map<std::string, std::string> Files(const fs::path& root) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (e.is_regular_file()) out[fs::relative(e.path(), root).string()] = ReadText(e.path());
-  }
-  return out;
-}
 
 // The names in a folder, sorted.
 std::vector<std::string> EntryNames(const fs::path& folder) {
@@ -104,7 +85,7 @@ TEST(ExtractCommand, WritesTheConformanceFilesInTheirHierarchy) {
                file["name"].get<std::string>()] = e["sha256"];
     }
     std::map<std::string, std::string> got;
-    for (const auto& [path, content] : Files(dir.File("out"))) {
+    for (const auto& [path, content] : FilesBelow(dir.File("out"))) {
       got[path] = fixtures::Sha256Hex(
           {reinterpret_cast<const std::uint8_t*>(content.data()), content.size()});
     }
@@ -167,7 +148,7 @@ TEST(ExtractCommand, SelectionsAndFlatNames) {
     args.insert(args.end(), c.options.begin(), c.options.end());
     const auto r = RunCli(args);
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_EQ(Files(dest), c.files);
+    EXPECT_EQ(FilesBelow(dest), c.files);
   }
 }
 
@@ -204,7 +185,7 @@ TEST(ExtractCommand, HostileNamesStayInsideTheDestination) {
       {folder + cut + ".txt", "5"},
       {folder + "x\xEF\xBF\xBD.txt", "6"},
   };
-  EXPECT_EQ(Files(dest), expected);
+  EXPECT_EQ(FilesBelow(dest), expected);
 }
 
 // Names a FILE block cannot carry (an inner NUL unit, 300 characters) reach
@@ -240,7 +221,7 @@ TEST(ExtractCommand, SnapshotNamesStayInsideTheDestination) {
   EXPECT_EQ(EntryNames(dir.Path()), (std::vector<std::string>{"dest", "names.KVSNAPSHOT", "test.bkf"}));
 
   const std::string folder = "_/a/_etc/";
-  EXPECT_EQ(Files(dest), (std::map<std::string, std::string>{
+  EXPECT_EQ(FilesBelow(dest), (std::map<std::string, std::string>{
                              {folder + "x", "secret"},
                              {folder + std::string(251, 'n') + ".txt", "secret"},
                              {folder + "_", "secret"},
@@ -294,14 +275,14 @@ TEST(ExtractCommand, ASecondRunNeverReplacesTheUsersFilesUnlessAskedTo) {
   EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
   EXPECT_NE(again.out.find("boot.ini exists; saved as boot (2).ini\n"), std::string::npos) << again.out;
   EXPECT_NE(again.out.find("Existing files kept (saved under a new name): 1\n"), std::string::npos) << again.out;
-  EXPECT_EQ(Files(dest), (std::map<std::string, std::string>{{"boot.ini", "[boot loader]\ntimeout=5\n"},
-                                                               {"boot (2).ini", recovered}}));
+  EXPECT_EQ(FilesBelow(dest), (std::map<std::string, std::string>{{"boot.ini", "[boot loader]\ntimeout=5\n"},
+                                                                    {"boot (2).ini", recovered}}));
 
   const auto replace = RunCli({"extract", bkf, "--to", dest, "--flat", "--overwrite"});
   EXPECT_EQ(replace.exitCode, 0) << replace.out << replace.err;
   EXPECT_NE(replace.out.find("boot.ini exists; replaced\n"), std::string::npos) << replace.out;
   EXPECT_NE(replace.out.find("Existing files replaced: 1\n"), std::string::npos) << replace.out;
-  EXPECT_EQ(Files(dest), (std::map<std::string, std::string>{{"boot.ini", recovered}, {"boot (2).ini", recovered}}));
+  EXPECT_EQ(FilesBelow(dest), (std::map<std::string, std::string>{{"boot.ini", recovered}, {"boot (2).ini", recovered}}));
 }
 
 TEST(ExtractCommand, PortableNamesAreUsedWhenAskedForAndSaid) {
@@ -310,7 +291,7 @@ TEST(ExtractCommand, PortableNamesAreUsedWhenAskedForAndSaid) {
   const std::string dest = dir.File("dest");
   const auto r = RunCli({"extract", bkf, "--to", dest, "--portable-names"});
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-  EXPECT_EQ(Files(dest).count("Tape/SET 1 _Set/C_/One/report.txt"), 1u);
+  EXPECT_EQ(FilesBelow(dest).count("Tape/SET 1 _Set/C_/One/report.txt"), 1u);
   // One line per folder renamed, none for the files below it.
   EXPECT_NE(r.out.find("saved 'Tape/SET 1 :Set' as 'Tape/SET 1 _Set' (portable names avoid ':')\n"
                        "saved 'Tape/SET 1 _Set/C:' as 'Tape/SET 1 _Set/C_' (portable names avoid ':')\n"),
@@ -326,7 +307,7 @@ TEST(ExtractCommand, FilesNotRecoveredAreReportedAndLeaveNothingBehind) {
   w.Volb(u"C:");
   w.File(u"good.txt", {Stan(Text("good"))});
   w.File(u"later.txt", {Stan(Text("rest of a file"), /*continuation*/ 1)});
-  w.File(u"empty.txt", {Stan({})});
+  w.File(u"empty.txt", {Stan(Bytes{})});
   const std::uint64_t split = w.File(u"split.txt", {Stan(Text("12345678"))});
   // Where the stream after split.txt's data should start: a soft filemark.
   w.Bare("SFMB", split + MtfWriter::FirstEventFor(18) + 32);
@@ -335,7 +316,7 @@ TEST(ExtractCommand, FilesNotRecoveredAreReportedAndLeaveNothingBehind) {
 
   const auto r = RunCli({"extract", dir.Write(w), "--to", dest, "--flat"});
   EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-  EXPECT_EQ(Files(dest),
+  EXPECT_EQ(FilesBelow(dest),
             (std::map<std::string, std::string>{{"good.txt", "good"}, {"empty.txt", ""}}));
   EXPECT_NE(r.out.find(
                 "not extracted: TAPE CREATED \\SET CREATED \\C:\\later.txt: its data begins on an"),

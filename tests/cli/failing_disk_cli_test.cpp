@@ -13,6 +13,7 @@
 
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/run_process.h"
+#include "tests/fixtures/streams.h"
 #include "tests/fixtures/temp_dir.h"
 
 namespace ostrel {
@@ -20,17 +21,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using fixtures::MtfWriter;
+using fixtures::ReadText;
 using fixtures::RunCli;
+using fixtures::Stan;
 using fixtures::Stream;
 using fixtures::TempDir;
 using Bytes = std::vector<std::uint8_t>;
-
-Stream Stan(Bytes data) {
-  Stream s;
-  s.id = "STAN";
-  s.data = std::move(data);
-  return s;
-}
 
 // The tool with the byte ranges `bad` ("OFFSET+LENGTH,...") failing as bad sectors.
 fixtures::ProcessResult RunOnFailingDisk(const std::string& bad, const std::vector<std::string>& args) {
@@ -38,11 +34,6 @@ fixtures::ProcessResult RunOnFailingDisk(const std::string& bad, const std::vect
   auto r = fixtures::RunProcess(OSTREL_FAILING_CLI_PATH, args);
   ::unsetenv("OSTREL_BAD_RANGES");
   return r;
-}
-
-std::string ReadText(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 struct Layout {
@@ -59,12 +50,12 @@ Layout ThreeFiles(const TempDir& dir) {
   w.Tape(u"Tape");
   w.Sset(1, u"Set");
   w.Volb(u"C:");
-  w.File(u"a.txt", {Stan({'a', 'a'})});
+  w.File(u"a.txt", {Stan("aa")});
   l.second = w.File(u"b.bin", {Stan(Bytes(3000, 'b'))});
   const Bytes big = fixtures::Noise(40000, 9);
   l.big.assign(big.begin(), big.end());
   l.bigData = w.File(u"big.bin", {Stan(big)}) + MtfWriter::FirstEventFor(14) + 22;
-  w.File(u"empty.txt", {Stan({})});
+  w.File(u"empty.txt", {Stan(Bytes{})});
   w.Bare("ESET");
   l.bkf = dir.Write(w);
   return l;
@@ -145,7 +136,7 @@ TEST(FailingDiskCli, FilesCutShortAreProblemsAndEmptyFilesAreNot) {
   MtfWriter w;
   w.Volb(u"C:");
   const std::uint64_t whole = w.File(u"whole.txt", {Stan(Bytes(100, 'w'))});
-  w.File(u"empty.txt", {Stan({})});
+  w.File(u"empty.txt", {Stan(Bytes{})});
   const std::uint64_t two = w.File(u"two.bin", {Stan(Bytes(1000, '1')), Stan(Bytes(30000, '2'))});
   const std::uint64_t twoData = two + MtfWriter::FirstEventFor(14) + 22;
   const std::uint64_t cutFirst = w.File(u"first.bin", {Stan(Bytes(50000, 'f'))});

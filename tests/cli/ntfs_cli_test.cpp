@@ -10,6 +10,7 @@
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/ntfs_image.h"
 #include "tests/fixtures/run_process.h"
+#include "tests/fixtures/streams.h"
 #include "tests/fixtures/temp_dir.h"
 
 namespace ostrel {
@@ -18,15 +19,9 @@ namespace {
 namespace fs = std::filesystem;
 using fixtures::MtfWriter;
 using fixtures::RunCli;
+using fixtures::Stan;
 using fixtures::Stream;
 using fixtures::TempDir;
-
-Stream Stan(const std::string& text) {
-  Stream s;
-  s.id = "STAN";
-  s.data.assign(text.begin(), text.end());
-  return s;
-}
 
 TEST(NtfsDestination, BackupsExtractWholeUnderPortableNames) {
   TempDir dir;

@@ -8,6 +8,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "tests/fixtures/files.h"
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/run_process.h"
 #include "tests/fixtures/snapshot_image.h"
@@ -17,6 +18,7 @@ namespace ostrel {
 namespace {
 
 namespace fs = std::filesystem;
+using fixtures::FilesBelow;
 using fixtures::RunCli;
 using nlohmann::json;
 
@@ -147,17 +149,6 @@ TEST(ListCommand, DamagedSnapshotIsRefusedWithTheReason) {
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_TRUE(r.out.empty());
   EXPECT_NE(r.err.find("cycle"), std::string::npos) << r.err;
-}
-
-// Every regular file below `root`, relative to it, with its content.
-std::map<std::string, std::string> FilesBelow(const fs::path& root) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (!e.is_regular_file()) continue;
-    std::ifstream in(e.path(), std::ios::binary);
-    out[fs::relative(e.path(), root).string()] = std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  return out;
 }
 
 // extract --snapshot writes what extracting after a new scan writes, reading

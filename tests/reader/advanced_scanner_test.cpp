@@ -9,6 +9,7 @@
 
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/scan_helpers.h"
+#include "tests/fixtures/streams.h"
 #include "tests/fixtures/temp_dir.h"
 
 namespace ostrel {
@@ -19,6 +20,7 @@ using fixtures::MtfWriter;
 using fixtures::Noise;
 using fixtures::Outline;
 using fixtures::RecordingListener;
+using fixtures::Stan;
 using fixtures::Stream;
 using fixtures::TempDir;
 using Lines = std::vector<std::string>;
@@ -57,7 +59,6 @@ std::unique_ptr<Scanned> ScanImage(const MtfWriter& w, Mode mode = Mode::kAdvanc
   return s;
 }
 
-Stream Stan(std::size_t size, std::uint32_t seed = 1) { return {"STAN", Noise(size, seed), {}, 0}; }
 // A stream of zero bytes: nothing in it looks like a block.
 Stream Zeros(const std::string& id, std::size_t size) { return {id, std::vector<std::uint8_t>(size, 0), {}, 0}; }
 

@@ -17,6 +17,7 @@
 #include "tests/fixtures/lzs_encoder.h"
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/sha256.h"
+#include "tests/fixtures/streams.h"
 #include "tests/fixtures/temp_dir.h"
 
 namespace ostrel {
@@ -24,8 +25,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using fixtures::MtfWriter;
+using fixtures::Stan;
+using fixtures::StanWithLength;
 using fixtures::Stream;
 using fixtures::TempDir;
+using fixtures::Text;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr char16_t kName[] = u"data.bin";
@@ -41,14 +45,6 @@ FileNode AddFile(MtfWriter& w, const std::vector<Stream>& streams,
   return node;
 }
 
-Stream Stan(Bytes data, std::optional<std::uint64_t> length = {}) {
-  Stream s;
-  s.id = "STAN";
-  s.data = std::move(data);
-  s.length = length;
-  return s;
-}
-
 // A stream the walk steps over or stops at.
 Stream Csum() {
   Stream s;
@@ -56,8 +52,6 @@ Stream Csum() {
   s.data = Bytes(4, 9);
   return s;
 }
-
-Bytes Text(const std::string& s) { return {s.begin(), s.end()}; }
 
 Bytes Concat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -130,7 +124,7 @@ TEST_F(ExtractTest, Outcomes) {
          return n;
        },
        ExtractOutcome::NoData, std::nullopt},
-      {"data length 0: an empty file", [&](MtfWriter& w) { return AddFile(w, {Stan({})}); },
+      {"data length 0: an empty file", [&](MtfWriter& w) { return AddFile(w, {Stan(Bytes{})}); },
        ExtractOutcome::Empty, Bytes{}},
       {"continuation bit on the first stream: an empty file",
        [&](MtfWriter& w) {
@@ -157,7 +151,7 @@ TEST_F(ExtractTest, Outcomes) {
        ExtractOutcome::Split, Bytes{}},
       {"a first stream past the end of the file, SFMB 1,024 bytes before the end: split",
        [&](MtfWriter& w) {
-         const FileNode n = AddFile(w, {Stan(data, 1u << 20)});
+         const FileNode n = AddFile(w, {StanWithLength(data, 1u << 20)});
          const std::uint64_t sfmb = w.Bare("SFMB");
          w.PadTo(sfmb + 1024);
          return n;
@@ -306,18 +300,18 @@ TEST_F(ExtractTest, StreamWalk) {
        }},
       {"a first stream past the end of the file ends 1,024 bytes before the end",
        [](MtfWriter& w) {
-         const FileNode n = AddFile(w, {Stan(Bytes(5000, 1), 1u << 30)});
+         const FileNode n = AddFile(w, {StanWithLength(Bytes(5000, 1), 1u << 30)});
          return std::pair{n, RangeList{{n.dataPosition, w.Size() - n.dataPosition - 1024}}};
        }},
       {"a data position in the last kilobyte gives an empty range, not a wrapped one",
        [](MtfWriter& w) {
-         const FileNode n = AddFile(w, {Stan(Bytes(100, 1), 1u << 30)});
+         const FileNode n = AddFile(w, {StanWithLength(Bytes(100, 1), 1u << 30)});
          return std::pair{n, RangeList{{n.dataPosition, 0}}};
        }},
       {"a later STAN stream with a damaged length ends at the end of the file",
        [](MtfWriter& w) {
          const FileNode n =
-             AddFile(w, {Stan(Bytes(8, 1)), Stan(Bytes(3000, 2), ~std::uint64_t{0})});
+             AddFile(w, {Stan(Bytes(8, 1)), StanWithLength(Bytes(3000, 2), ~std::uint64_t{0})});
          const std::uint64_t second = n.dataPosition + 10 + 22;
          return std::pair{n, RangeList{{n.dataPosition, 8}, {second, w.Size() - second}}};
        }},

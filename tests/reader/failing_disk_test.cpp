@@ -21,6 +21,7 @@
 #include "tests/fixtures/lzs_encoder.h"
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/scan_helpers.h"
+#include "tests/fixtures/streams.h"
 #include "tests/fixtures/temp_dir.h"
 
 namespace ostrel {
@@ -28,20 +29,13 @@ namespace {
 
 using fixtures::FailingDisk;
 using fixtures::MtfWriter;
+using fixtures::Stan;
 using fixtures::Stream;
 using fixtures::TempDir;
 using Bytes = std::vector<std::uint8_t>;
 using Ranges = std::vector<ByteRange>;
 
 constexpr std::uint64_t kPiece = BkfFile::kPieceSize;
-
-Stream Stan(Bytes data, std::optional<std::uint64_t> length = {}) {
-  Stream s;
-  s.id = "STAN";
-  s.data = std::move(data);
-  s.length = length;
-  return s;
-}
 
 // ------------------------------------------------------------------ BkfFile
 
@@ -438,7 +432,7 @@ TEST(FailingDiskExtract, DataCutShortByTheEndOfTheBackup) {
   };
   const Case cases[] = {
       {"complete", {Stan(Bytes(5000, 1))}, 6000, false, 5000, 5000},
-      {"empty in the backup", {Stan({})}, 100, false, 0, 0},
+      {"empty in the backup", {Stan(Bytes{})}, 100, false, 0, 0},
       {"the first range cut: its data ends 1,024 bytes before the end",
        {Stan(Bytes(50000, 1))}, 20000, true, 20000 - 1024, 50000},
       // The second stream's header follows at 22 + 1,000 rounded up to 1,024

@@ -8,11 +8,13 @@
 
 #include "tests/fixtures/lzs_encoder.h"
 #include "tests/fixtures/mtf_writer.h"
+#include "tests/fixtures/streams.h"
 
 namespace ostrel {
 namespace {
 
 using fixtures::LzsBits;
+using fixtures::Text;
 using Bytes = std::vector<std::uint8_t>;
 using Decoder = std::uint32_t (*)(LzsHistory&, ByteView, std::uint8_t*, std::uint32_t);
 
@@ -25,7 +27,6 @@ Bytes Decode(Decoder decode, LzsHistory& history, const Bytes& input, std::uint3
 }
 
 Bytes Repeat(char c, std::size_t n) { return Bytes(n, static_cast<std::uint8_t>(c)); }
-Bytes Text(const std::string& s) { return {s.begin(), s.end()}; }
 
 struct FrameCase {
   const char* name;

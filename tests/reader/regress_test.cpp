@@ -13,9 +13,10 @@
 #include <iterator>
 
 #include "catalogue/snapshot.h"
-#include "fuzz/small_bkf.h"
 #include "reader/extract.h"
 #include "reader/scanner.h"
+#include "tests/fixtures/files.h"
+#include "tests/fixtures/small_bkf.h"
 #include "tests/fixtures/snapshot_image.h"
 #include "tests/fixtures/temp_dir.h"
 
@@ -23,13 +24,9 @@ namespace ostrel {
 namespace {
 
 namespace fs = std::filesystem;
+using fixtures::ReadBytes;
 
 const fs::path kRegress = fs::path(__FILE__).parent_path().parent_path() / "fixtures" / "regress";
-
-std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 TEST(Regress, SnapshotInputsExtractNoMoreThanTheBkfFileHolds) {
   int seen = 0;
@@ -39,11 +36,11 @@ TEST(Regress, SnapshotInputsExtractNoMoreThanTheBkfFileHolds) {
     SCOPED_TRACE(entry.path().filename().string());
     fixtures::TempDir dir;
     const std::string bkfPath = dir.File("small.bkf");
-    ASSERT_TRUE(fuzz::SmallBkf().WriteTo(bkfPath));
+    ASSERT_TRUE(fixtures::SmallBkf().WriteTo(bkfPath));
     const std::vector<std::uint8_t> input = ReadBytes(entry.path());
     ASSERT_FALSE(input.empty());
     ASSERT_EQ(input[0] & 1, 1);  // the path block names the small file
-    std::vector<std::uint8_t> snapshot = fuzz::PathBlock(bkfPath);
+    std::vector<std::uint8_t> snapshot = fixtures::PathBlock(bkfPath);
     snapshot.insert(snapshot.end(), input.begin() + 1, input.end());
     const std::string snap = dir.File("input.snap");
     ASSERT_TRUE(fixtures::WriteBytes(snap, snapshot));

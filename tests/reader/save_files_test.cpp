@@ -21,6 +21,7 @@
 
 #include "reader/scanner.h"
 #include "tests/fixtures/mtf_writer.h"
+#include "tests/fixtures/streams.h"
 #include "tests/fixtures/temp_dir.h"
 
 namespace ostrel {
@@ -28,21 +29,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using fixtures::MtfWriter;
+using fixtures::ReadText;
+using fixtures::Stan;
 using fixtures::Stream;
 using fixtures::TempDir;
-
-Stream Stan(const std::string& text, std::uint16_t mediaAttributes = 0) {
-  Stream s;
-  s.id = "STAN";
-  s.data.assign(text.begin(), text.end());
-  s.mediaAttributes = mediaAttributes;
-  return s;
-}
-
-std::string ReadText(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 void WriteText(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
 

@@ -10,6 +10,7 @@
 
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/scan_helpers.h"
+#include "tests/fixtures/streams.h"
 #include "tests/fixtures/temp_dir.h"
 
 namespace ostrel {
@@ -20,11 +21,10 @@ using fixtures::MtfWriter;
 using fixtures::Noise;
 using fixtures::Outline;
 using fixtures::RecordingListener;
+using fixtures::Stan;
 using fixtures::Stream;
 using fixtures::TempDir;
 using Lines = std::vector<std::string>;
-
-Stream Stan(std::size_t size, std::uint32_t seed = 1) { return {"STAN", Noise(size, seed), {}, 0}; }
 
 struct Scanned {
   StopToken stop;

@@ -11,6 +11,7 @@
 #include "reader/scanner.h"
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/run_process.h"
+#include "tests/fixtures/streams.h"
 #include "tests/fixtures/temp_dir.h"
 
 namespace ostrel {
@@ -18,10 +19,9 @@ namespace {
 
 using fixtures::MtfWriter;
 using fixtures::RunCli;
+using fixtures::Stan;
 using fixtures::Stream;
 using fixtures::TempDir;
-
-Stream Stan(std::size_t n, std::uint32_t seed = 1) { return {"STAN", fixtures::Noise(n, seed), {}, 0}; }
 
 // A sparse file of `holeBytes` followed by `blocks`; answers its path.
 std::string SparseFile(const TempDir& dir, std::uint64_t holeBytes, const MtfWriter& blocks) {
