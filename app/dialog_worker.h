@@ -1,8 +1,6 @@
-// What the dialogs that run a worker thread (saving, searching) share: asking
-// before Stop, refusing to close while the worker runs, the destination
-// controls and folder picker, and a coalesced "take what the worker has" request, so a
-// worker that finds thousands of things a second asks the user-interface
-// thread only as often as that thread keeps up.
+// What the dialogs that run a job (saving, searching) share: asking before
+// Stop, refusing to close while the job runs, and the destination controls
+// and folder picker.
 #pragma once
 
 #include <QCheckBox>
@@ -15,19 +13,16 @@
 #include <QString>
 #include <QWidget>
 #include <algorithm>
-#include <atomic>
-#include <functional>
 
 #include "app/app_state.h"
 #include "app/dialog_units.h"
 #include "app/prompts.h"
-#include "app/ui_thread.h"
 
 namespace ostrel::app {
 
 inline const QString kSelectDestinationTitle = QStringLiteral("Select destination path to save files");
 
-// "Stop": asks, and on Yes clears the process-running flag.
+// "Stop": asks, and on Yes stops the running process.
 inline void AskToStop(CKorvaneBKFFileRepProjApp& app, QWidget* owner) {
   if (Tell(app.prompts(), owner, QStringLiteral("Are you sure to stop the running process?"), MessageIcon::Question,
            MessageButtons::YesNo) == MessageAnswer::Yes) {
@@ -84,27 +79,5 @@ inline DestinationControls AddDestinationControls(QGroupBox* group, const Dialog
   c.grid->addWidget(c.hierarchy, 1, 0, 1, -1);
   return c;
 }
-
-// Posts `flush` to `receiver`'s thread when no earlier post is still waiting.
-// Any thread may call Request.
-class CoalescedFlush {
- public:
-  CoalescedFlush(QObject* receiver, std::function<void()> flush) : receiver_(receiver), flush_(std::move(flush)) {}
-
-  void Request() {
-    if (!queued_.exchange(true)) {
-      PostTo(receiver_, [this] {
-        queued_ = false;
-        flush_();
-      });
-    }
-  }
-  bool Queued() const { return queued_.load(std::memory_order_relaxed); }
-
- private:
-  QObject* receiver_;
-  std::function<void()> flush_;
-  std::atomic<bool> queued_{false};
-};
 
 }  // namespace ostrel::app

@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "app/app_state.h"
+#include "app/job.h"
 
 class QAction;
 class QTimer;
@@ -44,6 +45,8 @@ class CKorvaneRightViewListCtrl;
 class CMyRibbonStatusBar;
 class COutputWnd;
 class ScanJob;
+class ScanStatusBar;
+class SnapshotStatusBar;
 class SnapshotJob;
 
 // The commands, numbered as the program's resources number them.
@@ -111,15 +114,20 @@ class CMainFrame : public QMainWindow {
   void OpenBkfPath(const QString& path);
   // The snapshot load with `path` as if chosen in its dialog.
   void LoadSnapshotPath(const QString& path);
-  // The scan job: its worker thread and the status-bar progress elements.
+  // The scan job (made on first use, its signals connected to the window).
   ScanJob& Job();
-  // The snapshot commands' worker thread and its status-bar elements.
+  // The scan's progress elements in the status bar.
+  ScanStatusBar& ScanStatus();
+  // The snapshot commands' job, and their progress in the status bar.
   SnapshotJob& SnapshotWork();
+  SnapshotStatusBar& SnapshotStatus();
 
  public slots:
   // Ribbon commands.
   void OnOpenBkf();
   void OnStopProcess();
+  // The end of a scan: the session, the tree, the message and the log.
+  void OnScanFinished(ostrel::app::JobOutcome outcome);
   void OnSaveRecoveredFiles();
   void OnSearchFiles();
   void OnSaveLog();
@@ -173,6 +181,8 @@ class CMainFrame : public QMainWindow {
   QTreeWidgetItem* listSource_ = nullptr;
   QMenu* treeMenu_ = nullptr;
   QMenu* applicationMenu_ = nullptr;
+  std::unique_ptr<ScanStatusBar> scanStatus_;
+  std::unique_ptr<SnapshotStatusBar> snapshotStatus_;
   // Last, so that a worker still running is stopped before anything else goes.
   std::unique_ptr<ScanJob> scanJob_;
   std::unique_ptr<SnapshotJob> snapshotJob_;

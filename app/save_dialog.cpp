@@ -12,7 +12,6 @@
 #include <QProgressBar>
 #include <QStyle>
 #include <QPushButton>
-#include <QThread>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <algorithm>
@@ -27,6 +26,7 @@
 #include "app/log_time.h"
 #include "app/main_frame.h"
 #include "app/output_wnd.h"
+#include "app/save_job.h"
 #include "app/prompts.h"
 #include "app/texts.h"
 #include "app/ui_thread.h"
@@ -86,7 +86,11 @@ std::vector<std::uint64_t> CheckedFilesToSave(const widgets::CKorvaneCheckTree& 
 }
 
 CKorvaneDlgSaveRecoveredFiles::CKorvaneDlgSaveRecoveredFiles(CMainFrame& frame, QWidget* parent)
-    : QDialog(parent != nullptr ? parent : &frame), frame_(frame), flush_(this, [this] { Flush(); }) {
+    : QDialog(parent != nullptr ? parent : &frame),
+      frame_(frame),
+      job_(std::make_unique<SaveJob>(frame.App())) {
+  connect(job_.get(), &SaveJob::progressed, this, &CKorvaneDlgSaveRecoveredFiles::Flush);
+  connect(job_.get(), &SaveJob::finished, this, &CKorvaneDlgSaveRecoveredFiles::OnFinished);
   setWindowTitle(QStringLiteral("Save recovered file(s)"));
   UseDialogFrame(this);
   const DialogUnits du(this);
@@ -156,13 +160,9 @@ CKorvaneDlgSaveRecoveredFiles::CKorvaneDlgSaveRecoveredFiles(CMainFrame& frame, 
   save_->setAutoDefault(false);
 }
 
-CKorvaneDlgSaveRecoveredFiles::~CKorvaneDlgSaveRecoveredFiles() {
-  if (worker_ != nullptr) {
-    frame_.App().SetProcessRunning(false);
-    worker_->wait();
-    delete worker_;
-  }
-}
+// The job goes first (a work still running is stopped and waited for), while
+// the members its questions reach still exist.
+CKorvaneDlgSaveRecoveredFiles::~CKorvaneDlgSaveRecoveredFiles() { job_.reset(); }
 
 void CKorvaneDlgSaveRecoveredFiles::SetDestination(const QString& folder) { destination_->setText(folder); }
 void CKorvaneDlgSaveRecoveredFiles::SetHierarchy(bool on) { hierarchy_->setChecked(on); }
@@ -231,12 +231,9 @@ bool CKorvaneDlgSaveRecoveredFiles::StartSaving() {
   notRecovered_ = 0;
   renamed_ = kept_ = replaced_ = 0;
   count_->setText(QStringLiteral("0"));
-  filesDone_ = 0;
-  filePermille_ = 0;
-  finished_.reset();
-  pending_.clear();
   progress_->setValue(0);
   SetRunning(true);
+  saving_ = true;
 
   COutputWnd* log = frame_.OutputWnd();
   log->AppendBlankLine();
@@ -262,59 +259,9 @@ bool CKorvaneDlgSaveRecoveredFiles::StartSaving() {
     }
     return answer.get();
   };
-  worker_ = QThread::create([this, session, opened, hierarchy, options, &app] {
-    const Catalogue& catalogue = session->catalogue;
-    SaveRun run(catalogue, session->file, std::move(**opened), hierarchy, app.StopRequest(), options);
-    Finished finished;
-    for (std::uint64_t index : files_) {
-      if (!app.IsProcessRunning()) {
-        finished.stoppedByUser = true;
-        break;
-      }
-      const std::uint64_t expected = catalogue.FileAt(index).dataLength;
-      std::uint32_t lastPermille = 0;
-      filePermille_ = 0;
-      const ExtractProgress progress = [&](std::uint64_t written) {
-        const std::uint32_t permille =
-            expected == 0 ? 1000
-                          : static_cast<std::uint32_t>(std::min<std::uint64_t>(written, expected) * 1000 / expected);
-        if (permille != lastPermille) {
-          lastPermille = permille;
-          filePermille_ = permille;
-          Notify();
-        }
-      };
-      SaveResult result = run.SaveFile(index, progress);
-      ++finished.attempted;
-      const SaveStatus status = result.status;
-      {
-        std::lock_guard<std::mutex> hold(lock_);
-        if (status == SaveStatus::WriteFailed) {
-          finished.writeFailure = result;
-          finished.failedIndex = index;
-        }
-        pending_.push_back({index, std::move(result)});
-      }
-      filePermille_ = 0;
-      ++filesDone_;
-      Notify();
-      if (status == SaveStatus::WriteFailed) break;
-      if (status == SaveStatus::Stopped) {
-        finished.stoppedByUser = true;
-        break;
-      }
-    }
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      finished_ = finished;
-    }
-    PostTo(this, [this] { OnFinished(); });
-  });
-  worker_->start();
+  job_->Start(*session, std::move(**opened), hierarchy, std::move(options), files_);
   return true;
 }
-
-void CKorvaneDlgSaveRecoveredFiles::Notify() { flush_.Request(); }
 
 QString CKorvaneDlgSaveRecoveredFiles::PathText(std::uint64_t index) const {
   const std::u16string path = CataloguePath(frame_.Session()->catalogue, index);
@@ -322,16 +269,12 @@ QString CKorvaneDlgSaveRecoveredFiles::PathText(std::uint64_t index) const {
 }
 
 void CKorvaneDlgSaveRecoveredFiles::Flush() {
-  std::vector<Entry> entries;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    entries.swap(pending_);
-  }
+  const std::vector<SaveJob::Entry> entries = job_->TakeEntries();
   if (!entries.empty()) {
     QList<QTreeWidgetItem*> rows;
     rows.reserve(static_cast<qsizetype>(entries.size()));
     COutputWnd* log = frame_.OutputWnd();
-    for (const Entry& e : entries) {
+    for (const SaveJob::Entry& e : entries) {
       const SaveResult& r = e.result;
       const QString reason = FromUtf8(r.reason);
       // What the status says after its first word: the reason, then every
@@ -391,7 +334,7 @@ void CKorvaneDlgSaveRecoveredFiles::Flush() {
     count_->setText(QString::number(savedCount_));
   }
   const std::uint64_t total = files_.empty() ? 1 : files_.size();
-  const std::uint64_t units = std::min<std::uint64_t>(filesDone_.load() * 1000 + filePermille_.load(), total * 1000);
+  const std::uint64_t units = std::min<std::uint64_t>(job_->FilesDone() * 1000 + job_->FilePermille(), total * 1000);
   progress_->setValue(static_cast<int>(units * kProgressSteps / (total * 1000)));
 }
 
@@ -404,16 +347,8 @@ void CKorvaneDlgSaveRecoveredFiles::WidenToFit(int column, const QString& text) 
 
 void CKorvaneDlgSaveRecoveredFiles::OnFinished() {
   Flush();
-  Finished finished;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (finished_) finished = *finished_;
-  }
-  if (worker_ != nullptr) {
-    worker_->wait();
-    delete worker_;
-    worker_ = nullptr;
-  }
+  const SaveJob::Ending finished = job_->TakeEnding();
+  saving_ = false;
   CKorvaneBKFFileRepProjApp& app = frame_.App();
   app.SetProcessRunning(false);
   progress_->setValue(kProgressSteps);

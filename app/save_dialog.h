@@ -7,9 +7,8 @@
 
 #include <QDialog>
 #include <QString>
-#include <atomic>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -21,7 +20,6 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QThread;
 class QTreeWidget;
 
 namespace ostrel {
@@ -33,6 +31,8 @@ class CKorvaneCheckTree;
 }
 
 namespace ostrel::app {
+
+class SaveJob;
 
 class CMainFrame;
 
@@ -57,7 +57,7 @@ class CKorvaneDlgSaveRecoveredFiles : public QDialog {
   void SetHierarchy(bool on);
   void SetPortableNames(bool on);
 
-  bool IsSaving() const { return worker_ != nullptr; }
+  bool IsSaving() const { return saving_; }
   int SavedCount() const { return savedCount_; }
 
   QLineEdit* DestinationEdit() const { return destination_; }
@@ -77,7 +77,7 @@ class CKorvaneDlgSaveRecoveredFiles : public QDialog {
   // "Save file(s)": checks the destination and the selection, then starts the
   // run. False when it refused.
   bool StartSaving();
-  // "Stop": asks, and on Yes clears the process-running flag.
+  // "Stop": asks, and on Yes stops the running process.
   void OnStop();
   void OnBrowse();
 
@@ -90,19 +90,7 @@ class CKorvaneDlgSaveRecoveredFiles : public QDialog {
   void done(int result) override;
 
  private:
-  struct Finished {
-    bool stoppedByUser = false;
-    std::optional<SaveResult> writeFailure;
-    std::uint64_t failedIndex = 0;
-    std::uint64_t attempted = 0;
-  };
-  struct Entry {
-    std::uint64_t index;
-    SaveResult result;
-  };
-
   void SetRunning(bool running);
-  void Notify();
   // Takes what the worker has reported so far onto the list and the progress bar.
   // Makes `column` wide enough for `text`.
   void WidenToFit(int column, const QString& text);
@@ -129,17 +117,11 @@ class CKorvaneDlgSaveRecoveredFiles : public QDialog {
   QPushButton* stop_ = nullptr;
   QPushButton* close_ = nullptr;
 
-  // The run. The worker fills `pending_` and `finished_` under the lock and
-  // asks for a flush; everything else is the user-interface thread's.
-  QThread* worker_ = nullptr;
+  // The run: the job saves, the dialog shows what it reports.
+  std::unique_ptr<SaveJob> job_;
+  bool saving_ = false;  // from StartSaving until the end is shown
   std::vector<std::uint64_t> files_;
   QString destinationText_;
-  std::mutex lock_;
-  std::vector<Entry> pending_;
-  std::optional<Finished> finished_;
-  CoalescedFlush flush_;
-  std::atomic<std::uint64_t> filesDone_{0};
-  std::atomic<std::uint32_t> filePermille_{0};
   int savedCount_ = 0;     // every file written, complete or not
   int savedDamaged_ = 0;   // written with zeros where the backup could not be read
   int savedCutShort_ = 0;  // written as far as the backup goes

@@ -12,7 +12,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
-#include <QThread>
 #include <QToolButton>
 #include <algorithm>
 
@@ -21,6 +20,7 @@
 #include "app/main_frame.h"
 #include "app/prompts.h"
 #include "app/save_dialog.h"
+#include "app/search_job.h"
 #include "app/shell_queries.h"
 #include "app/texts.h"
 #include "app/ui_thread.h"
@@ -37,7 +37,6 @@ QString Text(std::u16string_view text) {
 
 // Hits are handed to the dialog in batches of at most this many, and at least
 // whenever the dialog has taken the previous batch.
-constexpr std::size_t kBatch = 65536;
 
 }  // namespace
 
@@ -132,7 +131,9 @@ QVariant SearchResultModel::headerData(int section, Qt::Orientation orientation,
 // ------------------------------------------------------------------ dialog
 
 CKorvaneDlgSearchBkfFiles::CKorvaneDlgSearchBkfFiles(CMainFrame& frame, QWidget* parent)
-    : QDialog(parent != nullptr ? parent : &frame), frame_(frame), flush_(this, [this] { Flush(); }) {
+    : QDialog(parent != nullptr ? parent : &frame), frame_(frame), job_(std::make_unique<SearchJob>(frame.App())) {
+  connect(job_.get(), &SearchJob::progressed, this, &CKorvaneDlgSearchBkfFiles::Flush);
+  connect(job_.get(), &SearchJob::finished, this, &CKorvaneDlgSearchBkfFiles::OnFinished);
   setWindowTitle(QStringLiteral("Search file(s)"));
   UseDialogFrame(this);
   setWindowIcon(QIcon(QStringLiteral(":/artwork/search.png")));
@@ -238,13 +239,8 @@ CKorvaneDlgSearchBkfFiles::CKorvaneDlgSearchBkfFiles(CMainFrame& frame, QWidget*
   }
 }
 
-CKorvaneDlgSearchBkfFiles::~CKorvaneDlgSearchBkfFiles() {
-  if (worker_ != nullptr) {
-    frame_.App().SetProcessRunning(false);
-    worker_->wait();
-    delete worker_;
-  }
-}
+// The job goes first: a search still running is stopped and waited for.
+CKorvaneDlgSearchBkfFiles::~CKorvaneDlgSearchBkfFiles() { job_.reset(); }
 
 QString CKorvaneDlgSearchBkfFiles::EffectivePattern(const QString& typed) {
   const QString pattern = typed.trimmed();
@@ -267,65 +263,29 @@ void CKorvaneDlgSearchBkfFiles::OnSearch() {
   model_->Clear();
   progress_->setRange(0, static_cast<int>(std::min<std::uint64_t>(fileCount_, INT32_MAX)));
   progress_->setValue(0);
-  scanned_ = 0;
-  pending_.clear();
   found_->setText(QStringLiteral("0"));
   SetSearching(true);
   app.SetProcessRunning(true);
 
-  // SearchWorker: every file node in catalogue order while the flag is set.
+  searching_ = true;
   const Catalogue& catalogue = frame_.Session()->catalogue;
-  const std::u16string wanted(reinterpret_cast<const char16_t*>(pattern.utf16()), static_cast<std::size_t>(pattern.size()));
-  const std::uint64_t count = std::min(fileCount_, catalogue.FileCount());
-  worker_ = QThread::create([this, &catalogue, &app, wanted, count] {
-    std::vector<std::uint64_t> hits;
-    auto handOver = [&] {
-      {
-        std::lock_guard<std::mutex> hold(lock_);
-        pending_.insert(pending_.end(), hits.begin(), hits.end());
-      }
-      hits.clear();
-      Notify();
-    };
-    for (std::uint64_t i = 0; i < count && app.IsProcessRunning(); ++i) {
-      if (WildcardMatch(catalogue.FileAt(i).name, wanted)) {
-        hits.push_back(i);
-        if (hits.size() >= kBatch || !flush_.Queued()) handOver();
-      }
-      if ((i & 0xFFF) == 0) {
-        scanned_.store(i, std::memory_order_relaxed);
-        if (!flush_.Queued()) handOver();
-      }
-    }
-    handOver();
-    PostTo(this, [this] { OnFinished(); });
-  });
-  worker_->start();
+  std::u16string wanted(reinterpret_cast<const char16_t*>(pattern.utf16()), static_cast<std::size_t>(pattern.size()));
+  job_->Start(catalogue, std::move(wanted), std::min(fileCount_, catalogue.FileCount()));
 }
 
-void CKorvaneDlgSearchBkfFiles::Notify() { flush_.Request(); }
-
 void CKorvaneDlgSearchBkfFiles::Flush() {
-  std::vector<std::uint64_t> batch;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    batch.swap(pending_);
-  }
+  const std::vector<std::uint64_t> batch = job_->TakeHits();
   if (!batch.empty()) {
     model_->Append(batch);
     results_->scrollToBottom();
     found_->setText(QString::number(model_->rowCount()));
   }
-  progress_->setValue(static_cast<int>(std::min<std::uint64_t>(scanned_.load(), INT32_MAX)));
+  progress_->setValue(static_cast<int>(std::min<std::uint64_t>(job_->Scanned(), INT32_MAX)));
 }
 
 void CKorvaneDlgSearchBkfFiles::OnFinished() {
   Flush();
-  if (worker_ != nullptr) {
-    worker_->wait();
-    delete worker_;
-    worker_ = nullptr;
-  }
+  searching_ = false;
   progress_->setValue(progress_->maximum());
   progress_->hide();
   progress_->setValue(0);

@@ -1,5 +1,5 @@
 // CKorvaneDlgSearchBkfFiles, "Search file(s)": finds files of the catalogue
-// by a wildcard pattern on a worker thread (SearchWorker), lists the hits
+// by a wildcard pattern on a worker thread (the search job), lists the hits
 // with their catalogue path, type and size, lets the user prune the list and
 // saves the listed files through the save dialog.
 #pragma once
@@ -8,9 +8,8 @@
 #include <QDialog>
 #include <QHash>
 #include <QString>
-#include <atomic>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,7 +21,6 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QTableView;
-class QThread;
 class QToolButton;
 
 namespace ostrel {
@@ -30,6 +28,8 @@ class Catalogue;
 }
 
 namespace ostrel::app {
+
+class SearchJob;
 
 class CMainFrame;
 
@@ -68,7 +68,7 @@ class CKorvaneDlgSearchBkfFiles : public QDialog {
   explicit CKorvaneDlgSearchBkfFiles(CMainFrame& frame, QWidget* parent = nullptr);
   ~CKorvaneDlgSearchBkfFiles() override;
 
-  bool IsSearching() const { return worker_ != nullptr; }
+  bool IsSearching() const { return searching_; }
 
   QLineEdit* PatternEdit() const { return pattern_; }
   QToolButton* SearchButton() const { return search_; }
@@ -109,7 +109,6 @@ class CKorvaneDlgSearchBkfFiles : public QDialog {
 
  private:
   void SetSearching(bool searching);
-  void Notify();
   void Flush();
   void OnFinished();
 
@@ -134,11 +133,8 @@ class CKorvaneDlgSearchBkfFiles : public QDialog {
 
   // The file count when the dialog opened: the progress bar's range.
   std::uint64_t fileCount_ = 0;
-  QThread* worker_ = nullptr;
-  std::mutex lock_;
-  std::vector<std::uint64_t> pending_;
-  CoalescedFlush flush_;
-  std::atomic<std::uint64_t> scanned_{0};
+  std::unique_ptr<SearchJob> job_;
+  bool searching_ = false;  // from the start of a search until its end is shown
 };
 
 }  // namespace ostrel::app

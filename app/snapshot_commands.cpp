@@ -1,8 +1,8 @@
 // The "BKF File Snapshots" commands: Save writes the current catalogue and
 // the path of its BKF file to a recovery snapshot; Load replaces the
 // catalogue by a stored one and opens the BKF file it names, without
-// scanning again. Both hold the process-running flag for their whole run and
-// do their writing or reading on the snapshot worker (SnapshotJob).
+// scanning again. Both mark the process running for their whole run and do
+// their writing or reading on the snapshot job.
 #include <QCoreApplication>
 #include <QFile>
 #include <QTreeWidget>
@@ -10,7 +10,8 @@
 #include "app/log_time.h"
 #include "app/main_frame.h"
 #include "app/output_wnd.h"
-#include "app/scan_job.h"
+#include "app/open_command.h"
+#include "app/scan_status.h"
 #include "app/snapshot_job.h"
 #include "app/texts.h"
 #include "app/wait_cursor.h"
@@ -33,8 +34,23 @@ std::string LocalPath(const QString& path) { return QFile::encodeName(path).toSt
 }  // namespace
 
 SnapshotJob& CMainFrame::SnapshotWork() {
-  if (!snapshotJob_) snapshotJob_ = std::make_unique<SnapshotJob>(*this);
+  if (!snapshotJob_) {
+    snapshotJob_ = std::make_unique<SnapshotJob>(app_);
+    connect(snapshotJob_.get(), &SnapshotJob::progressed, this, [this] {
+      if (const auto report = snapshotJob_->TakeProgress()) SnapshotStatus().ShowProgress(report->first, report->second);
+    });
+    // The elements go before the result is handled.
+    connect(snapshotJob_.get(), &SnapshotJob::finished, this, [this] {
+      SnapshotStatus().Hide();
+      snapshotJob_->DeliverResult();
+    });
+  }
   return *snapshotJob_;
+}
+
+SnapshotStatusBar& CMainFrame::SnapshotStatus() {
+  if (!snapshotStatus_) snapshotStatus_ = std::make_unique<SnapshotStatusBar>(statusBar_);
+  return *snapshotStatus_;
 }
 
 void CMainFrame::OnSaveSnapshot() {
@@ -62,8 +78,8 @@ void CMainFrame::OnSaveSnapshot() {
   // read it.
   const ostrel::Catalogue& catalogue = session_->catalogue;
   std::u16string bkfPath = Utf8ToUtf16(session_->file.Path());
+  SnapshotStatus().Show(QStringLiteral("Saving recovery snapshot"));
   SnapshotWork().Run<SnapshotWriteResult>(
-      QStringLiteral("Saving recovery snapshot"),
       [&catalogue, bkfPath = std::move(bkfPath), target = LocalPath(path), this](const SnapshotProgress& progress) {
         return WriteSnapshot(catalogue, bkfPath, target, app_.StopRequest(), progress);
       },
@@ -117,8 +133,8 @@ void CMainFrame::LoadSnapshotPath(const QString& path) {
   output_->AppendLine(path + QStringLiteral(" File is selected for BKF Load Recovery Snapshot.     ") + FormatLogTime());
   output_->AppendBlankLine();
 
+  SnapshotStatus().Show(QStringLiteral("Loading recovery snapshot"));
   SnapshotWork().Run<LoadedSnapshot>(
-      QStringLiteral("Loading recovery snapshot"),
       [source = LocalPath(path), this](const SnapshotProgress& progress) {
         return LoadSnapshot(source, app_.StopRequest(), progress);
       },

@@ -20,6 +20,7 @@
 #include "app/prompts.h"
 #include "app/range_slider_dlg.h"
 #include "app/scan_job.h"
+#include "app/scan_status.h"
 #include "bench/gui/bench_prompts.h"
 #include "reader/scanner.h"
 
@@ -83,6 +84,6 @@ int main(int argc, char** argv) {
   const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
   const auto files = frame.HasCatalogue() ? frame.Session()->catalogue.FileCount() : 0;
   std::printf("%.3f %llu %lld %d %lld\n", seconds, static_cast<unsigned long long>(files),
-              static_cast<long long>(longestStall), frame.Job().ReportsShown(), static_cast<long long>(openMs));
+              static_cast<long long>(longestStall), frame.ScanStatus().ReportsShown(), static_cast<long long>(openMs));
   return 0;
 }

@@ -25,7 +25,9 @@
 #include "app/output_wnd.h"
 #include "app/panes.h"
 #include "app/range_slider_dlg.h"
+#include "app/open_command.h"
 #include "app/scan_job.h"
+#include "app/scan_status.h"
 #include "reader/advanced_scanner.h"
 #include "tests/app/frame_fixture.h"
 #include "tests/app/gui_test_env.h"
@@ -182,7 +184,7 @@ class ScanJobTest : public QObject {
       return std::make_unique<Probe<ostrel::StandardScanner>>(session, stop, &gate_, &standardProbe_);
     });
   }
-  bool StatusBarElementsPresent() { return Frame().Job().ProgressBar() != nullptr; }
+  bool StatusBarElementsPresent() { return Frame().ScanStatus().ProgressBar() != nullptr; }
 
   ostrel::testing::PrivateEnvironment env_;
   ostrel::testing::FrameFixture fixture_;
@@ -413,7 +415,7 @@ void ScanJobTest::refusalsStopAndProgressWhileRunning() {
   QVERIFY(Frame().CommandAction(ostrel::app::Command::Stop)->isEnabled());
 
   // The four elements with their first texts, the bar at 0 of 0..100.
-  auto& job = Frame().Job();
+  auto& job = Frame().ScanStatus();
   QVERIFY(StatusBarElementsPresent());
   QCOMPARE(job.ProgressBar()->minimum(), 0);
   QCOMPARE(job.ProgressBar()->maximum(), 100);
@@ -487,7 +489,7 @@ void ScanJobTest::progressStaysInSight() {
   gate_.store(false);
   UseProbes();
   Open(QString::fromStdString(dir_.Write(Backup())), Choice{}, /*wait=*/false);
-  auto& job = Frame().Job();
+  auto& job = Frame().ScanStatus();
   auto* bar = Frame().StatusBar();
   auto inSight = [&](const QWidget* w) {
     const QRect r(w->mapTo(bar, QPoint(0, 0)), w->size());
@@ -506,7 +508,7 @@ void ScanJobTest::progressStaysInSight() {
   if (barWidth > 0) QCOMPARE(job.ProgressBar()->size(), QSize(barWidth, 26));
   bar->clearMessage();
   gate_.store(true);
-  QTRY_VERIFY_WITH_TIMEOUT(!job.IsWorking(), 60000);
+  QTRY_VERIFY_WITH_TIMEOUT(!Frame().Job().IsWorking(), 60000);
   // After the scan: the name and the link as before.
   QTest::qWait(50);
   QCOMPARE(Frame().width(), width);
@@ -523,8 +525,9 @@ void ScanJobTest::stopKeepsWhatWasFound() {
   clock.start();
   Open(QString::fromStdString(file), Choice{}, /*wait=*/false);
   auto& job = Frame().Job();
-  QTRY_VERIFY_WITH_TIMEOUT(job.FilesPane() && job.FilesPane()->text() == QStringLiteral("File Found: 5"), 20000);
-  QTRY_VERIFY_WITH_TIMEOUT(job.ReportsShown() >= 3, 20000);
+  auto& status = Frame().ScanStatus();
+  QTRY_VERIFY_WITH_TIMEOUT(status.FilesPane() && status.FilesPane()->text() == QStringLiteral("File Found: 5"), 20000);
+  QTRY_VERIFY_WITH_TIMEOUT(status.ReportsShown() >= 3, 20000);
   prompts.AnswerMessage(MessageAnswer::Yes);
   Frame().OnStopProcess();
   QTRY_VERIFY_WITH_TIMEOUT(!job.IsWorking(), 20000);
@@ -537,8 +540,8 @@ void ScanJobTest::stopKeepsWhatWasFound() {
   QVERIFY(!StatusBarElementsPresent());
   // Coalesced: a report per window would be millions; the window sees at
   // most about thirty a second.
-  QVERIFY2(job.ReportsShown() <= elapsed / 30 + 3,
-           qPrintable(QStringLiteral("%1 reports in %2 ms").arg(job.ReportsShown()).arg(elapsed)));
+  QVERIFY2(status.ReportsShown() <= elapsed / 30 + 3,
+           qPrintable(QStringLiteral("%1 reports in %2 ms").arg(status.ReportsShown()).arg(elapsed)));
 }
 
 void ScanJobTest::fileThatCannotBeOpened() {

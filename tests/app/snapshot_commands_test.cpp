@@ -14,6 +14,7 @@
 
 #include "app/main_frame.h"
 #include "app/output_wnd.h"
+#include "app/scan_status.h"
 #include "app/snapshot_job.h"
 #include "catalogue/snapshot.h"
 #include "reader/recovery_session.h"
@@ -358,8 +359,8 @@ class SnapshotCommandsTest : public QObject {
     Frame().OnSaveSnapshot();
     QVERIFY(Frame().SnapshotWork().IsWorking());
     QVERIFY(state.IsProcessRunning());
-    QVERIFY(Frame().SnapshotWork().ProgressBar() != nullptr);
-    QVERIFY(Frame().SnapshotWork().ProgressPane()->text().startsWith(QStringLiteral("Saving recovery snapshot")));
+    QVERIFY(Frame().SnapshotStatus().ProgressBar() != nullptr);
+    QVERIFY(Frame().SnapshotStatus().ProgressPane()->text().startsWith(QStringLiteral("Saving recovery snapshot")));
     QVERIFY(Frame().CommandAction(ostrel::app::Command::Stop)->isEnabled());
     prompts.Clear();
     tryEveryCommand();
@@ -388,7 +389,7 @@ class SnapshotCommandsTest : public QObject {
     // Load: refused meanwhile; Stop aborts it.
     prompts.Clear();
     LoadThroughCommand(big, false);
-    QVERIFY(Frame().SnapshotWork().ProgressPane()->text().startsWith(QStringLiteral("Loading recovery snapshot")));
+    QVERIFY(Frame().SnapshotStatus().ProgressPane()->text().startsWith(QStringLiteral("Loading recovery snapshot")));
     tryEveryCommand();
     QCOMPARE(prompts.MessageTexts(), refusals);
     prompts.Clear();
@@ -436,7 +437,7 @@ class SnapshotCommandsTest : public QObject {
   // the user-interface thread.
   void WaitForSnapshotWork() {
     QTRY_VERIFY_WITH_TIMEOUT(!Frame().SnapshotWork().IsWorking(), 60000);
-    QCOMPARE(Frame().SnapshotWork().ProgressBar(), nullptr);
+    QCOMPARE(Frame().SnapshotStatus().ProgressBar(), nullptr);
   }
 
   ostrel::testing::PrivateEnvironment env_;
