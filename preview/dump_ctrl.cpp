@@ -37,9 +37,11 @@ const std::array<QString, 256>& HexTexts() {
 // for a zero.
 QString CharText(std::uint8_t byte) { return byte == 0 ? QString() : QString(QChar(byte)); }
 
-// "Courier", 8 points at the screen's vertical resolution.
+// "Courier", 8 points at the screen's vertical resolution; where there is no
+// Courier, a metric-compatible fixed-pitch font.
 QFont DumpFont(int dpiY) {
-  QFont font(QStringLiteral("Courier"));
+  QFont font;
+  font.setFamilies({QStringLiteral("Courier"), QStringLiteral("Courier New"), QStringLiteral("Liberation Mono")});
   font.setStyleHint(QFont::TypeWriter);
   font.setFixedPitch(true);
   font.setPixelSize(static_cast<int>(std::lround(8.0 * dpiY / 72.0)));
