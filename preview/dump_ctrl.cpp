@@ -85,6 +85,15 @@ CKorvaneDumpCtrl::CKorvaneDumpCtrl(QWidget* parent) : QWidget(parent) {
   metrics_.charWidth = fm.averageCharWidth() > 0 ? fm.averageCharWidth() : fm.horizontalAdvance(QLatin1Char('0'));
   metrics_.lineHeight = static_cast<int>(fm.height() * 1.2);
   metrics_.scrollBarWidth = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  for (std::size_t b = 0; b < 256; ++b) {
+    hexGlyphs_[b].setText(HexTexts()[b]);
+    charGlyphs_[b].setText(CharText(static_cast<std::uint8_t>(b)));
+    for (QStaticText* glyph : {&hexGlyphs_[b], &charGlyphs_[b]}) {
+      glyph->setTextFormat(Qt::PlainText);
+      glyph->setPerformanceHint(QStaticText::AggressiveCaching);
+      glyph->prepare(QTransform(), font_);
+    }
+  }
 
   scrollBar_ = new QScrollBar(Qt::Vertical, this);
   scrollBar_->setObjectName(QStringLiteral("DumpScrollBar"));
@@ -227,16 +236,15 @@ void CKorvaneDumpCtrl::PaintRows(QPainter& painter, const HexDumpLayout& layout)
   const int cw = layout.Metrics().charWidth;
   const int ascent = QFontMetrics(font_).ascent();
   const int digits = layout.AddressDigits();
-  const auto& hexTexts = HexTexts();
   const int count = Count();
 
   // Only the rows on screen are drawn; the bytes of the others are not read.
   for (int row = 0; row < layout.VisibleRows(); ++row) {
     const std::int64_t first = static_cast<std::int64_t>(topUnit_) + static_cast<std::int64_t>(row) * perRow;
     if (first >= count) break;
-    const int baseline = layout.RowTop(row) + ascent;
+    const int top = layout.RowTop(row);
     painter.setPen(address);
-    painter.drawText(QPoint(layout.AddressLeft() + cw, baseline), FormatAddress(first, digits));
+    painter.drawText(QPoint(layout.AddressLeft() + cw, top + ascent), FormatAddress(first, digits));
     const int inRow = static_cast<int>(std::min<std::int64_t>(perRow, count - first));
     if (caret_ >= first && caret_ < first + inRow) {
       const int column = static_cast<int>(caret_ - first);
@@ -246,10 +254,8 @@ void CKorvaneDumpCtrl::PaintRows(QPainter& painter, const HexDumpLayout& layout)
     painter.setPen(text);
     for (int column = 0; column < inRow; ++column) {
       const std::uint8_t byte = data_[static_cast<std::size_t>(first + column)];
-      painter.drawText(QPoint(layout.HexLeft() + (3 * column + 1) * cw, baseline), hexTexts[byte]);
-      if (byte != 0) {
-        painter.drawText(QPoint(layout.AsciiLeft() + column * (cw + 1) + cw, baseline), QString(QChar(byte)));
-      }
+      painter.drawStaticText(QPoint(layout.HexLeft() + (3 * column + 1) * cw, top), hexGlyphs_[byte]);
+      if (byte != 0) painter.drawStaticText(QPoint(layout.AsciiLeft() + column * (cw + 1) + cw, top), charGlyphs_[byte]);
     }
   }
 }

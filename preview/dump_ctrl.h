@@ -12,7 +12,9 @@
 
 #include <QFont>
 #include <QPointer>
+#include <QStaticText>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -107,6 +109,10 @@ class CKorvaneDumpCtrl : public QWidget {
 
   QFont font_;
   DumpMetrics metrics_;
+  // Each byte's two hex digits and its character, laid out once for the font:
+  // a frame draws thousands of them.
+  std::array<QStaticText, 256> hexGlyphs_;
+  std::array<QStaticText, 256> charGlyphs_;
   QScrollBar* scrollBar_ = nullptr;
   bool syncingScrollBar_ = false;
 
