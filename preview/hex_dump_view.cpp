@@ -52,7 +52,6 @@ void ShowHexDump(CKorvaneStaticFileViewer& pane, const QString& path) {
 bool CreateHexDumpView(CKorvaneStaticFileViewer& pane, const QString& path) {
   const WaitCursor wait;
   auto* control = new CKorvaneDumpCtrl;
-  control->setObjectName(QStringLiteral("KorvaneDumpCtrl%1").arg(kHexDumpControlId));
   pane.SetCurrentView(control);
   control->SetDumpReadOnly();
 

@@ -8,9 +8,6 @@ namespace ostrel::preview {
 
 class CKorvaneStaticFileViewer;
 
-// The control's identifier among the pane's views (its object name carries it).
-inline constexpr int kHexDumpControlId = 317;
-
 // Replaces whatever the pane shows by a hex dump of the file at `path`: the
 // current view goes, the bytes of an earlier hex dump are released, then
 // CreateHexDumpView. When the file cannot be opened the pane is left without

@@ -320,6 +320,18 @@ class HexViewTest : public QObject {
     QTest::keyClick(edit, Qt::Key_Escape);
     QCOMPARE(view->AddressEdit(), nullptr);
     QCOMPARE(view->Caret(), 0x3E7);
+
+    // A double click on no cell leaves an open box open; one on another
+    // address opens a box there.
+    QTest::mouseDClick(view, Qt::LeftButton, {}, view->Layout().AddressCellRect(0).center());
+    QPointer<CKorvaneNumEdit> first = view->AddressEdit();
+    QVERIFY(first != nullptr);
+    QTest::mouseDClick(view, Qt::LeftButton, {}, QPoint(2, view->height() - 2));
+    QCOMPARE(view->AddressEdit(), first.data());
+    QTest::mouseDClick(view, Qt::LeftButton, {}, view->Layout().AddressCellRect(1).center());
+    QVERIFY(view->AddressEdit() != nullptr);
+    QVERIFY(view->AddressEdit() != first.data());
+    QCOMPARE(view->AddressEdit()->text(), FormatAddress(view->TopUnit() + row, 3));
   }
 
   void addressBoxCloses_data() {
