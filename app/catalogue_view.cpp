@@ -1,7 +1,5 @@
-// The main window's side of the tree pane and the file list: folders are
-// filled lazily from the catalogue, the list shows the contents of the
-// selected item, and names and check marks are kept in step with the
-// catalogue.
+#include "app/catalogue_view.h"
+
 #include <QAction>
 #include <QCursor>
 #include <QMenu>
@@ -15,7 +13,7 @@
 #include "app/shell_queries.h"
 #include "app/texts.h"
 #include "app/wait_cursor.h"
-#include "reader/scanner.h"
+#include "reader/recovery_session.h"
 #include "widgets/check_tree.h"
 
 namespace ostrel::app {
@@ -24,19 +22,6 @@ namespace {
 QString Text(std::u16string_view name) {
   return QString::fromUtf16(name.data(), static_cast<qsizetype>(name.size()));
 }
-
-// Holds the process-running flag while the list fills, and clears it on every
-// way out.
-class RunningWhileFilling {
- public:
-  explicit RunningWhileFilling(CKorvaneBKFFileRepProjApp& app) : app_(app) { app_.SetProcessRunning(true); }
-  ~RunningWhileFilling() { app_.SetProcessRunning(false); }
-  RunningWhileFilling(const RunningWhileFilling&) = delete;
-  RunningWhileFilling& operator=(const RunningWhileFilling&) = delete;
-
- private:
-  CKorvaneBKFFileRepProjApp& app_;
-};
 
 }  // namespace
 

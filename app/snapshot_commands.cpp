@@ -1,8 +1,5 @@
-// The "BKF File Snapshots" commands: Save writes the current catalogue and
-// the path of its BKF file to a recovery snapshot; Load replaces the
-// catalogue by a stored one and opens the BKF file it names, without
-// scanning again. Both mark the process running for their whole run and do
-// their writing or reading on the snapshot job.
+#include "app/snapshot_commands.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QTreeWidget>
@@ -22,12 +19,6 @@
 
 namespace ostrel::app {
 namespace {
-
-const QString kLoadRefusal = QStringLiteral("Please stop the running process to load recovery snapshot.");
-const QString kSaveRefusal = QStringLiteral("Please stop the running process to save recovery snapshot.");
-const QString kLoadAborted = QStringLiteral("Snapshot loading process aborted.");
-
-QStringList SnapshotFilters() { return {QStringLiteral(".KorvaneBKF Files (*.KVSNAPSHOT)")}; }
 
 std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 

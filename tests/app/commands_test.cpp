@@ -1,5 +1,6 @@
-// The main window driven through its ribbon, its messages and its close box,
-// with every prompt answered by the scripted fake.
+// The main window's commands: what each does while a process runs, Stop,
+// the maker's link, the search command's checks, the keyboard and the
+// application button; every prompt answered by the scripted fake.
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QDialog>
@@ -100,7 +101,7 @@ const std::vector<WhileRunning>& WhileRunningCases() {
 
 }  // namespace
 
-class MainFrameTest : public QObject {
+class CommandsTest : public QObject {
   Q_OBJECT
 
  private slots:
@@ -113,19 +114,11 @@ class MainFrameTest : public QObject {
   void makerLinkOpensThePageEvenWhileRunning();
   void onlyStopIsDisabledAndOnlyWhileIdle();
   void stopFollowsTheFlagFromAnyThread();
-
-  void closeAnsweredNoKeepsEverything();
-  void closeAnsweredYesFreesCleansOpensThePageAndCloses();
-  void settingsKeepTheLookAndTheWindow();
-
   void searchNeedsACatalogueWithItems_data();
   void searchNeedsACatalogueWithItems();
   void searchClearsThePreviewAndShowsTheLog();
-
   void keyboardReachesTheCommands();
   void applicationButtonOffersTheCommands();
-  void panesOfferNoContextMenu();
-  void treePaneHandsTheFocusToItsTree();
 
  private:
   ostrel::testing::PrivateEnvironment env_;
@@ -135,23 +128,16 @@ class MainFrameTest : public QObject {
   CMainFrame* frame_ = nullptr;
 };
 
-void MainFrameTest::init() {
+void CommandsTest::init() {
   fixture_.SetUp();
   prompts_ = &fixture_.prompts();
   state_ = &fixture_.state();
   frame_ = &fixture_.frame();
 }
 
-void MainFrameTest::cleanup() { fixture_.TearDown(); }
+void CommandsTest::cleanup() { fixture_.TearDown(); }
 
-void MainFrameTest::commandsWhileRunning_data() {
-  QTest::addColumn<int>("index");
-  for (std::size_t i = 0; i < WhileRunningCases().size(); ++i) {
-    QTest::newRow(WhileRunningCases()[i].name) << static_cast<int>(i);
-  }
-}
-
-void MainFrameTest::commandsWhileRunning() {
+void CommandsTest::commandsWhileRunning() {
   QFETCH(int, index);
   const WhileRunning& c = WhileRunningCases()[static_cast<std::size_t>(index)];
   // A catalogue and a tree item, so that nothing but the flag can refuse.
@@ -177,7 +163,7 @@ void MainFrameTest::commandsWhileRunning() {
   QVERIFY(state_->IsProcessRunning());
 }
 
-void MainFrameTest::makerLinkOpensThePageEvenWhileRunning() {
+void CommandsTest::makerLinkOpensThePageEvenWhileRunning() {
   for (int running : {0, 1}) {
     prompts_->Clear();
     state_->SetProcessRunning(running);
@@ -188,7 +174,7 @@ void MainFrameTest::makerLinkOpensThePageEvenWhileRunning() {
   QCOMPARE(ButtonOf(*frame_, Command::MakerLink)->text(), kMakerPage.toString());
 }
 
-void MainFrameTest::onlyStopIsDisabledAndOnlyWhileIdle() {
+void CommandsTest::onlyStopIsDisabledAndOnlyWhileIdle() {
   for (int running : {0, 1, 0}) {
     state_->SetProcessRunning(running);
     for (Command command : kAllCommands) {
@@ -204,7 +190,7 @@ void MainFrameTest::onlyStopIsDisabledAndOnlyWhileIdle() {
   QTRY_VERIFY(!frame_->CommandAction(Command::Stop)->isEnabled());
 }
 
-void MainFrameTest::stopFollowsTheFlagFromAnyThread() {
+void CommandsTest::stopFollowsTheFlagFromAnyThread() {
   std::thread worker([this] { state_->SetProcessRunning(true); });
   worker.join();
   QTRY_VERIFY(ButtonOf(*frame_, Command::Stop)->isEnabled());
@@ -213,75 +199,7 @@ void MainFrameTest::stopFollowsTheFlagFromAnyThread() {
   QTRY_VERIFY(!ButtonOf(*frame_, Command::Stop)->isEnabled());
 }
 
-void MainFrameTest::closeAnsweredNoKeepsEverything() {
-  frame_->SetSession(std::make_unique<ostrel::RecoverySession>());
-  const QString temp = ostrel::preview::GetTempFolderPath();
-  QVERIFY(QDir().mkpath(temp));
-  prompts_->AnswerMessage(MessageAnswer::No);
-
-  QVERIFY(!frame_->close());
-
-  QCOMPARE(prompts_->shown().size(), 1);
-  const auto question = prompts_->Messages().value(0).message;
-  QCOMPARE(question.text, QStringLiteral("Are you sure to close the application?"));
-  QCOMPARE(question.caption, kCaption);
-  QCOMPARE(question.icon, MessageIcon::Information);
-  QCOMPARE(question.buttons, MessageButtons::YesNo);
-  QVERIFY(frame_->isVisible());
-  QVERIFY(frame_->HasCatalogue());
-  QVERIFY(QFileInfo::exists(temp));
-}
-
-void MainFrameTest::closeAnsweredYesFreesCleansOpensThePageAndCloses() {
-  frame_->SetSession(std::make_unique<ostrel::RecoverySession>());
-  const QString temp = ostrel::preview::GetTempFolderPath();
-  QVERIFY(QDir().mkpath(temp + QStringLiteral("/sub")));
-  QFile copy(temp + QStringLiteral("/sub/preview.txt"));
-  QVERIFY(copy.open(QIODevice::WriteOnly));
-  copy.close();
-  // The page opens last: by then the catalogue is gone and the folder too.
-  bool scannerGoneFirst = false;
-  bool folderGoneFirst = false;
-  prompts_->onOpenUrl = [&](const QUrl&) {
-    scannerGoneFirst = !frame_->HasCatalogue();
-    folderGoneFirst = !QFileInfo::exists(temp);
-  };
-  prompts_->AnswerMessage(MessageAnswer::Yes);
-
-  QVERIFY(frame_->close());
-
-  QCOMPARE(prompts_->MessageTexts(), QStringList{QStringLiteral("Are you sure to close the application?")});
-  QCOMPARE(prompts_->OpenedUrls(), QList<QUrl>{kMakerPage});
-  QVERIFY(scannerGoneFirst);
-  QVERIFY(folderGoneFirst);
-  QVERIFY(!frame_->HasCatalogue());
-  QVERIFY(!frame_->isVisible());
-}
-
-void MainFrameTest::settingsKeepTheLookAndTheWindow() {
-  QSettings store(QStringLiteral("KorvaneHallorBKFRepv1.01"), QStringLiteral("Ostrel BKF Repair"));
-  store.setValue(QStringLiteral("ApplicationLook"), 0);
-  store.sync();
-  frame_->resize(900, 640);
-  prompts_->AnswerMessage(MessageAnswer::Yes);
-  QVERIFY(frame_->close());
-
-  fixture_.Restart();
-  frame_ = &fixture_.frame();
-  store.sync();
-  QCOMPARE(store.value(QStringLiteral("ApplicationLook")).toInt(), 216);
-  QCOMPARE(frame_->size(), QSize(900, 640));
-}
-
-void MainFrameTest::searchNeedsACatalogueWithItems_data() {
-  QTest::addColumn<bool>("catalogue");
-  QTest::addColumn<bool>("item");
-  QTest::newRow("nothing scanned") << false << false;
-  QTest::newRow("catalogue, empty tree") << true << false;
-  QTest::newRow("tree item, no catalogue") << false << true;
-}
-
-void MainFrameTest::searchNeedsACatalogueWithItems() {
+void CommandsTest::searchNeedsACatalogueWithItems() {
   QFETCH(bool, catalogue);
   QFETCH(bool, item);
   if (catalogue) frame_->SetSession(std::make_unique<ostrel::RecoverySession>());
@@ -296,7 +214,7 @@ void MainFrameTest::searchNeedsACatalogueWithItems() {
   QVERIFY(view != nullptr);  // a refused search leaves the preview alone
 }
 
-void MainFrameTest::searchClearsThePreviewAndShowsTheLog() {
+void CommandsTest::searchClearsThePreviewAndShowsTheLog() {
   frame_->SetSession(std::make_unique<ostrel::RecoverySession>());
   new QTreeWidgetItem(frame_->Tree(), {QStringLiteral("TAPE CREATED ")});
   QPointer<QWidget> view = new QLabel(QStringLiteral("preview"));
@@ -322,35 +240,7 @@ void MainFrameTest::searchClearsThePreviewAndShowsTheLog() {
 
 // Qt's main window offers a menu for hiding panes on a right click; the panes
 // here can never be hidden, and neither pane nor log has a menu of its own.
-void MainFrameTest::panesOfferNoContextMenu() {
-  const QList<QWidget*> targets = {frame_,
-                                   frame_->FileView(),
-                                   frame_->OutputWnd(),
-                                   frame_->OutputWnd()->LogList(),
-                                   frame_->OutputWnd()->LogList()->viewport(),
-                                   frame_->OutputWnd()->Tabs()->tabBar(),
-                                   frame_->Ribbon(),
-                                   frame_->StatusBar()};
-  for (QWidget* target : targets) {
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), target->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(target, &event);
-    QCoreApplication::processEvents();
-    QVERIFY2(QApplication::activePopupWidget() == nullptr, qPrintable(target->objectName()));
-  }
-  QCOMPARE(frame_->FileView()->features(), QDockWidget::NoDockWidgetFeatures);
-  QCOMPARE(frame_->OutputWnd()->features(), QDockWidget::NoDockWidgetFeatures);
-}
-
-void MainFrameTest::treePaneHandsTheFocusToItsTree() {
-  frame_->activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(frame_));
-  frame_->List()->setFocus();
-  QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(frame_->List()));
-  frame_->FileView()->setFocus();
-  QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(frame_->Tree()));
-}
-
-void MainFrameTest::keyboardReachesTheCommands() {
+void CommandsTest::keyboardReachesTheCommands() {
   frame_->activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(frame_));
   // Each key runs its command from anywhere in the window (here the file
@@ -406,7 +296,7 @@ void MainFrameTest::keyboardReachesTheCommands() {
   QCOMPARE(prompts_->shown().first().kind, ScriptedPrompts::Kind::OpenFile);
 }
 
-void MainFrameTest::applicationButtonOffersTheCommands() {
+void CommandsTest::applicationButtonOffersTheCommands() {
   QToolButton* button = frame_->Ribbon()->ApplicationButton();
   prompts_->AnswerMenu(QStringLiteral("About Korvane Ostrel BKF Repair"));
   bool aboutShown = false;
@@ -429,5 +319,20 @@ void MainFrameTest::applicationButtonOffersTheCommands() {
   state_->SetProcessRunning(false);
 }
 
-QTEST_MAIN(MainFrameTest)
-#include "main_frame_test.moc"
+void CommandsTest::commandsWhileRunning_data() {
+  QTest::addColumn<int>("index");
+  for (std::size_t i = 0; i < WhileRunningCases().size(); ++i) {
+    QTest::newRow(WhileRunningCases()[i].name) << static_cast<int>(i);
+  }
+}
+
+void CommandsTest::searchNeedsACatalogueWithItems_data() {
+  QTest::addColumn<bool>("catalogue");
+  QTest::addColumn<bool>("item");
+  QTest::newRow("nothing scanned") << false << false;
+  QTest::newRow("catalogue, empty tree") << true << false;
+  QTest::newRow("tree item, no catalogue") << false << true;
+}
+
+QTEST_MAIN(CommandsTest)
+#include "commands_test.moc"
