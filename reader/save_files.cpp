@@ -360,6 +360,45 @@ SaveRun::SaveRun(const Catalogue& catalogue, const BkfFile& bkfFile, Destination
 
 SaveRun::~SaveRun() = default;
 
+// A file whose data was copied: kept whole, kept with what could not be
+// read said, or removed (a write error, Stop, unreadable data the user
+// leaves out, or a file that could not be completed).
+void SaveRun::SettleExtracted(SaveResult& result, const ExtractStats& stats,
+                              const std::function<void()>& dropFile) {
+  if (stats.systemError != 0) {
+    dropFile();
+    result.status = SaveStatus::WriteFailed;
+    result.reason = "writing failed after " + std::to_string(stats.bytesWritten) +
+                    " bytes: " + std::strerror(stats.systemError) +
+                    "; the incomplete file was removed";
+  } else if (stats.stopped) {
+    dropFile();
+    result.status = SaveStatus::Stopped;
+    result.reason = "stopped before the file was complete; the incomplete file was removed";
+  } else if (stats.damage.unreadableBytes != 0 && skipUnreadable_) {
+    // Decided before the file is kept: kept, it may already have
+    // replaced the one the destination held.
+    dropFile();
+    result.unreadableBytes = stats.damage.unreadableBytes;
+    result.cutShort = stats.cutShort;
+    result.status = SaveStatus::NotRecovered;
+    result.reason = UnreadableDataText(stats.damage) + "; left out";
+  } else if (!placer_->Keep()) {
+    dropFile();
+    result.status = SaveStatus::WriteFailed;
+    result.reason = std::string("the file could not be completed: ") +
+                    std::strerror(placer_->Error()) + "; it was removed";
+  } else {
+    result.status = SaveStatus::Saved;
+    result.unreadableBytes = stats.damage.unreadableBytes;
+    result.cutShort = stats.cutShort;
+    if (std::string missing = MissingDataText(stats); !missing.empty()) {
+      result.status = SaveStatus::SavedIncomplete;
+      result.reason = std::move(missing);
+    }
+  }
+}
+
 SaveResult SaveRun::SaveFile(std::uint64_t fileIndex, const ExtractProgress& progress) {
   SaveResult result;
   const FileNode& node = catalogue_.FileAt(fileIndex);
@@ -393,38 +432,7 @@ SaveResult SaveRun::SaveFile(std::uint64_t fileIndex, const ExtractProgress& pro
   };
   switch (outcome) {
     case ExtractOutcome::Extracted:
-      if (stats.systemError != 0) {
-        dropFile();
-        result.status = SaveStatus::WriteFailed;
-        result.reason = "writing failed after " + std::to_string(stats.bytesWritten) +
-                        " bytes: " + std::strerror(stats.systemError) +
-                        "; the incomplete file was removed";
-      } else if (stats.stopped) {
-        dropFile();
-        result.status = SaveStatus::Stopped;
-        result.reason = "stopped before the file was complete; the incomplete file was removed";
-      } else if (stats.damage.unreadableBytes != 0 && skipUnreadable_) {
-        // Decided before the file is kept: kept, it may already have
-        // replaced the one the destination held.
-        dropFile();
-        result.unreadableBytes = stats.damage.unreadableBytes;
-        result.cutShort = stats.cutShort;
-        result.status = SaveStatus::NotRecovered;
-        result.reason = UnreadableDataText(stats.damage) + "; left out";
-      } else if (!placer_->Keep()) {
-        dropFile();
-        result.status = SaveStatus::WriteFailed;
-        result.reason = std::string("the file could not be completed: ") +
-                        std::strerror(placer_->Error()) + "; it was removed";
-      } else {
-        result.status = SaveStatus::Saved;
-        result.unreadableBytes = stats.damage.unreadableBytes;
-        result.cutShort = stats.cutShort;
-        if (std::string missing = MissingDataText(stats); !missing.empty()) {
-          result.status = SaveStatus::SavedIncomplete;
-          result.reason = std::move(missing);
-        }
-      }
+      SettleExtracted(result, stats, dropFile);
       break;
     case ExtractOutcome::Empty:
       if (placer_->Keep()) {

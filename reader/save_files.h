@@ -151,6 +151,9 @@ class SaveRun {
   NameForm Names() const { return form_; }
 
  private:
+  // Keeps or removes a file whose data was copied, and says why.
+  void SettleExtracted(SaveResult& result, const ExtractStats& stats, const std::function<void()>& dropFile);
+
   const Catalogue& catalogue_;
   const BkfFile& bkfFile_;
   Destination destination_;
