@@ -1,6 +1,8 @@
 #include "reader/bkf_file.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,20 +98,38 @@ bool BkfFile::Open(const std::string& path) {
     damage_->error = 0;
     damage_->shrunkTo.reset();
   }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking only for the open itself: opening a FIFO would otherwise
+  // wait for a writer, and hang whoever asked (a snapshot may name one).
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error_ = std::strerror(errno);
     return false;
   }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    error_ = S_ISDIR(st.st_mode) ? "is a directory" : std::strerror(errno);
+  const char* refusal = nullptr;
+  if (::fstat(fd, &st) != 0) {
+    error_ = std::strerror(errno);
+  } else if (S_ISDIR(st.st_mode)) {
+    refusal = "is a directory";
+  } else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+    // The scanners and the extraction read at positions.
+    refusal = "BKF must be a regular file or a block device (cannot seek in a pipe)";
+  } else if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+    refusal = "BKF must be a regular file or a block device";
+  }
+  const int flags = refusal == nullptr && error_.empty() ? ::fcntl(fd, F_GETFL) : -1;
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    if (refusal != nullptr) {
+      error_ = refusal;
+    } else if (error_.empty()) {
+      error_ = std::strerror(errno);
+    }
     ::close(fd);
     return false;
   }
   fd_ = fd;
   path_ = path;
-  openedSize_ = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+  openedSize_ = Size();
   return true;
 }
 
@@ -121,6 +141,11 @@ void BkfFile::Close() {
 std::uint64_t BkfFile::Size() const {
   struct stat st {};
   if (fd_ < 0 || ::fstat(fd_, &st) != 0 || st.st_size < 0) return 0;
+  if (S_ISBLK(st.st_mode)) {
+    // A block device (a disk holding the backup) tells its size itself.
+    std::uint64_t bytes = 0;
+    return ::ioctl(fd_, BLKGETSIZE64, &bytes) == 0 ? bytes : 0;
+  }
   return static_cast<std::uint64_t>(st.st_size);
 }
 

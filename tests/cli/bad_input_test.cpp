@@ -1,6 +1,7 @@
 // Hostile and broken inputs given to ostrel-bkf as a process: each gets its
 // exit code and message; none may crash or hang.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,6 +39,16 @@ const std::vector<Case> kScanCases = {
      "No such file or directory"},
     {"a directory", [](const TempDir& d) { return std::vector<std::string>{"scan", d.Path().string()}; }, 2, "",
      "is a directory"},
+    // Opening a FIFO without a writer would wait for one: refused at once.
+    {"a FIFO",
+     [](const TempDir& d) {
+       const std::string p = d.File("pipe.bkf");
+       ::mkfifo(p.c_str(), 0600);
+       return std::vector<std::string>{"scan", p};
+     },
+     2, "", "BKF must be a regular file or a block device (cannot seek in a pipe)"},
+    {"a character device", [](const TempDir&) { return std::vector<std::string>{"scan", "/dev/null"}; }, 2, "",
+     "BKF must be a regular file or a block device"},
     {"unreadable file",
      [](const TempDir& d) {
        MtfWriter w;

@@ -1,6 +1,7 @@
 // ostrel-bkf scan with the advanced mode, the heuristic flag and --snapshot,
 // ostrel-bkf list, and ostrel-bkf extract --snapshot.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -137,6 +138,17 @@ TEST(ListCommand, PrintsTheStoredCatalogue) {
   EXPECT_EQ(missing["files"], scanned["files"]);
   const auto goneTree = RunCli({"list", snap});
   EXPECT_NE(goneTree.out.find("(cannot be opened: No such file or directory)"), std::string::npos);
+
+  // A FIFO in the BKF file's place is refused at once, not waited on.
+  ASSERT_EQ(::mkfifo(bkf.c_str(), 0600), 0);
+  const auto fifo = RunCli({"list", snap});
+  EXPECT_EQ(fifo.exitCode, 0);
+  EXPECT_NE(fifo.out.find("(cannot be opened: BKF must be a regular file or a block device (cannot seek in a pipe))"),
+            std::string::npos)
+      << fifo.out;
+  const auto extract = RunCli({"extract", "--snapshot", snap, "--to", dir.File("out")});
+  EXPECT_EQ(extract.exitCode, 2);
+  EXPECT_NE(extract.err.find("cannot seek in a pipe"), std::string::npos) << extract.err;
 }
 
 TEST(ListCommand, DamagedSnapshotIsRefusedWithTheReason) {
