@@ -10,7 +10,31 @@
 
 namespace ostrel::cli {
 
-void Error(const std::string& message) { std::fprintf(stderr, "ostrel-bkf: %s\n", message.c_str()); }
+void Error(const std::string& message) { std::fprintf(stderr, "ostrel-bkf: %s\n", ForTerminal(message).c_str()); }
+
+std::string ForTerminal(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    // U+0080 to U+009F are C2 80 to C2 9F in UTF-8; some terminals take
+    // U+009B as the start of a control sequence.
+    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      out += '?';
+      ++i;
+      continue;
+    }
+    switch (c) {
+      case 0x1B: out += "\\e"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: out += (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c); break;
+    }
+  }
+  return out;
+}
 
 std::optional<std::uint64_t> ParseU64(const std::string& text) {
   if (text.empty()) return std::nullopt;
@@ -164,12 +188,12 @@ void PrintCatalogueTree(std::FILE* out, const Catalogue& cat) {
     seen[node] = 1;
     const FolderNode& f = tree.NodeAt(node);
     const std::string indent(depth * 2, ' ');
-    if (node != 0) std::fprintf(out, "%s%s\\\n", indent.c_str(), Utf16ToUtf8(f.name).c_str());
+    if (node != 0) std::fprintf(out, "%s%s\\\n", indent.c_str(), ForTerminal(Utf16ToUtf8(f.name)).c_str());
     if (f.firstFile != kNone && f.lastFile != kNone) {
       for (std::uint64_t i = f.firstFile; i <= f.lastFile && i < cat.FileCount(); ++i) {
         const FileNode& file = cat.FileAt(i);
         std::fprintf(out, "%s  %s  (%" PRIu64 " bytes)\n", indent.c_str(),
-                     Utf16ToUtf8(file.name).c_str(), file.dataLength);
+                     ForTerminal(Utf16ToUtf8(file.name)).c_str(), file.dataLength);
       }
     }
     children.clear();

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalogue/catalogue.h"
@@ -32,6 +33,11 @@ int ListCommand(const Args& args);
 
 // "ostrel-bkf: <message>" on stderr.
 void Error(const std::string& message);
+// `text` (UTF-8) fit for a terminal: names from a backup may hold control
+// characters, which a terminal would obey. ESC, newline, carriage return and
+// tab show as \e, \n, \r and \t, every other control character (C0, DEL
+// and the C1 range) as '?'. JSON output is never passed through this.
+std::string ForTerminal(std::string_view text);
 // An unsigned decimal number (digits only, no overflow).
 std::optional<std::uint64_t> ParseU64(const std::string& text);
 

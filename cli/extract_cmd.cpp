@@ -229,8 +229,8 @@ ExtractTally SaveSelected(SaveRun& run, const Catalogue& cat, const std::vector<
   std::uint64_t done = 0;
   auto report = [&](const char* what, std::uint64_t index, const std::string& reason) {
     progress.Finish();
-    std::printf("%s: %s: %s\n", what, Utf16ToUtf8(CataloguePath(cat, index)).c_str(),
-                reason.c_str());
+    std::printf("%s: %s: %s\n", what, ForTerminal(Utf16ToUtf8(CataloguePath(cat, index))).c_str(),
+                ForTerminal(reason).c_str());
   };
   for (std::uint64_t index : selected) {
     progress.Show(done++, selected.size(), t.written);
@@ -240,7 +240,7 @@ ExtractTally SaveSelected(SaveRun& run, const Catalogue& cat, const std::vector<
       t.kept += change.existing && !change.folder;
       t.replaced += change.replaced;
       progress.Finish();
-      std::printf("%s\n", change.message.c_str());
+      std::printf("%s\n", ForTerminal(change.message).c_str());
     }
     std::string reason = saved.reason;
     if (saved.outcome) {

@@ -67,9 +67,9 @@ int ListCommand(const Args& args) {
     PrintCatalogueJson(stdout, read.catalogue, bkfPath, members);
   } else {
     if (opens) {
-      std::printf("BKF file: %s (can be opened)\n", bkfPath.c_str());
+      std::printf("BKF file: %s (can be opened)\n", ForTerminal(bkfPath).c_str());
     } else {
-      std::printf("BKF file: %s (cannot be opened: %s)\n", bkfPath.c_str(), bkf.Error().c_str());
+      std::printf("BKF file: %s (cannot be opened: %s)\n", ForTerminal(bkfPath).c_str(), bkf.Error().c_str());
     }
     PrintCatalogueTree(stdout, read.catalogue);
   }

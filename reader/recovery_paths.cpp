@@ -44,7 +44,10 @@ std::string CutComponent(std::string_view name, std::size_t max) {
 std::string SafeComponent(std::u16string_view name) {
   std::string out = Utf16ToUtf8(name);
   for (char& c : out) {
-    if (c == '/' || c == '\0') c = '_';
+    // Control characters (U+0001 to U+001F, U+007F): Windows never allows
+    // them in a name, so in a name from a backup they can only be damage.
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '/' || u < 0x20 || u == 0x7F) c = '_';
   }
   if (out.empty() || out == "." || out == "..") return "_";
   return CutComponent(out);

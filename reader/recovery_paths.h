@@ -30,7 +30,9 @@ namespace ostrel {
 
 inline constexpr std::size_t kMaxComponentBytes = 255;
 
-// One name from a BKF file as a safe path component.
+// One name from a BKF file as a safe path component: '/', NUL and the other
+// control characters become '_', "", "." and ".." become "_", and the name
+// is cut to 255 bytes (CutComponent).
 std::string SafeComponent(std::u16string_view name);
 
 // `name` (UTF-8) cut to at most `max` bytes at a character boundary. The

@@ -176,5 +176,32 @@ INSTANTIATE_TEST_SUITE_P(Scan, BadInput, ::testing::ValuesIn(InEveryMode(kScanCa
   return n;
 });
 
+// A name holding an escape sequence and a newline cannot drive the terminal:
+// the tree shows them escaped, JSON keeps them exact, and on disk they are '_'.
+TEST(HostileNames, ControlCharactersNeverReachTheTerminalOrTheDisk) {
+  TempDir dir;
+  MtfWriter w;
+  w.Tape(u"Tape");
+  w.Sset(1, u"Set");
+  w.Volb(u"C:");
+  w.File(u"\x1B[31mRED\x1B[0m\nline.txt", {Stan("red")});
+  w.Bare("ESET");
+  const std::string bkf = dir.Write(w);
+
+  const auto tree = RunCli({"scan", bkf});
+  EXPECT_EQ(tree.exitCode, 0) << tree.err;
+  EXPECT_NE(tree.out.find("\\e[31mRED\\e[0m\\nline.txt  (3 bytes)"), std::string::npos) << tree.out;
+  EXPECT_EQ(tree.out.find('\x1B'), std::string::npos);
+
+  const auto json = RunCli({"scan", bkf, "--json"});
+  ASSERT_EQ(json.exitCode, 0);
+  EXPECT_EQ(nlohmann::json::parse(json.out)["files"][0]["name"], "\x1B[31mRED\x1B[0m\nline.txt");
+
+  const auto saved = RunCli({"extract", bkf, "--to", dir.File("out"), "--flat"});
+  EXPECT_EQ(saved.exitCode, 0) << saved.err;
+  EXPECT_EQ(fixtures::ReadText(dir.File("out/_[31mRED_[0m_line.txt")), "red");
+  EXPECT_EQ(saved.out.find('\x1B'), std::string::npos);
+}
+
 }  // namespace
 }  // namespace ostrel

@@ -29,6 +29,8 @@ TEST(SafeComponentTest, MakesEveryNameOnePlainComponent) {
       {"slash", u"a/b", "a_b"},
       {"absolute", u"/abs", "_abs"},
       {"NUL", std::u16string(u"a\0b", 3), "a_b"},
+      {"escape sequence and newline", u"\x1B[31mRED\nx\x7F", "_[31mRED_x_"},
+      {"tab and carriage return", u"a\tb\rc", "a_b_c"},
       {"empty", u"", "_"},
       {"dot", u".", "_"},
       {"dot dot", u"..", "_"},
