@@ -12,6 +12,12 @@ namespace ostrel::cli {
 
 void Error(const std::string& message) { std::fprintf(stderr, "ostrel-bkf: %s\n", ForTerminal(message).c_str()); }
 
+int UsageError(const char* command, const std::string& problem) {
+  Error(problem);
+  std::fprintf(stderr, "Try 'ostrel-bkf %s --help'.\n", command);
+  return kExitError;
+}
+
 std::string ForTerminal(std::string_view text) {
   std::string out;
   out.reserve(text.size());

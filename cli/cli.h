@@ -33,6 +33,10 @@ int ListCommand(const Args& args);
 
 // "ostrel-bkf: <message>" on stderr.
 void Error(const std::string& message);
+// A usage error of `command`: the problem in one line, then where the help
+// is ("Try 'ostrel-bkf scan --help'."), so that the error does not scroll
+// away behind the whole help. Answers kExitError.
+int UsageError(const char* command, const std::string& problem);
 // `text` (UTF-8) fit for a terminal: names from a backup may hold control
 // characters, which a terminal would obey. ESC, newline, carriage return and
 // tab show as \e, \n, \r and \t, every other control character (C0, DEL

@@ -83,11 +83,7 @@ const char kExtractUsage[] =
     "parts of the BKF file could not be read, 2 bad arguments or a BKF file that\n"
     "cannot be opened.\n";
 
-int Usage(const std::string& problem) {
-  Error(problem);
-  std::fputs(kExtractUsage, stderr);
-  return kExitError;
-}
+int Usage(const std::string& problem) { return UsageError("extract", problem); }
 
 struct ExtractOptions {
   std::string bkfPath;

@@ -25,11 +25,7 @@ const char kListUsage[] =
     "A snapshot that cannot be read whole, or whose records do not form one\n"
     "well-linked catalogue, is refused with the reason.\n";
 
-int Usage(const std::string& problem) {
-  Error(problem);
-  std::fputs(kListUsage, stderr);
-  return kExitError;
-}
+int Usage(const std::string& problem) { return UsageError("list", problem); }
 
 }  // namespace
 

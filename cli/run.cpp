@@ -60,6 +60,6 @@ int ostrel::cli::Main(int argc, char** argv) {
   if (command == "extract") return CheckedOutput(ostrel::cli::ExtractCommand(args));
   if (command == "list") return CheckedOutput(ostrel::cli::ListCommand(args));
   ostrel::cli::Error("unknown command '" + command + "'");
-  std::fputs(kUsage, stderr);
+  std::fputs("Try 'ostrel-bkf --help'.\n", stderr);
   return ostrel::cli::kExitError;
 }

@@ -46,11 +46,7 @@ const char kScanUsage[] =
     "not be read (the catalogue may lack what they held), 2 bad arguments or a\n"
     "file that cannot be opened.\n";
 
-int Usage(const std::string& problem) {
-  Error(problem);
-  std::fputs(kScanUsage, stderr);
-  return kExitError;
-}
+int Usage(const std::string& problem) { return UsageError("scan", problem); }
 
 }  // namespace
 

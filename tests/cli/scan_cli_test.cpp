@@ -57,6 +57,24 @@ TEST(ScanCommand, NamesAreValidUtf8Json) {
   EXPECT_EQ(got["files"][0]["name"], "a\"b\\c\x01\u00e9\uFFFD");
 }
 
+// A usage error is one line and a pointer to the help, never the whole help.
+TEST(Usage, AnErrorIsOneLineAndWhereTheHelpIs) {
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"scan", "--bogus"}, "ostrel-bkf: unknown option '--bogus'\nTry 'ostrel-bkf scan --help'.\n"},
+      {{"extract", kIntact}, "ostrel-bkf: no destination given (--to DIR)\nTry 'ostrel-bkf extract --help'.\n"},
+      {{"list"}, "ostrel-bkf: no snapshot given\nTry 'ostrel-bkf list --help'.\n"},
+      {{"frobnicate"}, "ostrel-bkf: unknown command 'frobnicate'\nTry 'ostrel-bkf --help'.\n"},
+  };
+  for (const auto& c : cases) {
+    const auto r = RunCli(c.args);
+    EXPECT_EQ(r.exitCode, 2) << c.args[0];
+    EXPECT_EQ(r.err, c.err);
+  }
+}
+
 TEST(ScanCommand, ErrorsAndUsage) {
   fixtures::TempDir dir;
   const struct {
