@@ -1,6 +1,10 @@
 #include "cli/cli.h"
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <csignal>
 
 #include <chrono>
 #include <cinttypes>
@@ -11,6 +15,39 @@
 namespace ostrel::cli {
 
 void Error(const std::string& message) { std::fprintf(stderr, "ostrel-bkf: %s\n", ForTerminal(message).c_str()); }
+
+namespace {
+
+// Lock-free atomics: a signal handler may store to them.
+std::atomic<StopToken*> gInterruptStop{nullptr};
+volatile std::sig_atomic_t gInterruptSignal = 0;
+
+extern "C" void OnInterrupt(int signal) {
+  gInterruptSignal = signal;
+  if (StopToken* stop = gInterruptStop.load()) stop->RequestStop();
+}
+
+}  // namespace
+
+InterruptStops::InterruptStops(StopToken& stop) {
+  static_assert(std::atomic<StopToken*>::is_always_lock_free);
+  gInterruptSignal = 0;
+  gInterruptStop.store(&stop);
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;  // a second signal kills as usual
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+InterruptStops::~InterruptStops() {
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  gInterruptStop.store(nullptr);
+}
+
+int InterruptStops::Signal() { return gInterruptSignal; }
 
 int UsageError(const char* command, const std::string& problem) {
   Error(problem);

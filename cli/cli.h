@@ -63,6 +63,22 @@ std::string CheckScanOptions(const ScanOptions& options);
 std::unique_ptr<Scanner> MakeScanner(const ScanOptions& options, RecoverySession& session,
                                      const StopToken& stop, ScanListener* listener);
 
+// While it lives, SIGINT and SIGTERM ask `stop` to stop instead of killing
+// the process, so that the work ends cleanly: no half-written file is left
+// under its final name, the progress line is cleared and the summary so far
+// is printed. A second signal kills as usual.
+class InterruptStops {
+ public:
+  explicit InterruptStops(StopToken& stop);
+  ~InterruptStops();
+  InterruptStops(const InterruptStops&) = delete;
+  InterruptStops& operator=(const InterruptStops&) = delete;
+  // The signal that asked to stop, or 0.
+  static int Signal();
+  // The exit code for it: 128 + the signal's number.
+  static int ExitCode() { return 128 + Signal(); }
+};
+
 // What every scanner of the process reads its BKF file through; empty (the
 // default) is pread. The tests' build of the tool sets a failing disk here.
 void SetBkfReader(BkfFile::ReadFunction reader);

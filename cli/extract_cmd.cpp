@@ -268,6 +268,7 @@ ExtractTally SaveSelected(SaveRun& run, const Catalogue& cat, const std::vector<
         ++t.problems;
         break;
     }
+    if (saved.status == SaveStatus::Stopped) break;  // interrupted: the rest is not tried
   }
   progress.Finish();
   return t;
@@ -281,12 +282,17 @@ int ExtractCommand(const Args& args) {
   if (const auto exit = CheckExtractOptions(options)) return *exit;
 
   StopToken stop;
+  const InterruptStops interrupts(stop);
   std::string error;
   ProgressBar scanProgress("Scanning");
   const std::unique_ptr<RecoverySession> session = BuildSession(options, stop, scanProgress, error);
   if (!session) {
     Error(error);
     return kExitError;
+  }
+  if (InterruptStops::Signal() != 0) {
+    Error("interrupted while scanning; nothing was extracted");
+    return InterruptStops::ExitCode();
   }
   // Stop ends the work around a failing disk's bad pieces too.
   session->file.SetStopToken(&stop);
@@ -323,6 +329,10 @@ int ExtractCommand(const Args& args) {
   // Parts of the backup that could not be read may have held files the
   // catalogue now lacks: not a full success either.
   const bool unreadable = ReportUnreadable(session->file);
+  if (InterruptStops::Signal() != 0) {
+    Error("interrupted; the file being written was removed, the files listed above are complete");
+    return InterruptStops::ExitCode();
+  }
   return t.problems == 0 && !unreadable ? kExitOk : kExitSome;
 }
 

@@ -80,6 +80,7 @@ int ScanCommand(const Args& args) {
   if (const std::string problem = CheckScanOptions(options); !problem.empty()) return Usage(problem);
 
   StopToken stop;
+  const InterruptStops interrupts(stop);
   RecoverySession session;
   ProgressBar progress("Scanning");
   const std::unique_ptr<Scanner> scanner = MakeScanner(options, session, stop, &progress);
@@ -89,7 +90,10 @@ int ScanCommand(const Args& args) {
     return kExitError;
   }
   progress.Finish();
-  if (!snapshotPath.empty()) {
+  if (InterruptStops::Signal() != 0) {
+    Error("interrupted; the catalogue below holds what was found so far");
+  }
+  if (!snapshotPath.empty() && InterruptStops::Signal() == 0) {
     // The snapshot names the BKF file by its absolute path, so that it can be
     // loaded from anywhere.
     std::error_code ec;
@@ -109,7 +113,9 @@ int ScanCommand(const Args& args) {
     PrintCatalogueTree(stdout, session.catalogue);
   }
   std::fflush(stdout);
-  return ReportUnreadable(session.file) ? kExitSome : kExitOk;
+  const bool unreadableParts = ReportUnreadable(session.file);
+  if (InterruptStops::Signal() != 0) return InterruptStops::ExitCode();
+  return unreadableParts ? kExitSome : kExitOk;
 }
 
 }  // namespace ostrel::cli

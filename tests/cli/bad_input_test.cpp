@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -201,6 +203,38 @@ TEST(HostileNames, ControlCharactersNeverReachTheTerminalOrTheDisk) {
   EXPECT_EQ(saved.exitCode, 0) << saved.err;
   EXPECT_EQ(fixtures::ReadText(dir.File("out/_[31mRED_[0m_line.txt")), "red");
   EXPECT_EQ(saved.out.find('\x1B'), std::string::npos);
+}
+
+// Ctrl-C or a TERM during the extraction of a large file: the file being
+// written is removed (nothing stays under its final name), the summary is
+// printed, and the exit code says which signal ended it.
+TEST(Interrupt, ExtractionEndsCleanlyOnSigintAndSigterm) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
+    TempDir dir;
+    MtfWriter w;
+    w.Tape(u"Tape");
+    w.Sset(1, u"Set");
+    w.Volb(u"C:");
+    // One file of 4 GiB of zeros: the backup holds its header, and the rest
+    // of the file is a hole that reads as zeros.
+    constexpr std::uint64_t kLength = 4ull << 30;
+    w.File(u"big.bin", {fixtures::StanWithLength({}, kLength)});
+    const std::string bkf = dir.Write(w);
+    std::filesystem::resize_file(bkf, std::filesystem::file_size(bkf) + kLength + 4096);
+    const std::string out = dir.File("out");
+    const auto r = fixtures::RunProcess(OSTREL_CLI_PATH, {"extract", bkf, "--to", out, "--flat"}, [&](pid_t pid) {
+      // Once the copy has begun.
+      for (int i = 0; i < 2000 && !std::filesystem::exists(out + "/big.bin"); ++i) ::usleep(5000);
+      ::usleep(50000);
+      ::kill(pid, signal);
+    });
+    EXPECT_EQ(r.exitCode, 128 + signal) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(out + "/big.bin"));
+    EXPECT_NE(r.out.find("Files written: 0"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("incomplete: "), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace
