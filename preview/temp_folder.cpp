@@ -1,12 +1,15 @@
 #include "preview/temp_folder.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
+#include <QtGlobal>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -54,12 +57,133 @@ void RemoveEntries(int dirFd) {
   }
 }
 
-}  // namespace
+const QString kFolderName = QStringLiteral("BKFTmpOstrelv4");
 
-QString GetTempFolderPath() {
+QString SharedPlace() {
   QString base = QDir::tempPath();
   while (base.size() > 1 && base.endsWith(QLatin1Char('/'))) base.chop(1);
-  return base + QStringLiteral("/BKFTmpOstrelv4");
+  return base + QLatin1Char('/') + kFolderName;
+}
+
+QString PerUserPlace() {
+  const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+  if (runtime.startsWith('/')) {
+    QString base = QFile::decodeName(runtime);
+    while (base.size() > 1 && base.endsWith(QLatin1Char('/'))) base.chop(1);
+    return base + QLatin1Char('/') + kFolderName;
+  }
+  return QStringLiteral("/tmp/%1-%2").arg(kFolderName).arg(::geteuid());
+}
+
+// Whether the folder open at `fd` may hold the user's previews.
+QString PrivateFolderProblem(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return QString::fromLocal8Bit(std::strerror(errno));
+  if (!S_ISDIR(st.st_mode)) return QStringLiteral("it is not a folder");
+  if (st.st_uid != ::geteuid()) return QStringLiteral("another user owns it");
+  if ((st.st_mode & 07777) != 0700) {
+    return QStringLiteral("others may use it (mode %1)").arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+  }
+  return {};
+}
+
+// Opens `path` as a private folder, creating it when missing; -1 with the
+// reason when it is not one.
+int OpenPrivateFolder(const QString& path, QString* reason) {
+  const QByteArray name = QFile::encodeName(path);
+  if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) {
+    *reason = QStringLiteral("cannot create \"%1\": %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    return -1;
+  }
+  const int fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    *reason = QStringLiteral("cannot open \"%1\": %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    return -1;
+  }
+  const QString problem = PrivateFolderProblem(fd);
+  if (!problem.isEmpty()) {
+    ::close(fd);
+    *reason = QStringLiteral("\"%1\" is not a private folder: %2").arg(path, problem);
+    return -1;
+  }
+  return fd;
+}
+
+// Whether the shared place can be ours: free, or already a private folder of
+// the user's (a symbolic link never is).
+bool SharedPlaceUsable() {
+  const QByteArray name = QFile::encodeName(SharedPlace());
+  const int fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT;
+  const bool usable = PrivateFolderProblem(fd).isEmpty();
+  ::close(fd);
+  return usable;
+}
+
+// Removes the folder at `path` with its contents when it is the user's; only
+// the link when it is a symbolic link.
+void RemoveOwnFolder(const QString& path) {
+  const QByteArray name = QFile::encodeName(path);
+  struct stat st {};
+  if (::lstat(name.constData(), &st) != 0) return;
+  if (S_ISLNK(st.st_mode)) {
+    ::unlink(name.constData());
+    return;
+  }
+  const int fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat opened {};
+  if (::fstat(fd, &opened) == 0 && opened.st_uid == ::geteuid()) {
+    RemoveEntries(fd);
+    ::close(fd);
+    ::rmdir(name.constData());
+    return;
+  }
+  ::close(fd);
+}
+
+}  // namespace
+
+QString GetTempFolderPath() { return SharedPlaceUsable() ? SharedPlace() : PerUserPlace(); }
+
+QString PrepareTempFolder(QString* reason) {
+  QString why;
+  if (SharedPlaceUsable()) {
+    const int fd = OpenPrivateFolder(SharedPlace(), &why);
+    if (fd >= 0) {
+      ::close(fd);
+      return SharedPlace();
+    }
+  }
+  QString perUserWhy;
+  const int fd = OpenPrivateFolder(PerUserPlace(), &perUserWhy);
+  if (fd >= 0) {
+    ::close(fd);
+    return PerUserPlace();
+  }
+  if (reason != nullptr) *reason = why.isEmpty() ? perUserWhy : why + QStringLiteral("; ") + perUserWhy;
+  return {};
+}
+
+int CreatePreviewFile(const QString& folder, const QString& name, QString* reason) {
+  const QByteArray file = QFile::encodeName(name);
+  if (file.isEmpty() || file == "." || file == ".." || file.contains('/') || file.contains('\0') ||
+      file.size() > 255) {
+    if (reason != nullptr) *reason = QStringLiteral("\"%1\" is not a name a file can take here").arg(name);
+    return -1;
+  }
+  QString why;
+  const int dirFd = OpenPrivateFolder(folder, &why);
+  if (dirFd < 0) {
+    if (reason != nullptr) *reason = why;
+    return -1;
+  }
+  const int fd = ::openat(dirFd, file.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0 && reason != nullptr) {
+    *reason = QStringLiteral("cannot create \"%1\": %2").arg(name, QString::fromLocal8Bit(std::strerror(errno)));
+  }
+  ::close(dirFd);
+  return fd;
 }
 
 void DeleteFolderContents(const QString& folder) {
@@ -71,17 +195,8 @@ void DeleteFolderContents(const QString& folder) {
 }
 
 void CleanTempFolder() {
-  const QString folder = GetTempFolderPath();
-  const QByteArray path = QFile::encodeName(folder);
-  struct stat st {};
-  if (::lstat(path.constData(), &st) != 0) return;
-  if (S_ISLNK(st.st_mode)) {
-    ::unlink(path.constData());
-    return;
-  }
-  if (!S_ISDIR(st.st_mode)) return;
-  DeleteFolderContents(folder);
-  ::rmdir(path.constData());
+  RemoveOwnFolder(SharedPlace());
+  RemoveOwnFolder(PerUserPlace());
 }
 
 }  // namespace ostrel::preview

@@ -2,18 +2,40 @@
 // some types, a generated page). It lives under the system's temporary path
 // and is emptied before every preview, before every scan, when the program
 // starts and when it closes.
+//
+// The temporary path is shared by every user of the machine, so the folder is
+// made private: created with mode 0700 and, once opened without following a
+// link, checked to be a folder the user owns with mode 0700. When a folder of
+// that name exists and is not such a folder (another user's, a symbolic link,
+// one that others may read), the per-user place is used instead:
+// $XDG_RUNTIME_DIR/BKFTmpOstrelv4, else /tmp/BKFTmpOstrelv4-<uid>, under the
+// same checks. Nothing is ever written into a folder that fails them.
 #pragma once
 
 #include <QString>
 
 namespace ostrel::preview {
 
-// QDir::tempPath() + "/BKFTmpOstrelv4", without a trailing separator.
+// The folder in use, without a trailing separator: QDir::tempPath() +
+// "/BKFTmpOstrelv4" when that is free or a private folder of the user's,
+// else the per-user place. Nothing is created.
 QString GetTempFolderPath();
 
-// Deletes the temporary folder with everything in it, if it exists. Failures
-// are ignored: whatever cannot be deleted stays, and so do the folders above
-// it. When the folder's path is a symbolic link, only the link goes.
+// Makes the folder in use (when missing) and checks it. Answers its path, or
+// an empty path with the reason in `reason`.
+QString PrepareTempFolder(QString* reason);
+
+// Creates the file `name` in the prepared `folder` for writing, new (never
+// through an existing name or a link), readable by the user alone. `name`
+// must already be one safe component: no '/', no NUL, not "." or "..", at
+// most 255 bytes; anything else is refused. Answers the descriptor, or -1
+// with the reason.
+int CreatePreviewFile(const QString& folder, const QString& name, QString* reason);
+
+// Deletes the temporary folder with everything in it, in both places, if it
+// exists and is the user's. Failures are ignored: whatever cannot be deleted
+// stays, and so do the folders above it. When the folder's path is a symbolic
+// link, only the link goes; another user's folder is never touched.
 void CleanTempFolder();
 
 // Deletes everything inside `folder` (not `folder` itself): files, symbolic
