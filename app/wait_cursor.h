@@ -1,16 +1,11 @@
-// The wait cursor for the life of a scope.
+// The wait cursor for the life of a scope: the preview's, which every window
+// of the program uses.
 #pragma once
 
-#include <QApplication>
+#include "preview/preview_io.h"
 
 namespace ostrel::app {
 
-class WaitCursor {
- public:
-  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-};
+using WaitCursor = preview::PreviewWaitCursor;
 
 }  // namespace ostrel::app
