@@ -39,8 +39,9 @@ class Job : public QObject {
  public:
   explicit Job(CKorvaneBKFFileRepProjApp& app, QObject* parent = nullptr);
   // Stops a work that still runs and waits for it; what it would still have
-  // shown is dropped. An owner whose members the work uses destroys the job
-  // (or calls Abandon) before those members go.
+  // shown is dropped. A derived job whose members the work uses calls
+  // Abandon in its own destructor, before those members go; so does an owner
+  // whose members the work uses.
   ~Job() override;
 
   // True from Launch until the handlers of `finished` have returned, also

@@ -33,6 +33,8 @@ class SaveJob : public Job {
   };
 
   using Job::Job;
+  // The work uses this job's members: it is stopped and waited for first.
+  ~SaveJob() override { Abandon(); }
 
   // Saves `files` of `session` (which must stay as it is until `finished`)
   // into `destination`; the process must already be marked running.

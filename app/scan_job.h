@@ -36,6 +36,8 @@ class ScanJob : public Job {
   };
 
   explicit ScanJob(CKorvaneBKFFileRepProjApp& app, QObject* parent = nullptr);
+  // The work uses this job's members: it is stopped and waited for first.
+  ~ScanJob() override { Abandon(); }
 
   // Tests replace the scanners; the default makes the standard or the
   // advanced scanner.

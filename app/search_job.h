@@ -19,6 +19,8 @@ class SearchJob : public Job {
 
  public:
   using Job::Job;
+  // The work uses this job's members: it is stopped and waited for first.
+  ~SearchJob() override { Abandon(); }
 
   // Searches the first `count` files of `catalogue` (which must stay as it is
   // until `finished`); the process must already be marked running.

@@ -23,6 +23,8 @@ class SnapshotJob : public Job {
 
  public:
   explicit SnapshotJob(CKorvaneBKFFileRepProjApp& app, QObject* parent = nullptr) : Job(app, parent) {}
+  // The work uses this job's members: it is stopped and waited for first.
+  ~SnapshotJob() override { Abandon(); }
 
   // Runs `work` on the worker thread; DeliverResult, called by the window
   // at `finished`, then hands its result to `done`. A work that throws fails
