@@ -6,12 +6,12 @@
 namespace ostrel::preview {
 namespace {
 
-struct FieldSpec {
+struct HeaderFieldKind {
   int code;
   const char* label;
   int digits;  // 0: the address digits
 };
-constexpr std::array<FieldSpec, 5> kHeaderFields{{{kFieldAddr, "Addr", 0},
+constexpr std::array<HeaderFieldKind, 5> kHeaderFields{{{kFieldAddr, "Addr", 0},
                                                   {kFieldHex, "Hex", 2},
                                                   {kFieldDec, "Dec", 3},
                                                   {kFieldBin, "Bin", 8},
@@ -63,11 +63,11 @@ HexDumpLayout::HexDumpLayout(const QRect& client, const DumpMetrics& metrics, in
   const int end = right - cw;
   int x = start;
   int line = 0;
-  for (const FieldSpec& spec : kHeaderFields) {
+  for (const HeaderFieldKind& kind : kHeaderFields) {
     HeaderField field;
-    field.code = spec.code;
-    field.label = QString::fromLatin1(spec.label);
-    field.digits = spec.digits == 0 ? addressDigits : spec.digits;
+    field.code = kind.code;
+    field.label = QString::fromLatin1(kind.label);
+    field.digits = kind.digits == 0 ? addressDigits : kind.digits;
     const int labelChars = static_cast<int>(field.label.size());
     const int fieldWidth = (labelChars + field.digits + 3) * cw;
     if (fieldWidth > end - start) continue;
