@@ -11,6 +11,13 @@ packages=(
 )
 if [ "${OSTREL_BUILD_GUI:-ON}" != "OFF" ]; then
   packages+=(qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev xvfb xauth fonts-liberation2)
+  # The image view's decoders: Qt's extra image readers (TIFF, WBMP, MNG, ...),
+  # ImageMagick's library with its extra coders (JBIG, JPEG 2000, WMF) and LibRaw
+  packages+=(qt6-image-formats-plugins libmagick++-6.q16-dev libmagickcore-6.q16-6-extra libraw-dev)
+fi
+if [ "${OSTREL_FIXTURE_TOOLS:-OFF}" = "ON" ]; then
+  # Only to remake the sample images in tests/fixtures/images (see its README)
+  packages+=(imagemagick netpbm jbigkit-bin libopenjp2-tools libwmf-bin)
 fi
 if [ "${OSTREL_FUZZ:-OFF}" = "ON" ]; then
   packages+=(clang libclang-rt-14-dev)
