@@ -16,6 +16,7 @@
 #include "app/look.h"
 #include "app/output_wnd.h"
 #include "app/panes.h"
+#include "app/preview_job.h"
 #include "app/ribbon.h"
 #include "app/save_dialog.h"
 #include "app/open_command.h"
@@ -188,7 +189,7 @@ void CMainFrame::ConnectMessages() {
   connect(&messages, &ShellMessages::treeContextMenu, this, &CMainFrame::OnTreeContextMenu);
   connect(&messages, &ShellMessages::treeCheck, this, &CMainFrame::OnTreeCheckChanged);
   connect(&messages, &ShellMessages::treeRename, this, &CMainFrame::OnTreeLabelEdited);
-  connect(&messages, &ShellMessages::listPreview, this, &CMainFrame::OnListPreview);
+  connect(&messages, &ShellMessages::listPreview, this, &CMainFrame::OnPreviewFile);
   // The tree pane and the file list speak through the same messages.
   widgets::CKorvaneCheckTree* tree = CheckTree();
   connect(tree, &widgets::CKorvaneCheckTree::treeSelect, &messages, &ShellMessages::treeSelect);
@@ -318,10 +319,6 @@ void CMainFrame::OnApplicationButton() {
 
 
 
-
-void CMainFrame::OnListPreview(int) {
-  if (RefuseWhileRunning(kWaitForProcess)) return;
-}
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
   // Also refused after Stop until a worker has ended: a snapshot save may

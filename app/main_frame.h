@@ -44,6 +44,7 @@ class Ribbon;
 class CKorvaneRightViewListCtrl;
 class CMyRibbonStatusBar;
 class COutputWnd;
+class PreviewJob;
 class ScanJob;
 class ScanStatusBar;
 class SnapshotStatusBar;
@@ -121,6 +122,8 @@ class CMainFrame : public QMainWindow {
   // The snapshot commands' job, and their progress in the status bar.
   SnapshotJob& SnapshotWork();
   SnapshotStatusBar& SnapshotStatus();
+  // The preview's copy job (made on first use).
+  PreviewJob& PreviewWork();
 
  public slots:
   // Ribbon commands.
@@ -145,7 +148,10 @@ class CMainFrame : public QMainWindow {
   void OnTreeContextMenu(QTreeWidgetItem* item, int hitFlags);
   void OnTreeCheckChanged(QTreeWidgetItem* item, int checked);
   void OnTreeLabelEdited(QTreeWidgetItem* item, const QString& newText);
-  void OnListPreview(int row);
+  // The preview request of a file list row.
+  void OnPreviewFile(int row);
+  // The end of a preview's copy: the messages, the log and the view.
+  void OnPreviewCopied(ostrel::app::JobOutcome outcome);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -179,6 +185,15 @@ class CMainFrame : public QMainWindow {
   QTimer* commandStateTimer_ = nullptr;
   std::unique_ptr<ostrel::RecoverySession> session_;
   QTreeWidgetItem* listSource_ = nullptr;
+  // The preview whose copy is being made: the temporary folder, the copy's
+  // name there, the extension and the name as the backup has it.
+  struct PendingPreview {
+    QString folder;
+    QString copyName;
+    QString extension;
+    QString nodeName;
+  };
+  PendingPreview pendingPreview_;
   QMenu* treeMenu_ = nullptr;
   QMenu* applicationMenu_ = nullptr;
   std::unique_ptr<ScanStatusBar> scanStatus_;
@@ -186,6 +201,7 @@ class CMainFrame : public QMainWindow {
   // Last, so that a worker still running is stopped before anything else goes.
   std::unique_ptr<ScanJob> scanJob_;
   std::unique_ptr<SnapshotJob> snapshotJob_;
+  std::unique_ptr<PreviewJob> previewJob_;
 };
 
 }  // namespace ostrel::app

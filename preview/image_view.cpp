@@ -9,20 +9,27 @@
 
 namespace ostrel::preview {
 
+QImage DecodeImageFile(const QString& path) {
+  const auto bytes = ReadFileStart(path, kMaxImageBytes);
+  if (!bytes) return {};
+  return DecodeImage(QByteArray::fromRawData(reinterpret_cast<const char*>(bytes->data()),
+                                             static_cast<qsizetype>(bytes->size())))
+      .image;
+}
+
 bool ShowImageView(CKorvaneStaticFileViewer& pane, const QString& path) {
   const PreviewWaitCursor wait;
-  const auto bytes = ReadFileStart(path, kMaxImageBytes);
-  if (!bytes) return false;
-  const DecodedImage decoded = DecodeImage(
-      QByteArray::fromRawData(reinterpret_cast<const char*>(bytes->data()), static_cast<qsizetype>(bytes->size())));
-  if (decoded.image.isNull()) return false;
+  return ShowDecodedImage(pane, DecodeImageFile(path));
+}
 
+bool ShowDecodedImage(CKorvaneStaticFileViewer& pane, const QImage& image) {
+  if (image.isNull()) return false;
   auto* view = new QLabel;
   view->setObjectName(QStringLiteral("ImageView"));
   view->setFrameShape(QFrame::Box);
   view->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   view->setScaledContents(false);
-  view->setPixmap(QPixmap::fromImage(decoded.image));
+  view->setPixmap(QPixmap::fromImage(image));
   pane.SetCurrentView(view);
   return true;
 }

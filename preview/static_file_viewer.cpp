@@ -40,6 +40,28 @@ void CKorvaneStaticFileViewer::SetCurrentView(QWidget* view) {
   view->setParent(this);
   view->setGeometry(rect());
   view->show();
+  if (loading_ != nullptr) loading_->raise();
+}
+
+void CKorvaneStaticFileViewer::SetLoading(bool loading) {
+  if (loading && loading_ == nullptr) {
+    loading_ = new QLabel(QStringLiteral("Loading the preview..."), this);
+    loading_->setObjectName(QStringLiteral("PreviewLoading"));
+    loading_->setAutoFillBackground(true);
+    loading_->setMargin(4);
+    loading_->setFrameShape(QFrame::Box);
+  }
+  if (loading_ == nullptr) return;
+  if (loading) {
+    loading_->adjustSize();
+    loading_->move(0, 0);
+    loading_->raise();
+    loading_->show();
+    setCursor(Qt::BusyCursor);
+  } else {
+    loading_->hide();
+    unsetCursor();
+  }
 }
 
 void CKorvaneStaticFileViewer::DestroyCurrentView() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QFont>
+#include <QLabel>
 #include <QPointer>
 #include <QWidget>
 #include <cstdint>
@@ -36,6 +37,12 @@ class CKorvaneStaticFileViewer : public QWidget {
   const std::vector<std::uint8_t>& DumpBuffer() const { return dumpBuffer_; }
   void SetDumpBuffer(std::vector<std::uint8_t> bytes) { dumpBuffer_ = std::move(bytes); }
 
+  // While the copy of a file is being made: a note over the current view
+  // (which stays as it is until the new one replaces it) and the wait cursor
+  // over the pane.
+  void SetLoading(bool loading);
+  bool IsLoading() const { return loading_ != nullptr && loading_->isVisible(); }
+
   // The text view's font and the archive listing's column-header font.
   const QFont& TextFont() const { return textFont_; }
   const QFont& HeaderFont() const { return headerFont_; }
@@ -46,6 +53,7 @@ class CKorvaneStaticFileViewer : public QWidget {
 
  private:
   QPointer<QWidget> current_;
+  QLabel* loading_ = nullptr;
   std::vector<std::uint8_t> dumpBuffer_;
   QFont textFont_;
   QFont headerFont_;

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QtGlobal>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -165,11 +166,13 @@ QString PrepareTempFolder(QString* reason) {
   return {};
 }
 
-int CreatePreviewFile(const QString& folder, const QString& name, QString* reason) {
+int CreatePreviewFile(const QString& folder, const QString& name, QString* reason, int* error) {
+  if (error != nullptr) *error = 0;
   const QByteArray file = QFile::encodeName(name);
   if (file.isEmpty() || file == "." || file == ".." || file.contains('/') || file.contains('\0') ||
       file.size() > 255) {
     if (reason != nullptr) *reason = QStringLiteral("\"%1\" is not a name a file can take here").arg(name);
+    if (error != nullptr) *error = EINVAL;
     return -1;
   }
   QString why;
@@ -179,11 +182,28 @@ int CreatePreviewFile(const QString& folder, const QString& name, QString* reaso
     return -1;
   }
   const int fd = ::openat(dirFd, file.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0 && reason != nullptr) {
-    *reason = QStringLiteral("cannot create \"%1\": %2").arg(name, QString::fromLocal8Bit(std::strerror(errno)));
+  if (fd < 0) {
+    if (error != nullptr) *error = errno;
+    if (reason != nullptr) {
+      *reason = QStringLiteral("cannot create \"%1\": %2").arg(name, QString::fromLocal8Bit(std::strerror(errno)));
+    }
   }
   ::close(dirFd);
   return fd;
+}
+
+bool RenamePreviewFile(const QString& folder, const QString& from, const QString& to) {
+  const QByteArray source = QFile::encodeName(from);
+  const QByteArray target = QFile::encodeName(to);
+  if (target.isEmpty() || target == "." || target == ".." || target.contains('/') || target.size() > 255) {
+    return false;
+  }
+  QString why;
+  const int dirFd = OpenPrivateFolder(folder, &why);
+  if (dirFd < 0) return false;
+  const bool renamed = ::renameat2(dirFd, source.constData(), dirFd, target.constData(), RENAME_NOREPLACE) == 0;
+  ::close(dirFd);
+  return renamed;
 }
 
 void DeleteFolderContents(const QString& folder) {

@@ -29,8 +29,13 @@ QString PrepareTempFolder(QString* reason);
 // through an existing name or a link), readable by the user alone. `name`
 // must already be one safe component: no '/', no NUL, not "." or "..", at
 // most 255 bytes; anything else is refused. Answers the descriptor, or -1
-// with the reason.
-int CreatePreviewFile(const QString& folder, const QString& name, QString* reason);
+// with the reason and, in `error`, the system's error number (EINVAL for a
+// name refused here; 0 when the folder failed its checks).
+int CreatePreviewFile(const QString& folder, const QString& name, QString* reason, int* error = nullptr);
+
+// Renames the file `from` to `to` inside the prepared `folder`, never over an
+// existing name. False when it could not.
+bool RenamePreviewFile(const QString& folder, const QString& from, const QString& to);
 
 // Deletes the temporary folder with everything in it, in both places, if it
 // exists and is the user's. Failures are ignored: whatever cannot be deleted

@@ -56,6 +56,12 @@ class CKorvaneCheckTree::Delegate : public QStyledItemDelegate {
       painter->restore();
       return;
     }
+    if (index == tree_->dropHighlight_) {
+      QStyleOptionViewItem marked = option;
+      marked.state |= QStyle::State_Selected;
+      QStyledItemDelegate::paint(painter, marked, index);
+      return;
+    }
     QStyledItemDelegate::paint(painter, option, index);
   }
 
@@ -96,6 +102,9 @@ CKorvaneCheckTree::CKorvaneCheckTree(QWidget* parent) : QTreeWidget(parent) {
   // Keep the records in step with every expansion, wherever it comes from.
   connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) { SetExpandedState(item, true); });
   connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) { SetExpandedState(item, false); });
+  connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
+    if (dropHighlight_.isValid() && indexFromItem(current) != dropHighlight_) SetDropHighlight(nullptr);
+  });
 }
 
 CKorvaneCheckTree::~CKorvaneCheckTree() {
@@ -462,6 +471,17 @@ void CKorvaneCheckTree::SelectItemNotify(QTreeWidgetItem* item) {
   } else if (currentItem() != nullptr) {
     currentItem()->setSelected(true);
   }
+}
+
+void CKorvaneCheckTree::SetDropHighlight(QTreeWidgetItem* item) {
+  const QModelIndex before = dropHighlight_;
+  dropHighlight_ = item != nullptr ? QPersistentModelIndex(indexFromItem(item)) : QPersistentModelIndex();
+  if (before.isValid()) viewport()->update(visualRect(before));
+  if (dropHighlight_.isValid()) viewport()->update(visualRect(dropHighlight_));
+}
+
+QTreeWidgetItem* CKorvaneCheckTree::DropHighlight() const {
+  return dropHighlight_.isValid() ? itemFromIndex(dropHighlight_) : nullptr;
 }
 
 void CKorvaneCheckTree::SelectLikeClick(QTreeWidgetItem* item) {

@@ -13,6 +13,7 @@
 
 #include <QString>
 #include <functional>
+#include <QPersistentModelIndex>
 #include <QTreeWidget>
 
 namespace ostrel::widgets {
@@ -102,6 +103,13 @@ class CKorvaneCheckTree : public QTreeWidget {
   void ExpandAll(QTreeWidgetItem* item);
   void CollapseAll();
   void SelectItemNotify(QTreeWidgetItem* item);
+  // Sets or clears the item's expanded flag in its record only: the item is
+  // neither expanded nor collapsed on the screen.
+  void SetExpandedBit(QTreeWidgetItem* item, bool expanded) { SetExpandedState(item, expanded); }
+  // Marks an item as the drop target: drawn with the selected look until
+  // another item becomes current or is marked (nullptr: none).
+  void SetDropHighlight(QTreeWidgetItem* item);
+  QTreeWidgetItem* DropHighlight() const;
 
   // Starts editing an item's label (from the context menu's "Rename").
   void EditLabel(QTreeWidgetItem* item);
@@ -149,6 +157,7 @@ class CKorvaneCheckTree : public QTreeWidget {
   QTreeWidgetItem* NextEnabledVisible(QTreeWidgetItem* from, bool down) const;
   void SelectLikeClick(QTreeWidgetItem* item);
 
+  QPersistentModelIndex dropHighlight_;
   bool busy_ = false;
   bool smartCheck_ = false;
   bool checkBoxes_ = true;

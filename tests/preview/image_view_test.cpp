@@ -187,12 +187,6 @@ void ImageViewTest::anImageIsShownAtItsOwnSizeFromTheTopLeft() {
     if (paneSize.width() > 100) {
       QCOMPARE(shown.pixel(1 + 23, 1 + 15), original.pixel(23, 15));
       QVERIFY(shown.pixel(1 + 30, 1 + 20) != original.pixel(23, 15));
-      const QByteArray shots = qgetenv("OSTREL_SCREENSHOT_DIR");
-      if (!shots.isEmpty()) {
-        pane.resize(420, 160);
-        QVERIFY(ShowImageView(pane, Sample(QStringLiteral("sample.jp2"))));
-        QVERIFY(pane.grab().save(QFile::decodeName(shots) + QStringLiteral("/image-view.png")));
-      }
     }
   }
 }

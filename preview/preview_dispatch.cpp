@@ -1,0 +1,58 @@
+#include "preview/preview_dispatch.h"
+
+#include <exception>
+
+#include "preview/hex_dump_view.h"
+#include "preview/image_view.h"
+#include "preview/preview_io.h"
+#include "preview/preview_types.h"
+#include "preview/static_file_viewer.h"
+#include "preview/text_view.h"
+
+namespace ostrel::preview {
+
+PreparedPreview PreparePreview(const QString& path, const QString& upperExtension) {
+  if (PreviewGroupOf(upperExtension) != PreviewGroup::Image) return {};
+  return {true, DecodeImageFile(path)};
+}
+
+void ShowPreviewByType(CKorvaneStaticFileViewer& pane, const QString& path, const QString& upperExtension,
+                       const QString& /*folder: where the browser's pages go*/, const PreparedPreview* prepared) {
+  const PreviewWaitCursor wait;
+  switch (PreviewGroupOf(upperExtension)) {
+    case PreviewGroup::Image: {
+      pane.DestroyCurrentView();
+      bool shown = false;
+      try {
+        shown = prepared != nullptr && prepared->decoded ? ShowDecodedImage(pane, prepared->image)
+                                                         : ShowImageView(pane, path);
+      } catch (const std::exception&) {
+        // A decoder that throws while the view is built leaves the pane empty.
+        return;
+      }
+      if (!shown) ShowHexDump(pane, path);
+      return;
+    }
+    case PreviewGroup::Dbx:
+      pane.DestroyCurrentView();
+      ShowHexDump(pane, path);
+      return;
+    case PreviewGroup::Text:
+      pane.DestroyCurrentView();
+      if (!ShowTextView(pane, path)) ShowHexDump(pane, path);
+      return;
+    // The embedded browser and the archive listing are not part of the
+    // program yet: their files get the hex dump, as when those views cannot
+    // show a file.
+    case PreviewGroup::Browser:
+    case PreviewGroup::Archive:
+      pane.DestroyCurrentView();
+      ShowHexDump(pane, path);
+      return;
+    case PreviewGroup::Other:
+      ShowHexDump(pane, path);
+      return;
+  }
+}
+
+}  // namespace ostrel::preview

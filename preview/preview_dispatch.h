@@ -1,0 +1,32 @@
+// Chooses the view for a previewed copy by its extension and builds it in the
+// preview pane; the hex dump shows whatever no other view can.
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+namespace ostrel::preview {
+
+class CKorvaneStaticFileViewer;
+
+// What can be made ready for a view away from the user-interface thread: the
+// decoded picture of a file of the image group.
+struct PreparedPreview {
+  bool decoded = false;  // `image` holds the decoding's result (null: no picture)
+  QImage image;
+};
+
+// Safe on any thread: decodes the file at `path` when `upperExtension` is in
+// the image group; does nothing for the other groups.
+PreparedPreview PreparePreview(const QString& path, const QString& upperExtension);
+
+// `path` is the copy in the temporary folder, `upperExtension` its extension
+// in upper case (empty when it has none), `folder` the temporary folder with
+// a trailing separator. Image, text and mail-folder files get their views (a
+// mail folder the hex dump); a file that its view cannot show, and any other
+// file, gets the hex dump of `path`. With `prepared` (from PreparePreview of
+// the same file), the picture is not decoded again.
+void ShowPreviewByType(CKorvaneStaticFileViewer& pane, const QString& path, const QString& upperExtension,
+                       const QString& folder, const PreparedPreview* prepared = nullptr);
+
+}  // namespace ostrel::preview

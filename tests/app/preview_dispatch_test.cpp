@@ -1,0 +1,393 @@
+// The preview request from the file list to the view: which view each kind of
+// file gets, the refusals and their messages, the copy in the temporary
+// folder, and the tree following the list. Real backups from the MTF writer,
+// scanned by the core, with real sample pictures.
+//
+// With OSTREL_SCREENSHOT_DIR set, the window is also drawn there with a text
+// and with a picture previewed (text-view.png, image-view.png).
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QtTest>
+#include <memory>
+
+#include "app/catalogue_items.h"
+#include "app/file_list_model.h"
+#include "app/main_frame.h"
+#include "app/output_wnd.h"
+#include "app/panes.h"
+#include "app/preview_command.h"
+#include "preview/dump_ctrl.h"
+#include "preview/static_file_viewer.h"
+#include "preview/temp_folder.h"
+#include "tests/app/frame_fixture.h"
+#include "tests/app/gui_test_env.h"
+#include "tests/fixtures/mtf_writer.h"
+#include "tests/fixtures/scan_helpers.h"
+#include "tests/fixtures/streams.h"
+#include "tests/fixtures/temp_dir.h"
+#include "widgets/check_tree.h"
+
+using ostrel::app::MailPageName;
+using ostrel::app::RefOf;
+using ostrel::fixtures::MtfWriter;
+using ostrel::fixtures::Stan;
+using ostrel::fixtures::StanWithLength;
+using ostrel::fixtures::Stream;
+using ostrel::fixtures::Text;
+using ostrel::preview::CKorvaneDumpCtrl;
+using ostrel::preview::CKorvaneStaticFileViewer;
+
+namespace {
+
+std::vector<std::uint8_t> Bytes(const QByteArray& data) { return {data.begin(), data.end()}; }
+
+std::vector<std::uint8_t> Sample(const QString& name) {
+  QFile file(QStringLiteral(OSTREL_TEST_FIXTURES_DIR "/images/") + name);
+  return file.open(QIODevice::ReadOnly) ? Bytes(file.readAll()) : std::vector<std::uint8_t>{};
+}
+
+// A picture large enough to be seen in a screenshot.
+std::vector<std::uint8_t> Painting() {
+  QImage image(320, 200, QImage::Format_RGB32);
+  QPainter painter(&image);
+  QLinearGradient sky(0, 0, 0, 200);
+  sky.setColorAt(0, QColor(40, 60, 160));
+  sky.setColorAt(1, QColor(250, 170, 90));
+  painter.fillRect(image.rect(), sky);
+  painter.setBrush(QColor(255, 220, 80));
+  painter.setPen(Qt::NoPen);
+  painter.drawEllipse(QPoint(160, 150), 50, 50);
+  painter.fillRect(0, 160, 320, 40, QColor(30, 40, 60));
+  painter.end();
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return Bytes(png);
+}
+
+Stream Continued(std::vector<std::uint8_t> data) {
+  Stream s = Stan(std::move(data));
+  s.mediaAttributes = 1;
+  return s;
+}
+
+// T \ SET 1 :Daily \ C: with one file of every kind the preview tells apart,
+// a file split across media, and a folder.
+MtfWriter Backup() {
+  MtfWriter w;
+  w.Tape(u"T");
+  w.Sset(1, u"Daily");
+  w.Volb(u"C:");
+  w.File(u"Photo.JPG", {Stan(Sample(QStringLiteral("sample.jpg")))});
+  w.File(u"jpeg-inside.png", {Stan(Sample(QStringLiteral("sample.jpg")))});
+  w.File(u"Sunset.png", {Stan(Painting())});
+  w.File(u"not-a-picture.png", {Stan("plain words, no picture")});
+  w.File(u"Notes.TXT", {Stan(std::string("Notes in upper case\0after the zero", 34))});
+  w.File(u"Readme.txt", {Stan("Ostrel BKF Repair\r\n=================\r\n\r\nThe text view shows the start of a file, "
+                              "up to 1 MiB,\r\nread-only, one character for each byte.\r\n")});
+  w.File(u"notes.txt", {Stan("notes in lower case")});
+  w.File(u"a/b.txt", {Stan("a name with a slash")});
+  w.File(u"Inbox.dbx", {Stan("mail folder")});
+  w.File(u"index.html", {Stan("<html><body>page</body></html>")});
+  w.File(u"broken.zip", {Stan("PK but not a zip")});
+  w.File(u"Report.FLV", {Stan("FLV\x01 video")});
+  w.File(u"noext", {Stan("no extension")});
+  w.File(u"trailing.", {Stan("trailing dot")});
+  w.File(u"mail.eml", {Stan("Subject: hello")});
+  w.File(u"MAIL.EML", {Stan("Subject: upper")});
+  w.File(u"empty.txt", {Stan(std::vector<std::uint8_t>{})});
+  w.File(u"continued.txt", {Continued(Text("the rest of a file"))});
+  // A soft filemark where its next stream header should be: the stream
+  // header (22 bytes) and the 8 bytes of data end 10 bytes before the
+  // 4-aligned place of that header.
+  const std::uint64_t split = w.File(u"split.txt", {Stan("abcdefgh")});
+  w.Bare("SFMB", split + MtfWriter::FirstEventFor(2 * 9) + 22 + 10);
+  w.Dirb(u"Sub");
+  w.File(u"inside.txt", {Stan("inside")});
+  return w;
+}
+
+// Sizes at the refusal threshold, and a file cut short by the end of the
+// backup.
+MtfWriter LargeBackup() {
+  MtfWriter w;
+  w.Tape(u"T");
+  w.Sset(1, u"Daily");
+  w.Volb(u"C:");
+  w.File(u"just-under.bin", {Stan(11534335, 7)});
+  w.File(u"at-limit.bin", {Stan(11534336, 8)});
+  w.File(u"cut.txt", {StanWithLength(std::vector<std::uint8_t>(3000, 'x'), 100000)});
+  return w;
+}
+
+enum class View { Image, Text, Hex, Unchanged };
+
+}  // namespace
+
+Q_DECLARE_METATYPE(View)
+
+class PreviewDispatchTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(env_.IsValid());
+    backup_ = dir_.Write(Backup(), "kinds.bkf");
+    large_ = dir_.Write(LargeBackup(), "large.bkf");
+  }
+  void init() { fixture_.SetUp(QSize(1100, 760)); }
+  void cleanup() { fixture_.TearDown(); }
+
+  void eachKindOfFileGetsItsView_data();
+  void eachKindOfFileGetsItsView();
+  void mailMessagesAreRenamedOnlyWhenNamedInLowerCase();
+  void aTextAndAPictureInTheWindow();
+  void aFolderRowMovesTheTreeOnly();
+  void anEmptyFileLeavesTheViewAndAnEmptyCopy();
+  void aSecondRequestWhileAMessageIsOpenIsRefused();
+  void theSizeLimitsHold();
+  void anIncompleteCopySaysSoInTheLog();
+  void aPreviewWaitsForARunningProcess();
+
+ private:
+  void Load(const std::string& path) {
+    auto& state = fixture_.state();
+    state.SetProcessRunning(true);
+    auto session = ostrel::fixtures::ScanSession(path);
+    QVERIFY(session);
+    Frame().SetSession(std::move(session));
+    Frame().ShowCatalogueTopLevel();
+    state.SetProcessRunning(false);
+    // Down to the volume, selecting each level: the list shows the volume.
+    QTreeWidgetItem* item = Frame().CheckTree()->topLevelItem(0);
+    for (int depth = 0; depth < 3 && item != nullptr; ++depth) {
+      emit state.messages().treeSelect(item, ostrel::widgets::kHitLabel);
+      if (depth < 2) item = item->childCount() > 0 ? item->child(0) : nullptr;
+    }
+    QVERIFY(item != nullptr);
+    QCOMPARE(item->text(0), QStringLiteral("C:"));
+    volume_ = item;
+  }
+  int RowOf(const QString& name) {
+    const auto* rows = Frame().List()->Rows();
+    for (int i = 0; i < rows->rowCount(); ++i) {
+      if (rows->Row(i).name == name) return i;
+    }
+    return -1;
+  }
+  // Asks for the preview of the row named `name` and waits for its end.
+  bool Preview(const QString& name) {
+    const int row = RowOf(name);
+    if (row < 0) return false;
+    emit fixture_.state().messages().listPreview(row);
+    return QTest::qWaitFor([this] { return !fixture_.state().IsProcessRunning(); }, 20000);
+  }
+  // A view that stands for "what the pane showed before".
+  QLabel* Before() {
+    auto* before = new QLabel(QStringLiteral("shown before"));
+    Pane()->SetCurrentView(before);
+    return before;
+  }
+  QStringList TempFiles() const {
+    return QDir(ostrel::preview::GetTempFolderPath()).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+  }
+  // The window with the row of `name` picked in the list and a taller pane.
+  void Shoot(const QString& name, const QString& file) {
+    const QString dir = qEnvironmentVariable("OSTREL_SCREENSHOT_DIR");
+    if (dir.isEmpty()) return;
+    Frame().List()->selectRow(RowOf(name));
+    Frame().resizeDocks({Frame().OutputWnd()}, {330}, Qt::Vertical);
+    QCoreApplication::processEvents();
+    QVERIFY(Frame().grab().save(dir + QLatin1Char('/') + file));
+  }
+  ostrel::app::CMainFrame& Frame() { return fixture_.frame(); }
+  CKorvaneStaticFileViewer* Pane() { return Frame().FileViewer(); }
+
+  ostrel::testing::PrivateEnvironment env_;
+  ostrel::fixtures::TempDir dir_;
+  ostrel::testing::FrameFixture fixture_;
+  std::string backup_;
+  std::string large_;
+  QTreeWidgetItem* volume_ = nullptr;
+};
+
+void PreviewDispatchTest::eachKindOfFileGetsItsView_data() {
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<View>("view");
+  QTest::addColumn<QString>("text");     // the text view's text
+  QTest::addColumn<QString>("message");  // the message box, if any
+  const QString none;
+  QTest::newRow("image, upper-case extension") << "Photo.JPG" << View::Image << none << none;
+  QTest::newRow("image by content, not by name") << "jpeg-inside.png" << View::Image << none << none;
+  QTest::newRow("no picture under a picture's name") << "not-a-picture.png" << View::Hex << none << none;
+  QTest::newRow("text, up to the zero byte") << "Notes.TXT" << View::Text << "Notes in upper case" << none;
+  QTest::newRow("text, lower-case extension") << "notes.txt" << View::Text << "notes in lower case" << none;
+  QTest::newRow("a name with a slash") << "a/b.txt" << View::Text << "a name with a slash" << none;
+  QTest::newRow("mail folder") << "Inbox.dbx" << View::Hex << none << none;
+  QTest::newRow("web page (no browser view yet)") << "index.html" << View::Hex << none << none;
+  QTest::newRow("archive that cannot be read") << "broken.zip" << View::Hex << none << none;
+  QTest::newRow("extension in no group") << "Report.FLV" << View::Hex << none << none;
+  QTest::newRow("no extension") << "noext" << View::Hex << none << none;
+  QTest::newRow("trailing dot") << "trailing." << View::Hex << none << none;
+  QTest::newRow("continuation") << "continued.txt" << View::Unchanged << none
+                                << ostrel::app::kPreviewContinuation;
+  QTest::newRow("split") << "split.txt" << View::Unchanged << none << ostrel::app::kPreviewSplit;
+}
+
+void PreviewDispatchTest::eachKindOfFileGetsItsView() {
+  QFETCH(QString, name);
+  QFETCH(View, view);
+  QFETCH(QString, text);
+  QFETCH(QString, message);
+  Load(backup_);
+  QLabel* before = Before();
+  QVERIFY(Preview(name));
+
+  QCOMPARE(fixture_.prompts().MessageTexts(), message.isEmpty() ? QStringList() : QStringList{message});
+  fixture_.prompts().Clear();
+  QVERIFY(!fixture_.state().IsProcessRunning());
+  QVERIFY(!Pane()->IsLoading());
+  // The tree follows the list to the file's own item.
+  QTreeWidgetItem* current = Frame().CheckTree()->currentItem();
+  QVERIFY(current != nullptr);
+  QCOMPARE(current->text(0), name);
+  QCOMPARE(Frame().CheckTree()->DropHighlight(), current);
+  switch (view) {
+    case View::Image: {
+      auto* label = Pane()->CurrentViewAs<QLabel>();
+      QVERIFY(label != nullptr && label != before);
+      QCOMPARE(label->pixmap().size(), QSize(24, 16));
+      break;
+    }
+    case View::Text: {
+      auto* edit = Pane()->CurrentViewAs<QPlainTextEdit>();
+      QVERIFY(edit != nullptr);
+      QCOMPARE(edit->toPlainText(), text);
+      QVERIFY(edit->isReadOnly());
+      break;
+    }
+    case View::Hex:
+      QVERIFY(Pane()->CurrentViewAs<CKorvaneDumpCtrl>() != nullptr);
+      break;
+    case View::Unchanged:
+      QCOMPARE(Pane()->CurrentView(), before);
+      break;
+  }
+  // The "File Viewer" tab is in front.
+  QCOMPARE(Frame().OutputWnd()->Tabs()->currentIndex(), 1);
+}
+
+void PreviewDispatchTest::mailMessagesAreRenamedOnlyWhenNamedInLowerCase() {
+  Load(backup_);
+  QVERIFY(Preview(QStringLiteral("mail.eml")));
+  QCOMPARE(TempFiles(), QStringList{QStringLiteral("MAIL.HTM")});
+  QVERIFY(Pane()->CurrentViewAs<CKorvaneDumpCtrl>() != nullptr);
+  QVERIFY(Preview(QStringLiteral("MAIL.EML")));
+  QCOMPARE(TempFiles(), QStringList{QStringLiteral("MAIL.EML")});
+  QVERIFY(Pane()->CurrentViewAs<CKorvaneDumpCtrl>() != nullptr);
+  QCOMPARE(MailPageName(QStringLiteral("old.eml.eml")), QStringLiteral("OLD.HTM.HTM"));
+}
+
+void PreviewDispatchTest::aTextAndAPictureInTheWindow() {
+  Load(backup_);
+  QVERIFY(Preview(QStringLiteral("Readme.txt")));
+  Shoot(QStringLiteral("Readme.txt"), QStringLiteral("text-view.png"));
+  QVERIFY(Preview(QStringLiteral("Sunset.png")));
+  auto* label = Pane()->CurrentViewAs<QLabel>();
+  QVERIFY(label != nullptr);
+  QCOMPARE(label->pixmap().size(), QSize(320, 200));
+  QCOMPARE(label->geometry(), Pane()->rect());
+  QVERIFY(!label->hasScaledContents());
+  Shoot(QStringLiteral("Sunset.png"), QStringLiteral("image-view.png"));
+}
+
+void PreviewDispatchTest::aFolderRowMovesTheTreeOnly() {
+  Load(backup_);
+  QLabel* before = Before();
+  const int row = RowOf(QStringLiteral("Sub"));
+  QVERIFY(row >= 0);
+  emit fixture_.state().messages().listPreview(row);
+  QVERIFY(!fixture_.state().IsProcessRunning());
+  QCOMPARE(Pane()->CurrentView(), before);
+  QCOMPARE(Frame().CheckTree()->currentItem()->text(0), QStringLiteral("Sub"));
+  // The list still shows the volume.
+  QCOMPARE(Frame().ListSourceItem(), volume_);
+  QVERIFY(fixture_.prompts().MessageTexts().isEmpty());
+}
+
+void PreviewDispatchTest::anEmptyFileLeavesTheViewAndAnEmptyCopy() {
+  Load(backup_);
+  QLabel* before = Before();
+  QVERIFY(Preview(QStringLiteral("empty.txt")));
+  QCOMPARE(Pane()->CurrentView(), before);
+  QCOMPARE(TempFiles(), QStringList{QStringLiteral("empty.txt")});
+  QCOMPARE(QFileInfo(ostrel::preview::GetTempFolderPath() + QStringLiteral("/empty.txt")).size(), 0);
+  QVERIFY(fixture_.prompts().MessageTexts().isEmpty());
+}
+
+void PreviewDispatchTest::aSecondRequestWhileAMessageIsOpenIsRefused() {
+  Load(backup_);
+  const int other = RowOf(QStringLiteral("notes.txt"));
+  QVERIFY(other >= 0);
+  fixture_.prompts().onMessage = [&](const ostrel::app::MessageRequest&) {
+    fixture_.prompts().onMessage = nullptr;
+    emit fixture_.state().messages().listPreview(other);
+  };
+  QVERIFY(Preview(QStringLiteral("continued.txt")));
+  QCOMPARE(fixture_.prompts().MessageTexts(),
+           (QStringList{ostrel::app::kPreviewContinuation, QStringLiteral("Please wait for the running process.")}));
+  fixture_.prompts().Clear();
+}
+
+void PreviewDispatchTest::theSizeLimitsHold() {
+  Load(large_);
+  const auto& catalogue = Frame().Session()->catalogue;
+  QVERIFY(Preview(QStringLiteral("just-under.bin")));
+  QCOMPARE(TempFiles(), QStringList{QStringLiteral("just-under.bin")});
+  QCOMPARE(QFileInfo(ostrel::preview::GetTempFolderPath() + QStringLiteral("/just-under.bin")).size(), 10485760);
+  QVERIFY(Pane()->CurrentViewAs<CKorvaneDumpCtrl>() != nullptr);
+  QVERIFY(fixture_.prompts().MessageTexts().isEmpty());
+
+  QLabel* before = Before();
+  QVERIFY(Preview(QStringLiteral("at-limit.bin")));
+  QCOMPARE(fixture_.prompts().MessageTexts(), QStringList{ostrel::app::kPreviewTooLarge});
+  fixture_.prompts().Clear();
+  QCOMPARE(Pane()->CurrentView(), before);
+  // Refused before the folder was touched: the last copy is still there.
+  QCOMPARE(TempFiles(), QStringList{QStringLiteral("just-under.bin")});
+  // The catalogue keeps both lengths.
+  QCOMPARE(catalogue.FileAt(RefOf(volume_->child(0)).index).dataLength, 11534335u);
+  QCOMPARE(catalogue.FileAt(RefOf(volume_->child(1)).index).dataLength, 11534336u);
+}
+
+void PreviewDispatchTest::anIncompleteCopySaysSoInTheLog() {
+  Load(large_);
+  QVERIFY(Preview(QStringLiteral("cut.txt")));
+  QVERIFY(Pane()->CurrentViewAs<QPlainTextEdit>() != nullptr);
+  const QStringList log = Frame().OutputWnd()->Lines();
+  QVERIFY2(!log.filter(QStringLiteral("The preview of cut.txt is incomplete: part of it could not be read "
+                                      "(cut short by the end of the backup"))
+                .isEmpty(),
+           qPrintable(log.join(QLatin1Char('\n'))));
+}
+
+void PreviewDispatchTest::aPreviewWaitsForARunningProcess() {
+  Load(backup_);
+  QLabel* before = Before();
+  fixture_.state().SetProcessRunning(true);
+  emit fixture_.state().messages().listPreview(RowOf(QStringLiteral("notes.txt")));
+  fixture_.state().SetProcessRunning(false);
+  QCOMPARE(fixture_.prompts().MessageTexts(), QStringList{QStringLiteral("Please wait for the running process.")});
+  fixture_.prompts().Clear();
+  QCOMPARE(Pane()->CurrentView(), before);
+}
+
+QTEST_MAIN(PreviewDispatchTest)
+#include "preview_dispatch_test.moc"
