@@ -28,6 +28,7 @@
 #include "tests/app/frame_fixture.h"
 #include "tests/app/gui_test_env.h"
 #include "tests/fixtures/mtf_writer.h"
+#include "tests/fixtures/ntfs_image.h"
 #include "tests/fixtures/scan_helpers.h"
 #include "tests/fixtures/streams.h"
 #include "tests/fixtures/temp_dir.h"
@@ -94,6 +95,7 @@ MtfWriter Backup() {
                               "up to 1 MiB,\r\nread-only, one character for each byte.\r\n")});
   w.File(u"notes.txt", {Stan("notes in lower case")});
   w.File(u"a/b.txt", {Stan("a name with a slash")});
+  w.File(u"at 1:05 PM.txt", {Stan("a name Windows refuses")});
   w.File(u"Inbox.dbx", {Stan("mail folder")});
   w.File(u"index.html", {Stan("<html><body>page</body></html>")});
   w.File(u"broken.zip", {Stan("PK but not a zip")});
@@ -155,6 +157,7 @@ class PreviewDispatchTest : public QObject {
   void theSizeLimitsHold();
   void anIncompleteCopySaysSoInTheLog();
   void aPreviewWaitsForARunningProcess();
+  void aNameTheTemporaryFolderRefusesTakesItsPortableForm();
 
  private:
   void Load(const std::string& path) {
@@ -387,6 +390,27 @@ void PreviewDispatchTest::aPreviewWaitsForARunningProcess() {
   QCOMPARE(fixture_.prompts().MessageTexts(), QStringList{QStringLiteral("Please wait for the running process.")});
   fixture_.prompts().Clear();
   QCOMPARE(Pane()->CurrentView(), before);
+}
+
+void PreviewDispatchTest::aNameTheTemporaryFolderRefusesTakesItsPortableForm() {
+  // The temporary path on a drive formatted for Windows, as $TMPDIR may be.
+  ostrel::fixtures::TempDir mountDir;
+  ostrel::fixtures::NtfsImage ntfs(mountDir.Path(), "windows_names,permissions");
+  if (!ntfs.Unavailable().empty()) QSKIP(ntfs.Unavailable().c_str());
+  const QByteArray tmpdir = qgetenv("TMPDIR");
+  qputenv("TMPDIR", QByteArray::fromStdString(ntfs.MountPoint()));
+  Load(backup_);
+  const bool previewed = Preview(QStringLiteral("at 1:05 PM.txt"));
+  const QString folder = ostrel::preview::GetTempFolderPath();
+  const QStringList files = TempFiles();
+  auto* edit = Pane()->CurrentViewAs<QPlainTextEdit>();
+  const QString shown = edit != nullptr ? edit->toPlainText() : QString();
+  ostrel::preview::CleanTempFolder();
+  qputenv("TMPDIR", tmpdir);
+  QVERIFY(previewed);
+  QCOMPARE(folder, QString::fromStdString(ntfs.MountPoint()) + QStringLiteral("/BKFTmpOstrelv4"));
+  QCOMPARE(files, QStringList{QStringLiteral("at 1_05 PM.txt")});
+  QCOMPARE(shown, QStringLiteral("a name Windows refuses"));
 }
 
 QTEST_MAIN(PreviewDispatchTest)
