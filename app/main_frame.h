@@ -194,6 +194,8 @@ class CMainFrame : public QMainWindow {
     QString nodeName;
   };
   PendingPreview pendingPreview_;
+  // From the start of a preview's copy until its end is handled.
+  bool previewCopying_ = false;
   QMenu* treeMenu_ = nullptr;
   QMenu* applicationMenu_ = nullptr;
   std::unique_ptr<ScanStatusBar> scanStatus_;

@@ -16,6 +16,7 @@
 #include "app/main_frame.h"
 #include "app/output_wnd.h"
 #include "app/panes.h"
+#include "app/preview_job.h"
 #include "app/range_slider_dlg.h"
 #include "app/scan_job.h"
 #include "app/scan_status.h"
@@ -71,7 +72,8 @@ bool IsBkfPath(const QString& path) {
 // The Open command ----------------------------------------------------------
 
 bool RefuseWhileScanning(CMainFrame& frame, const QString& refusal) {
-  if (!frame.App().IsProcessRunning() && !frame.Job().IsWorking() && !frame.SnapshotWork().IsWorking()) {
+  if (!frame.App().IsProcessRunning() && !frame.Job().IsWorking() && !frame.SnapshotWork().IsWorking() &&
+      !frame.PreviewWork().IsWorking()) {
     return false;
   }
   Tell(frame.App().prompts(), &frame, refusal);

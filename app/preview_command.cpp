@@ -64,6 +64,11 @@ QString MailPageName(const QString& fileName) {
 
 void CMainFrame::OnPreviewFile(int row) {
   if (RefuseWhileRunning(kWaitForProcess)) return;
+  // After Stop the copy may still be ending; the next one waits for it.
+  if (previewCopying_) {
+    Tell(app_.prompts(), this, kWaitForProcess);
+    return;
+  }
   if (row < 0 || row >= List()->Rows()->rowCount()) return;
   const FileListRow listed = List()->Rows()->Row(row);
 
@@ -113,6 +118,7 @@ void CMainFrame::OnPreviewFile(int row) {
   }
   pendingPreview_ = {tempFolder, copyName, preview::GetFileExtension(Text(node.name)), Text(node.name)};
   FileViewer()->SetLoading(true);
+  previewCopying_ = true;
   PreviewWork().Start(node, session_->file, fd, tempFolder + QLatin1Char('/') + copyName,
                       pendingPreview_.extension.toUpper());
 }
@@ -126,6 +132,7 @@ PreviewJob& CMainFrame::PreviewWork() {
 }
 
 void CMainFrame::OnPreviewCopied(JobOutcome outcome) {
+  previewCopying_ = false;
   FileViewer()->SetLoading(false);
   const PendingPreview pending = pendingPreview_;
   const auto done = [this] { app_.SetProcessRunning(false); };

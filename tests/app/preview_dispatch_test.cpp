@@ -22,6 +22,7 @@
 #include "app/output_wnd.h"
 #include "app/panes.h"
 #include "app/preview_command.h"
+#include "app/preview_job.h"
 #include "preview/dump_ctrl.h"
 #include "preview/static_file_viewer.h"
 #include "preview/temp_folder.h"
@@ -156,6 +157,7 @@ class PreviewDispatchTest : public QObject {
   void aSecondRequestWhileAMessageIsOpenIsRefused();
   void theSizeLimitsHold();
   void anIncompleteCopySaysSoInTheLog();
+  void aStoppedCopyHoldsOffTheNextCommands();
   void aPreviewWaitsForARunningProcess();
   void aNameTheTemporaryFolderRefusesTakesItsPortableForm();
 
@@ -368,6 +370,24 @@ void PreviewDispatchTest::theSizeLimitsHold() {
   // The catalogue keeps both lengths.
   QCOMPARE(catalogue.FileAt(RefOf(volume_->child(0)).index).dataLength, 11534335u);
   QCOMPARE(catalogue.FileAt(RefOf(volume_->child(1)).index).dataLength, 11534336u);
+}
+
+void PreviewDispatchTest::aStoppedCopyHoldsOffTheNextCommands() {
+  Load(large_);
+  emit fixture_.state().messages().listPreview(RowOf(QStringLiteral("just-under.bin")));
+  // Stop, as the ribbon's command does: the copy is still ending, and holds
+  // the session, until its end has been handled.
+  fixture_.state().SetProcessRunning(false);
+  emit fixture_.state().messages().listPreview(RowOf(QStringLiteral("cut.txt")));
+  Frame().OpenBkfPath(QString::fromStdString(large_));
+  QCOMPARE(fixture_.prompts().MessageTexts(),
+           (QStringList{QStringLiteral("Please wait for the running process."),
+                        QStringLiteral("Please stop the running process to open the BKF file.")}));
+  fixture_.prompts().Clear();
+  QVERIFY(QTest::qWaitFor([this] { return !Frame().PreviewWork().IsWorking(); }, 20000));
+  QVERIFY(Frame().HasCatalogue());
+  QVERIFY(Preview(QStringLiteral("cut.txt")));
+  QVERIFY(Pane()->CurrentViewAs<QPlainTextEdit>() != nullptr);
 }
 
 void PreviewDispatchTest::anIncompleteCopySaysSoInTheLog() {
