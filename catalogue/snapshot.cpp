@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <system_error>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "base/bytes.h"
@@ -366,6 +368,35 @@ SnapshotReadResult ReadSnapshot(const std::string& path, const StopToken& stop,
   result.error = ReadBody(in, ec ? 0 : size, stop, progress, result);
   result.ok = result.error.empty();
   return result;
+}
+
+bool LooksLikeSnapshot(ByteView head) {
+  const std::optional<std::uint32_t> n = head.U32(0);
+  if (!n || *n < 2 || *n % 2 != 0 || *n > kSnapshotPathLimit) return false;
+  const std::optional<std::uint16_t> lastUnit = head.U16(4 + std::size_t{*n} - 2);
+  const std::optional<std::uint8_t> tag = head.U8(4 + std::size_t{*n});
+  return lastUnit == 0 && (!tag || tag == kFolderTag || tag == kEndTag);
+}
+
+bool LooksLikeSnapshot(const std::string& path) {
+  // Non-blocking, so that a FIFO given in the place of a file is not waited on.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st {};
+  std::vector<std::uint8_t> head;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    head.resize(4 + kSnapshotPathLimit + 1);
+    std::size_t got = 0;
+    while (got < head.size()) {
+      const ssize_t r = ::pread(fd, head.data() + got, head.size() - got, static_cast<off_t>(got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      got += static_cast<std::size_t>(r);
+    }
+    head.resize(got);
+  }
+  ::close(fd);
+  return LooksLikeSnapshot(ByteView(head.data(), head.size()));
 }
 
 std::string CheckCatalogueLinks(const Catalogue& cat) {

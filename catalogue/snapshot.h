@@ -35,6 +35,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/bytes.h"
 #include "base/stop_token.h"
 #include "catalogue/catalogue.h"
 
@@ -82,6 +83,19 @@ struct SnapshotReadResult {
 // requested.
 SnapshotReadResult ReadSnapshot(const std::string& path, const StopToken& stop,
                                 const SnapshotProgress& progress = {});
+
+// Whether `head`, the first bytes of a file (4 + kSnapshotPathLimit + 1 are
+// enough), begins the way a snapshot does: a path block whose size N is even,
+// from 2 to the limit, whose last unit is NUL, followed by a folder tag, an
+// end tag or the end of the file (a cut snapshot is still one, and its
+// reader says where it ends). Lets a command take either a snapshot or a BKF file: a BKF file
+// begins with a descriptor block ID ("TAPE"), which as a size is far above
+// the limit, or with damage, which this rarely passes; a damaged snapshot
+// that fails it is scanned as a BKF file and finds nothing.
+bool LooksLikeSnapshot(ByteView head);
+// The same for the file at `path`; false when it is no regular file or
+// cannot be read (the caller then meets the reason opening it as a BKF file).
+bool LooksLikeSnapshot(const std::string& path);
 
 // The checks a loaded catalogue must pass: every link none or a valid index,
 // every index its record's position, the folders one tree below the root

@@ -1,15 +1,20 @@
 #include "cli/cli.h"
 
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <csignal>
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
+#include "reader/extract.h"
 #include "reader/text.h"
 
 namespace ostrel::cli {
@@ -91,6 +96,94 @@ std::optional<std::uint64_t> ParseU64(const std::string& text) {
   return v;
 }
 
+std::string Count(std::uint64_t value, bool raw) { return raw ? std::to_string(value) : GroupDigits(value); }
+
+namespace {
+
+// The long name of each short form, and whether the option takes a value.
+struct ShortForm {
+  char letter;
+  const char* name;
+};
+constexpr ShortForm kShortForms[] = {{'o', "--to"}, {'m', "--mode"}, {'p', "--pattern"}, {'i', "--index"}};
+constexpr const char* kValueOptions[] = {"--to",    "--mode",     "--pattern",       "--index",
+                                         "--range", "--snapshot", "--from-snapshot"};
+
+bool TakesValue(const std::string& name) {
+  return std::any_of(std::begin(kValueOptions), std::end(kValueOptions),
+                     [&](const char* o) { return name == o; });
+}
+
+}  // namespace
+
+bool ArgReader::Next() {
+  at_ = next_;
+  if (at_ >= args_.size()) return false;
+  next_ = at_ + 1;
+  const std::string& a = args_[at_];
+  option_ = false;
+  attached_.reset();
+  problem_.clear();
+  name_ = a;
+  if (!endOfOptions_ && a == "--") {
+    endOfOptions_ = true;
+    return Next();
+  }
+  if (endOfOptions_ || a.size() < 2 || a[0] != '-') return true;
+  option_ = true;
+  if (a[1] == '-') {
+    if (const std::size_t eq = a.find('='); eq != std::string::npos) {
+      name_ = a.substr(0, eq);
+      attached_ = a.substr(eq + 1);
+    }
+  } else if (a == "-h") {
+    name_ = "--help";
+  } else {
+    for (const ShortForm& s : kShortForms) {
+      if (a[1] != s.letter) continue;
+      name_ = s.name;
+      if (a.size() > 2) attached_ = a.substr(2);
+    }
+  }
+  if (attached_ && !TakesValue(name_)) problem_ = "option '" + name_ + "' takes no value";
+  return true;
+}
+
+std::optional<int> TakeCommonOption(const ArgReader& args, const char* command, const char* usage) {
+  if (!args.Problem().empty()) return UsageError(command, args.Problem());
+  if (args.IsOption() && args.Name() == "--help") {
+    std::fputs(usage, stdout);
+    return kExitOk;
+  }
+  return std::nullopt;
+}
+
+bool TakePrintOption(const ArgReader& args, PrintOptions& print) {
+  if (!args.IsOption()) return false;
+  if (args.Name() == "--json") {
+    print.json = true;
+  } else if (args.Name() == "--bytes") {
+    print.rawSizes = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::string> ArgReader::Value() {
+  if (attached_) {
+    std::optional<std::string> value = std::move(attached_);
+    attached_.reset();
+    return value;
+  }
+  return NextValue();
+}
+
+std::optional<std::string> ArgReader::NextValue() {
+  if (next_ >= args_.size()) return std::nullopt;
+  return args_[next_++];
+}
+
 namespace {
 
 std::int64_t NowMs() {
@@ -100,7 +193,50 @@ std::int64_t NowMs() {
 
 }  // namespace
 
-ProgressBar::ProgressBar(std::string label) : label_(std::move(label)), enabled_(isatty(2) != 0) {}
+int TerminalColumns(int fd) {
+  struct winsize size {};
+  if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  if (const char* columns = std::getenv("COLUMNS")) {
+    if (const auto n = ParseU64(columns); n && *n > 0 && *n <= 10000) return static_cast<int>(*n);
+  }
+  return 80;
+}
+
+std::string ProgressLine(const std::string& label, double share, std::uint64_t count, int columns) {
+  const std::size_t room = columns > 1 ? static_cast<std::size_t>(columns - 1) : 0;
+  char percent[16];
+  std::snprintf(percent, sizeof percent, "%5.1f%%", std::clamp(share, 0.0, 1.0) * 100.0);
+  const std::string counted = "  files: " + GroupDigits(count);
+  constexpr std::size_t kLeastBar = 10;
+  // label " [" bar "] " percent counted
+  std::size_t text = label.size() + 4 + std::strlen(percent);
+  const bool withCount = text + counted.size() + kLeastBar <= room;
+  if (withCount) text += counted.size();
+  std::string line;
+  if (text + kLeastBar <= room) {
+    const std::size_t width = room - text;
+    const auto filled = static_cast<std::size_t>(std::clamp(share, 0.0, 1.0) * static_cast<double>(width));
+    std::string bar(filled, '#');
+    bar.resize(width, '.');
+    line = label + " [" + bar + "] " + percent + (withCount ? counted : std::string());
+  } else {
+    line = label + " " + percent;
+  }
+  if (line.size() > room) line.resize(room);
+  return line;
+}
+
+namespace {
+
+bool DumbTerminal() {
+  const char* term = std::getenv("TERM");
+  return term != nullptr && std::strcmp(term, "dumb") == 0;
+}
+
+}  // namespace
+
+ProgressBar::ProgressBar(std::string label)
+    : label_(std::move(label)), enabled_(isatty(2) != 0), dumb_(DumbTerminal()) {}
 
 ProgressBar::~ProgressBar() { Finish(); }
 
@@ -119,22 +255,35 @@ void ProgressBar::Show(std::uint64_t done, std::uint64_t total, std::uint64_t co
   if (now - lastDrawMs_ < 100) return;
   lastDrawMs_ = now;
   const double share = total == 0 ? 1.0 : static_cast<double>(done) / static_cast<double>(total);
-  const int width = 30;
-  const int filled = static_cast<int>(share * width);
-  std::string bar(static_cast<std::size_t>(filled), '#');
-  bar.resize(width, '.');
-  std::fprintf(stderr, "\r%s [%s] %5.1f%%  files: %" PRIu64 "  ", label_.c_str(), bar.c_str(),
-               share * 100.0, count);
+  // Asked at each draw, so that the bar follows a resized window.
+  Draw(ProgressLine(label_, share, count, TerminalColumns(2)));
+}
+
+void ProgressBar::Draw(const std::string& line) {
+  std::string out = "\r" + line;
+  if (dumb_) {
+    // Blanks over what is left of a longer line drawn before.
+    if (line.size() < drawnWidth_) out.append(drawnWidth_ - line.size(), ' ');
+  } else {
+    out += "\033[K";
+  }
+  std::fputs(out.c_str(), stderr);
   std::fflush(stderr);
   drawn_ = true;
+  drawnWidth_ = std::max(drawnWidth_, line.size());
 }
 
 void ProgressBar::Finish() {
   if (drawn_) {
-    std::fprintf(stderr, "\r\033[K");
+    if (dumb_) {
+      std::fprintf(stderr, "\r%s\r", std::string(drawnWidth_, ' ').c_str());
+    } else {
+      std::fputs("\r\033[K", stderr);
+    }
     std::fflush(stderr);
   }
   drawn_ = false;
+  drawnWidth_ = 0;
 }
 
 bool ReportUnreadable(const BkfFile& file) {
@@ -187,10 +336,36 @@ std::string Index(std::uint64_t v) {
   return std::to_string(v);
 }
 
+// The "path" member of the files of one folder: the folder names from below
+// the root down to it, as a JSON array. Walked up through the parent links,
+// at most as many steps as there are folders.
+std::string FolderPathJson(const FolderTree& tree, std::uint64_t folder) {
+  std::vector<std::uint64_t> chain;
+  for (std::uint64_t k = folder; k != 0 && tree.IsNode(k) && chain.size() < tree.Count();
+       k = tree.NodeAt(k).parent) {
+    chain.push_back(k);
+  }
+  std::string out = "[";
+  for (auto k = chain.rbegin(); k != chain.rend(); ++k) {
+    if (k != chain.rbegin()) out += ", ";
+    out += JsonString(Utf16ToUtf8(tree.NodeAt(*k).name));
+  }
+  return out + "]";
+}
+
 }  // namespace
 
+std::vector<std::uint8_t> CompressedFlags(const Catalogue& cat, const BkfFile& bkf) {
+  std::vector<std::uint8_t> flags;
+  if (!bkf.IsOpen()) return flags;
+  const StopToken neverStops;
+  flags.reserve(cat.FileCount());
+  for (std::uint64_t i = 0; i < cat.FileCount(); ++i) flags.push_back(DataIsCompressed(cat.FileAt(i), bkf, neverStops));
+  return flags;
+}
+
 void PrintCatalogueJson(std::FILE* out, const Catalogue& cat, const std::string& bkfPath,
-                        const std::string& extraMembers) {
+                        const std::vector<std::uint8_t>& compressed, const std::string& extraMembers) {
   const auto& tree = cat.Tree();
   std::fprintf(out, "{\n \"bkf\": %s,\n%s \"folders\": [", JsonString(bkfPath).c_str(),
                extraMembers.c_str());
@@ -204,19 +379,27 @@ void PrintCatalogueJson(std::FILE* out, const Catalogue& cat, const std::string&
                  Index(n.firstFile).c_str(), Index(n.lastFile).c_str());
   }
   std::fprintf(out, "\n ],\n \"files\": [");
+  // A folder's files lie together: its path is made once for them.
+  std::uint64_t pathFolder = kNone;
+  std::string path;
   for (std::uint64_t i = 0; i < cat.FileCount(); ++i) {
     const FileNode& f = cat.FileAt(i);
+    if (f.parent != pathFolder) {
+      pathFolder = f.parent;
+      path = FolderPathJson(tree, f.parent);
+    }
+    const char* packed = i >= compressed.size() ? "null" : compressed[i] ? "true" : "false";
     std::fprintf(out,
                  "%s\n  {\"index\": %s, \"name\": %s, \"nameSize\": %u, \"parent\": %s, "
-                 "\"dataPosition\": %" PRIu64 ", \"dataLength\": %" PRIu64 "}",
+                 "\"dataPosition\": %" PRIu64 ", \"dataLength\": %" PRIu64 ", \"path\": %s, \"compressed\": %s}",
                  i == 0 ? "" : ",", Index(f.index).c_str(), JsonString(Utf16ToUtf8(f.name)).c_str(),
                  static_cast<unsigned>(f.nameSize), Index(f.parent).c_str(), f.dataPosition,
-                 f.dataLength);
+                 f.dataLength, path.c_str(), packed);
   }
   std::fprintf(out, "\n ]\n}\n");
 }
 
-void PrintCatalogueTree(std::FILE* out, const Catalogue& cat) {
+void PrintCatalogueTree(std::FILE* out, const Catalogue& cat, bool rawSizes) {
   const auto& tree = cat.Tree();
   // Children in the order they were found (the chain runs newest first),
   // walked with an explicit stack: damaged files can nest very deep.
@@ -235,8 +418,8 @@ void PrintCatalogueTree(std::FILE* out, const Catalogue& cat) {
     if (f.firstFile != kNone && f.lastFile != kNone) {
       for (std::uint64_t i = f.firstFile; i <= f.lastFile && i < cat.FileCount(); ++i) {
         const FileNode& file = cat.FileAt(i);
-        std::fprintf(out, "%s  %s  (%" PRIu64 " bytes)\n", indent.c_str(),
-                     ForTerminal(Utf16ToUtf8(file.name)).c_str(), file.dataLength);
+        std::fprintf(out, "%s  [%" PRIu64 "] %s  (%s bytes)\n", indent.c_str(), i,
+                     ForTerminal(Utf16ToUtf8(file.name)).c_str(), Count(file.dataLength, rawSizes).c_str());
       }
     }
     children.clear();
@@ -248,7 +431,9 @@ void PrintCatalogueTree(std::FILE* out, const Catalogue& cat) {
     const std::size_t childDepth = node == 0 ? 0 : depth + 1;
     for (std::uint64_t k : children) stack.emplace_back(k, childDepth);
   }
-  std::fprintf(out, "Total number of files found: %" PRIu64 "\n", cat.FileCount());
+  std::fprintf(out, "Total number of files found: %s\n", Count(cat.FileCount(), rawSizes).c_str());
 }
+
+void ReportNoBlocks() { Error("no MTF block found: this does not look like a BKF file"); }
 
 }  // namespace ostrel::cli

@@ -28,6 +28,21 @@ using Args = std::vector<std::string>;
 int Main(int argc, char** argv);
 
 int ScanCommand(const Args& args);
+// How a catalogue is printed: as a tree or JSON; with --bytes, sizes and
+// counts without thousands separators.
+struct PrintOptions {
+  bool json = false;
+  bool rawSizes = false;
+};
+class ArgReader;
+// If the reader's option is --json or --bytes, takes it into `print`.
+bool TakePrintOption(const ArgReader& args, PrintOptions& print);
+struct ScanOptions;
+// Scans `bkfPath` and prints the catalogue (scan, and list given a BKF file);
+// writes the snapshot too when `snapshotPath` is not empty. Answers the exit
+// code.
+int ScanAndPrint(const std::string& bkfPath, const ScanOptions& options, const std::string& snapshotPath,
+                 const PrintOptions& print);
 int ExtractCommand(const Args& args);
 int ListCommand(const Args& args);
 
@@ -44,6 +59,51 @@ int UsageError(const char* command, const std::string& problem);
 std::string ForTerminal(std::string_view text);
 // An unsigned decimal number (digits only, no overflow).
 std::optional<std::uint64_t> ParseU64(const std::string& text);
+// A size or a count for people ("20,690"), or as it is ("20690") when
+// `raw` (--bytes, for scripts).
+std::string Count(std::uint64_t value, bool raw);
+
+// A command's arguments, read the way GNU tools read them: "--opt VALUE" and
+// "--opt=VALUE"; the short forms -o (--to), -m (--mode), -p (--pattern),
+// -i (--index) and -h (--help), with the value next or attached ("-oDIR");
+// "--" ends the options, so that every argument after it is an operand even
+// when it begins with '-'. Which options take a value is known here, so that
+// "--json=x" is an error and "--to" followed by "--flat" takes "--flat" as
+// the folder, as getopt does.
+class ArgReader {
+ public:
+  explicit ArgReader(const Args& args) : args_(args) {}
+  // Moves to the next argument; false when there is none.
+  bool Next();
+  // Whether the current argument is an option; then Name() is its long name
+  // ("--to" for "-o", "-oDIR" and "--to=DIR"), otherwise the operand itself.
+  bool IsOption() const { return option_; }
+  const std::string& Name() const { return name_; }
+  // The argument as given, for messages ("-o", "--bogus=1").
+  const std::string& Given() const { return args_[at_]; }
+  // The option's value: the text attached to it, or else the next argument,
+  // which it takes; nullopt when there is none.
+  std::optional<std::string> Value();
+  // A further value of the option (END of --range START END): always the
+  // next argument.
+  std::optional<std::string> NextValue();
+  // Set when an option that takes no value came with one ("--json=1").
+  const std::string& Problem() const { return problem_; }
+
+ private:
+  const Args& args_;
+  std::size_t at_ = 0, next_ = 0;
+  bool endOfOptions_ = false;
+  bool option_ = false;
+  std::string name_;
+  std::optional<std::string> attached_;
+  std::string problem_;
+};
+
+// What every command does first with an argument: an option that came with a
+// value it does not take is a usage error of `command`, and --help prints
+// `usage`. Answers the exit code when the command ends there.
+std::optional<int> TakeCommonOption(const ArgReader& args, const char* command, const char* usage);
 
 // The scan options that scan and extract share:
 //   --mode standard|advanced   --heuristic   --range START END
@@ -52,10 +112,10 @@ struct ScanOptions {
   bool heuristic = false;
   std::uint64_t rangeStart = 0, rangeEnd = 0;
 };
-// If args[i] is one of the shared scan options, takes it (and its values,
-// moving i past them) into `options` and answers true; `problem` is set when
-// the option is malformed. Answers false for any other argument.
-bool TakeScanOption(const Args& args, std::size_t& i, ScanOptions& options, std::string& problem);
+// If the reader's option is one of the shared scan options, takes it (and its
+// values) into `options` and answers true; `problem` is set when the option is
+// malformed. Answers false for any other argument.
+bool TakeScanOption(ArgReader& args, ScanOptions& options, std::string& problem);
 // Checks the options taken together; answers the problem or an empty text.
 std::string CheckScanOptions(const ScanOptions& options);
 // The scanner of the chosen mode, filling `session`, with its range and
@@ -91,8 +151,18 @@ bool ReportUnreadable(const BkfFile& file);
 // PrintCatalogueJson's extra members.
 std::string UnreadableJson(const UnreadableSummary& summary);
 
-// Draws a one-line progress bar on stderr when stderr is a terminal; prints
-// range warnings on stderr. Redraws at most ten times a second.
+// The width of the terminal on `fd`: its window size, else $COLUMNS, else 80.
+int TerminalColumns(int fd);
+// One progress line ("Scanning [#####.....]  42.0%  files: 1,234") that
+// fits `columns`: at most columns - 1 characters, since a line that fills the
+// last column makes some terminals wrap. The bar takes the width the text
+// leaves; on a narrow terminal the count goes first, then the bar.
+std::string ProgressLine(const std::string& label, double share, std::uint64_t count, int columns);
+
+// Draws a one-line progress bar on stderr when stderr is a terminal, as wide
+// as the terminal; prints range warnings on stderr. Redraws at most ten times
+// a second. Where TERM=dumb the line is cleared with blanks instead of the
+// erase-line sequence, which such a terminal would print.
 class ProgressBar : public ScanListener {
  public:
   explicit ProgressBar(std::string label);
@@ -104,20 +174,36 @@ class ProgressBar : public ScanListener {
   void Finish();
 
  private:
+  // Overwrites the current line with `line`.
+  void Draw(const std::string& line);
+
   std::string label_;
   bool enabled_;
+  bool dumb_;
   bool drawn_ = false;
+  std::size_t drawnWidth_ = 0;
   std::int64_t lastDrawMs_ = -1000;
 };
 
-// The catalogue as a JSON document (none = -1, not found = -2).
-// `extraMembers`, if given, is written after the "bkf" member: whole JSON
-// members, each ending with a comma and a newline.
+// Whether the data of each file is compressed, read from `bkf` (a read of
+// the first bytes of each file's data); empty when `bkf` is not open.
+std::vector<std::uint8_t> CompressedFlags(const Catalogue& cat, const BkfFile& bkf);
+// The catalogue as a JSON document (none = -1, not found = -2). Each file
+// also gets its folder "path" (the folder names from below the root down to
+// its folder) and whether its data is "compressed", from `compressed`
+// (CompressedFlags; null for the files it does not reach). `extraMembers`, if
+// given, is written after the "bkf" member: whole JSON members, each ending
+// with a comma and a newline.
 void PrintCatalogueJson(std::FILE* out, const Catalogue& cat, const std::string& bkfPath,
-                        const std::string& extraMembers = {});
+                        const std::vector<std::uint8_t>& compressed, const std::string& extraMembers = {});
 // The catalogue as an indented tree of folders, each followed by its files
-// with their data length, and the "Total number of files found" line.
-void PrintCatalogueTree(std::FILE* out, const Catalogue& cat);
+// with their catalogue index (what extract --index takes) and data length,
+// and the "Total number of files found" line; `rawSizes` prints the numbers
+// without thousands separators.
+void PrintCatalogueTree(std::FILE* out, const Catalogue& cat, bool rawSizes);
+
+// The note for a scan that met no descriptor block at all, on stderr.
+void ReportNoBlocks();
 
 std::string JsonString(const std::string& utf8);
 

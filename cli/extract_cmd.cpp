@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -19,52 +20,64 @@ namespace ostrel::cli {
 namespace {
 
 const char kExtractUsage[] =
-    "Usage: ostrel-bkf extract BKF --to DIR [--flat] [--index N]... [--pattern WILDCARD]\n"
+    "Usage: ostrel-bkf extract BKF --to DIR [--flat] [--index N]... [--pattern WILDCARD]...\n"
     "                          [--mode standard|advanced] [--heuristic] [--range START END]\n"
     "                          [--skip-damaged] [--verbose] [--overwrite] [--portable-names]\n"
-    "       ostrel-bkf extract --snapshot IN --to DIR [--flat] [--index N]... [--pattern WILDCARD]\n"
-    "                          [--skip-damaged] [--verbose] [--overwrite] [--portable-names]\n"
+    "                          [--bytes]\n"
+    "       ostrel-bkf extract --from-snapshot IN --to DIR [--flat] [--index N]...\n"
+    "                          [--pattern WILDCARD]... [--skip-damaged] [--verbose]\n"
+    "                          [--overwrite] [--portable-names] [--bytes]\n"
     "\n"
     "Scans BKF and writes the files of the catalogue it rebuilds into DIR (created\n"
     "if missing), in their folder hierarchy (tape, backup set, volume, folders).\n"
-    "With --snapshot the catalogue comes from a recovery snapshot written by\n"
+    "With --from-snapshot the catalogue comes from a recovery snapshot written by\n"
     "'ostrel-bkf scan --snapshot', without scanning again, and the files are read\n"
     "from the BKF file the snapshot names.\n"
     "\n"
     "Options:\n"
-    "  --to DIR            the destination folder\n"
-    "  --flat              put every file directly in DIR\n"
-    "  --index N           extract only file N of the catalogue (as numbered by\n"
-    "                      'ostrel-bkf scan --json'); may be given several times\n"
-    "  --pattern WILDCARD  extract only files whose name matches WILDCARD, case-\n"
-    "                      sensitive: '*' any run of characters, '?' one character\n"
-    "                      (quote it for the shell)\n"
-    "  --overwrite         replace files that exist in DIR under a recovered file's\n"
-    "                      name (a replacement takes the old file's place only once\n"
-    "                      it is complete); without it they are kept\n"
-    "  --portable-names    give every name its portable form from the start\n"
-    "  --mode MODE         the recovery mode of the scan: standard (the default) or\n"
-    "                      advanced (blocks measured by their streams and jumped over)\n"
-    "  --heuristic         with --mode advanced: any four digits or capital letters\n"
-    "                      that are not a block ID count as a stream ID\n"
-    "  --range START END   scan only the bytes from START to END (decimal byte\n"
-    "                      positions; 0 0 is the whole file)\n"
-    "  --snapshot IN       extract from the catalogue stored in the snapshot IN\n"
-    "                      (no BKF argument, no scan options)\n"
-    "  --skip-damaged      leave out files whose data the BKF file could not wholly\n"
-    "                      read (bad sectors) instead of writing them with zeros\n"
-    "                      in the unreadable parts\n"
-    "  --verbose           also list the files that are empty in the backup\n"
-    "  --help              show this text\n"
+    "  -o, --to DIR            the destination folder\n"
+    "  --flat                  put every file directly in DIR\n"
+    "  -i, --index N           extract file N of the catalogue (the number in\n"
+    "                          brackets in 'ostrel-bkf scan'); may be repeated\n"
+    "  -p, --pattern WILDCARD  extract the files whose name matches WILDCARD, case-\n"
+    "                          sensitive: '*' any run of characters, '?' one\n"
+    "                          character (quote it for the shell); may be repeated\n"
+    "  --overwrite             replace files that exist in DIR under a recovered\n"
+    "                          file's name (a replacement takes the old file's place\n"
+    "                          only once it is complete); without it they are kept\n"
+    "  --portable-names        give every name its portable form from the start\n"
+    "  -m, --mode MODE         the recovery mode of the scan: standard (the default)\n"
+    "                          or advanced (blocks measured by their streams and\n"
+    "                          jumped over)\n"
+    "  --heuristic             with --mode advanced: any four digits or capital\n"
+    "                          letters that are not a block ID count as a stream ID\n"
+    "  --range START END       scan only the bytes from START to END (decimal byte\n"
+    "                          positions; 0 0 is the whole file)\n"
+    "  --from-snapshot IN      extract from the catalogue stored in the snapshot IN\n"
+    "                          (no BKF argument, no scan options); the older\n"
+    "                          spelling --snapshot IN still works, with a note\n"
+    "  --skip-damaged          leave out files whose data the BKF file could not\n"
+    "                          wholly read (bad sectors) instead of writing them\n"
+    "                          with zeros in the unreadable parts\n"
+    "  --verbose               also list the files that are empty in the backup\n"
+    "  --bytes                 print the summary's numbers without thousands\n"
+    "                          separators\n"
+    "  -h, --help              show this text\n"
     "\n"
-    "Names are made safe: '/' and NUL become '_', empty names, '.' and '..' become\n"
-    "'_', names are cut to 255 bytes keeping their extension, and a name already\n"
-    "written in the same folder by this run gets ' (2)', ' (3)', ... before its\n"
-    "extension. Nothing is written outside DIR, and no symbolic link is followed.\n"
+    "Without --index and --pattern every file is extracted. With them, a file is\n"
+    "extracted when it has one of the indices or matches one of the patterns.\n"
+    "A selection that holds no file (an index the catalogue does not have,\n"
+    "patterns that match nothing) is an error: nothing is written, exit status 2.\n"
+    "\n"
+    "Names are made safe: '/', NUL and control characters become '_', empty\n"
+    "names, '.' and '..' become '_', names are cut to 255 bytes keeping their\n"
+    "extension, and a name already written in the same folder by this run gets\n"
+    "' (2)', ' (3)', ... before its extension. Nothing is written outside DIR,\n"
+    "and no symbolic link is followed.\n"
     "\n"
     "A file that exists in DIR is never replaced (unless --overwrite): the recovered\n"
     "file takes the next free number, and a line says so ('boot.ini exists; saved\n"
-    "as boot.ini (2)'). Existing folders are merged into. A name the destination\n"
+    "as boot (2).ini'). Existing folders are merged into. A name the destination\n"
     "refuses is saved in its portable form, and a line says so ('saved 'C:' as 'C_'\n"
     "(the destination refuses ':')'): < > : \" \\ | ? * and control characters\n"
     "become '_', trailing dots and blanks go, and CON, PRN, AUX, NUL, COM1-COM9 and\n"
@@ -73,15 +86,19 @@ const char kExtractUsage[] =
     "case are numbered as one.\n"
     "\n"
     "Every file that is not fully extracted is reported with the reason; a summary\n"
-    "follows. A file part of whose data could not be read is written with zeros\n"
-    "there (\"damaged: ...: 65,536 bytes unreadable at offset X in the backup;\n"
-    "written with zeros there\"), and one whose data the end of the BKF file cuts\n"
-    "off is written as far as it goes (\"cut short: ...: cut short by the end of\n"
-    "the backup: N of M bytes\"); both count as files with problems. The parts of\n"
-    "the BKF file that could not be read are summed up on stderr (\"Unreadable:\").\n"
+    "follows. A report about a written file names it by its path on disk, and by\n"
+    "its name in the backup too where that differs (\"damaged: DIR/C:/a_b.txt\n"
+    "(a/b.txt in the backup): ...\"); a file that was not written is named by its\n"
+    "path in the catalogue. A file part of whose data could not be read is written\n"
+    "with zeros there (\"damaged: ...: 65,536 bytes unreadable at offset X in the\n"
+    "backup; written with zeros there\"), and one whose data the end of the BKF\n"
+    "file cuts off is written as far as it goes (\"cut short: ...: cut short by the\n"
+    "end of the backup: N of M bytes\"); both count as files with problems. The\n"
+    "parts of the BKF file that could not be read are summed up on stderr\n"
+    "(\"Unreadable:\").\n"
     "Exit status: 0 every selected file was extracted whole, 1 some were not or\n"
-    "parts of the BKF file could not be read, 2 bad arguments or a BKF file that\n"
-    "cannot be opened.\n";
+    "parts of the BKF file could not be read, 2 bad arguments, a selection that\n"
+    "holds no file or a BKF file that cannot be opened.\n";
 
 int Usage(const std::string& problem) { return UsageError("extract", problem); }
 
@@ -92,8 +109,9 @@ struct ExtractOptions {
   bool flat = false;
   bool skipDamaged = false;
   bool verbose = false;
+  bool rawSizes = false;
   std::set<std::uint64_t> indices;
-  std::optional<std::string> pattern;
+  std::vector<std::string> patterns;
   bool overwrite = false;
   bool portableNames = false;
   ScanOptions scan;
@@ -118,30 +136,40 @@ std::unique_ptr<RecoverySession> BuildSession(const ExtractOptions& options, con
     error = "cannot open '" + options.bkfPath + "': " + scanner->FileError();
     return nullptr;
   }
+  if (scanner->BlocksFound() == 0 && !stop.StopRequested()) ReportNoBlocks();
   return session;
 }
 
-// The files to extract, in catalogue order; nullopt (with the problem) when an
-// index names no file.
+// The files to extract, in catalogue order: every file, or those that have one
+// of the indices or match one of the patterns. Nullopt (with the problem) when
+// an index names no file or the selection holds none.
 std::optional<std::vector<std::uint64_t>> SelectFiles(const Catalogue& cat,
                                                       const ExtractOptions& options,
                                                       std::string& problem) {
   for (std::uint64_t i : options.indices) {
     if (i >= cat.FileCount()) {
       problem = "no file with index " + std::to_string(i) + " (the catalogue holds " +
-                std::to_string(cat.FileCount()) + " files)";
+                std::to_string(cat.FileCount()) + " files; 'ostrel-bkf scan' shows their indices)";
       return std::nullopt;
     }
   }
-  const std::u16string pattern = options.pattern ? Utf8ToUtf16(*options.pattern) : u"";
+  std::vector<std::u16string> patterns;
+  for (const std::string& p : options.patterns) patterns.push_back(Utf8ToUtf16(p));
+  const bool all = options.indices.empty() && patterns.empty();
   std::vector<std::uint64_t> out;
-  auto take = [&](std::uint64_t i) {
-    if (!options.pattern || WildcardMatch(cat.FileAt(i).name, pattern)) out.push_back(i);
-  };
-  if (options.indices.empty()) {
-    for (std::uint64_t i = 0; i < cat.FileCount(); ++i) take(i);
-  } else {
-    for (std::uint64_t i : options.indices) take(i);
+  for (std::uint64_t i = 0; i < cat.FileCount(); ++i) {
+    const std::u16string_view name = cat.FileAt(i).name;
+    if (all || options.indices.count(i) != 0 ||
+        std::any_of(patterns.begin(), patterns.end(), [&](const auto& p) { return WildcardMatch(name, p); })) {
+      out.push_back(i);
+    }
+  }
+  if (out.empty() && !all) {
+    problem = "no file matches --pattern";
+    for (std::size_t k = 0; k < options.patterns.size(); ++k) {
+      problem += (k == 0 ? " '" : " or '") + options.patterns[k] + "'";
+    }
+    return std::nullopt;
   }
   return out;
 }
@@ -150,14 +178,17 @@ std::optional<std::vector<std::uint64_t>> SelectFiles(const Catalogue& cat,
 // command (--help, a usage error).
 std::optional<int> ParseExtractArgs(const Args& args, ExtractOptions& options) {
   std::string problem;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kExtractUsage, stdout);
-      return kExitOk;
+  ArgReader reader(args);
+  while (reader.Next()) {
+    if (const auto exit = TakeCommonOption(reader, "extract", kExtractUsage)) return *exit;
+    const std::string& a = reader.Name();
+    if (!reader.IsOption()) {
+      if (!options.bkfPath.empty()) return Usage("only one BKF file can be extracted from");
+      options.bkfPath = a;
     } else if (a == "--to") {
-      if (i + 1 >= args.size()) return Usage("--to needs a folder");
-      options.destination = args[++i];
+      const std::optional<std::string> to = reader.Value();
+      if (!to) return Usage("--to needs a folder");
+      options.destination = *to;
     } else if (a == "--flat") {
       options.flat = true;
     } else if (a == "--skip-damaged") {
@@ -168,25 +199,30 @@ std::optional<int> ParseExtractArgs(const Args& args, ExtractOptions& options) {
       options.overwrite = true;
     } else if (a == "--portable-names") {
       options.portableNames = true;
+    } else if (a == "--bytes") {
+      options.rawSizes = true;
     } else if (a == "--index") {
-      const auto n = i + 1 < args.size() ? ParseU64(args[i + 1]) : std::nullopt;
+      const std::optional<std::string> value = reader.Value();
+      const auto n = value ? ParseU64(*value) : std::nullopt;
       if (!n) return Usage("--index takes an unsigned decimal file index");
       options.indices.insert(*n);
-      ++i;
     } else if (a == "--pattern") {
-      if (i + 1 >= args.size()) return Usage("--pattern needs a wildcard");
-      options.pattern = args[++i];
-    } else if (a == "--snapshot") {
-      if (i + 1 >= args.size()) return Usage("--snapshot needs the path of a snapshot");
-      options.snapshotPath = args[++i];
-    } else if (TakeScanOption(args, i, options.scan, problem)) {
+      const std::optional<std::string> pattern = reader.Value();
+      if (!pattern) return Usage("--pattern needs a wildcard");
+      options.patterns.push_back(*pattern);
+    } else if (a == "--from-snapshot" || a == "--snapshot") {
+      const std::optional<std::string> path = reader.Value();
+      if (!path) return Usage(a + " needs the path of a snapshot");
+      if (a == "--snapshot") {
+        std::fputs("ostrel-bkf: note: 'extract --snapshot IN' is now 'extract --from-snapshot IN'; the old "
+                   "spelling will go in a later release\n",
+                   stderr);
+      }
+      options.snapshotPath = *path;
+    } else if (TakeScanOption(reader, options.scan, problem)) {
       if (!problem.empty()) return Usage(problem);
-    } else if (!a.empty() && a[0] == '-') {
-      return Usage("unknown option '" + a + "'");
-    } else if (options.bkfPath.empty()) {
-      options.bkfPath = a;
     } else {
-      return Usage("only one BKF file can be extracted from");
+      return Usage("unknown option '" + reader.Given() + "'");
     }
   }
   return std::nullopt;
@@ -196,14 +232,14 @@ std::optional<int> ParseExtractArgs(const Args& args, ExtractOptions& options) {
 std::optional<int> CheckExtractOptions(const ExtractOptions& options) {
   if (!options.snapshotPath.empty()) {
     if (!options.bkfPath.empty()) {
-      return Usage("--snapshot names the BKF file itself: give no BKF argument with it");
+      return Usage("--from-snapshot names the BKF file itself: give no BKF argument with it");
     }
     if (options.scan.mode != RecoveryMode::Standard || options.scan.heuristic || options.scan.rangeStart != 0 ||
         options.scan.rangeEnd != 0) {
       return Usage("--mode, --heuristic and --range choose how to scan; a snapshot is not scanned");
     }
   } else if (options.bkfPath.empty()) {
-    return Usage("no BKF file given (or --snapshot IN)");
+    return Usage("no BKF file given (or --from-snapshot IN)");
   }
   if (options.destination.empty()) return Usage("no destination given (--to DIR)");
   if (const std::string problem = CheckScanOptions(options.scan); !problem.empty()) return Usage(problem);
@@ -223,10 +259,20 @@ ExtractTally SaveSelected(SaveRun& run, const Catalogue& cat, const std::vector<
   ExtractTally t;
   ProgressBar progress("Extracting");
   std::uint64_t done = 0;
-  auto report = [&](const char* what, std::uint64_t index, const std::string& reason) {
+  // A written file is named by its path on disk, which the user can paste,
+  // and by its name in the backup where that differs; a file not written by
+  // its path in the catalogue.
+  auto report = [&](const char* what, std::uint64_t index, const SaveResult& saved, const std::string& reason) {
     progress.Finish();
-    std::printf("%s: %s: %s\n", what, ForTerminal(Utf16ToUtf8(CataloguePath(cat, index))).c_str(),
-                ForTerminal(reason).c_str());
+    std::string name;
+    if (saved.path.empty()) {
+      name = Utf16ToUtf8(CataloguePath(cat, index));
+    } else {
+      name = saved.path;
+      const std::string stored = Utf16ToUtf8(cat.FileAt(index).name);
+      if (std::filesystem::path(saved.path).filename().string() != stored) name += " (" + stored + " in the backup)";
+    }
+    std::printf("%s: %s: %s\n", what, ForTerminal(name).c_str(), ForTerminal(reason).c_str());
   };
   for (std::uint64_t index : selected) {
     progress.Show(done++, selected.size(), t.written);
@@ -249,22 +295,22 @@ ExtractTally SaveSelected(SaveRun& run, const Catalogue& cat, const std::vector<
         t.bytes += saved.bytes;
         if (saved.outcome == ExtractOutcome::Empty) {
           ++t.empty;
-          if (options.verbose) report("empty", index, reason);
+          if (options.verbose) report("empty", index, saved, reason);
         }
         break;
       case SaveStatus::SavedIncomplete:
         ++t.written;
         t.bytes += saved.bytes;
-        report(saved.unreadableBytes != 0 ? "damaged" : "cut short", index, saved.reason);
+        report(saved.unreadableBytes != 0 ? "damaged" : "cut short", index, saved, saved.reason);
         ++t.problems;
         break;
       case SaveStatus::WriteFailed:
       case SaveStatus::Stopped:
-        report("incomplete", index, "'" + saved.path + "': " + saved.reason);
+        report("incomplete", index, saved, saved.reason);
         ++t.problems;
         break;
       case SaveStatus::NotRecovered:
-        report("not extracted", index, reason);
+        report("not extracted", index, SaveResult{}, reason);
         ++t.problems;
         break;
     }
@@ -297,15 +343,19 @@ int ExtractCommand(const Args& args) {
   // Stop ends the work around a failing disk's bad pieces too.
   session->file.SetStopToken(&stop);
   const Catalogue& cat = session->catalogue;
+  // An empty selection is refused before anything is made, whether the
+  // indices or the patterns left it empty.
   const auto selected = SelectFiles(cat, options, error);
-  if (!selected) return Usage(error);
+  if (!selected) {
+    Error(error);
+    return kExitError;
+  }
 
   std::optional<Destination> destination = PrepareDestination(options.destination, error);
   if (!destination) {
     Error("cannot use '" + options.destination + "' as the destination folder: " + error);
     return kExitError;
   }
-  if (selected->empty()) Error("no file of the catalogue is selected");
   if (destination->windowsNames && !options.portableNames) {
     std::printf("The destination (%s) refuses the names Windows refuses: names are saved in their "
                 "portable form.\n",
@@ -319,12 +369,13 @@ int ExtractCommand(const Args& args) {
               std::move(saveOptions));
   run.SetSkipUnreadable(options.skipDamaged);
   const ExtractTally t = SaveSelected(run, cat, *selected, options);
-  std::printf("Files written: %" PRIu64 " (%" PRIu64 " empty)\n", t.written, t.empty);
-  std::printf("Bytes written: %" PRIu64 "\n", t.bytes);
-  std::printf("Files with problems: %" PRIu64 "\n", t.problems);
-  if (t.renamed > 0) std::printf("Names changed for the destination: %" PRIu64 "\n", t.renamed);
-  if (t.kept > 0) std::printf("Existing files kept (saved under a new name): %" PRIu64 "\n", t.kept);
-  if (t.replaced > 0) std::printf("Existing files replaced: %" PRIu64 "\n", t.replaced);
+  const auto n = [&](std::uint64_t v) { return Count(v, options.rawSizes); };
+  std::printf("Files written: %s (%s empty)\n", n(t.written).c_str(), n(t.empty).c_str());
+  std::printf("Bytes written: %s\n", n(t.bytes).c_str());
+  std::printf("Files with problems: %s\n", n(t.problems).c_str());
+  if (t.renamed > 0) std::printf("Names changed for the destination: %s\n", n(t.renamed).c_str());
+  if (t.kept > 0) std::printf("Existing files kept (saved under a new name): %s\n", n(t.kept).c_str());
+  if (t.replaced > 0) std::printf("Existing files replaced: %s\n", n(t.replaced).c_str());
   std::fflush(stdout);
   // Parts of the backup that could not be read may have held files the
   // catalogue now lacks: not a full success either.

@@ -1,7 +1,8 @@
-# bash completion for ostrel-bkf: its commands, their options, and .bkf or
-# .KVSNAPSHOT files (any letter case) for the arguments that take them.
+# bash completion for ostrel-bkf: its commands, their options (long and
+# short), and .bkf or .KVSNAPSHOT files (any letter case) for the arguments
+# that take them.
 _ostrel_bkf_files() {
-  # $1: the extension, matched in any letter case
+  # $1: the extensions, as an extglob alternation matched in any letter case
   local IFS=$'\n'
   compopt -o filenames 2>/dev/null
   COMPREPLY=($(compgen -f -X "!*.@(${1,,}|${1^^})" -- "$cur") $(compgen -d -- "$cur"))
@@ -15,19 +16,34 @@ _ostrel_bkf() {
     cword=$COMP_CWORD
     words=("${COMP_WORDS[@]}")
   }
-  local scan_opts="--mode --heuristic --range --snapshot --json --help"
-  local extract_opts="--to --flat --index --pattern --mode --heuristic --range --snapshot --skip-damaged --verbose --overwrite --portable-names --help"
+  local scan_opts="--mode --heuristic --range --snapshot --json --bytes --help -m -h"
+  local extract_opts="--to --flat --index --pattern --mode --heuristic --range --from-snapshot --skip-damaged --verbose --overwrite --portable-names --bytes --help -o -i -p -m -h"
+  local list_opts="--json --bytes --help -h"
 
   if [[ $cword -eq 1 ]]; then
-    COMPREPLY=($(compgen -W "scan extract list --help --version" -- "$cur"))
+    COMPREPLY=($(compgen -W "scan extract list help --help --version" -- "$cur"))
     return
   fi
   local command=${words[1]}
+  if [[ $command == help ]]; then
+    [[ $cword -eq 2 ]] && COMPREPLY=($(compgen -W "scan extract list" -- "$cur"))
+    return
+  fi
+  # "--opt=value": complete the value after the '=', whether the shell split
+  # the word at the '=' (COMP_WORDBREAKS) or not.
+  if [[ $cur == --*=* ]]; then
+    prev=${cur%%=*}
+    cur=${cur#*=}
+  elif [[ $cur == = ]]; then
+    cur=
+  elif [[ $prev == = ]]; then
+    prev=${words[cword-2]}
+  fi
   case $prev in
-    --mode) COMPREPLY=($(compgen -W "standard advanced" -- "$cur")); return ;;
-    --to) compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- "$cur")); return ;;
-    --snapshot) _ostrel_bkf_files kvsnapshot; return ;;
-    --range|--index|--pattern) return ;;
+    --mode|-m) COMPREPLY=($(compgen -W "standard advanced" -- "$cur")); return ;;
+    --to|-o) compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- "$cur")); return ;;
+    --snapshot|--from-snapshot) _ostrel_bkf_files kvsnapshot; return ;;
+    --range|--index|-i|--pattern|-p) return ;;
   esac
   case $command in
     scan)
@@ -35,7 +51,8 @@ _ostrel_bkf() {
     extract)
       if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W "$extract_opts" -- "$cur")); else _ostrel_bkf_files bkf; fi ;;
     list)
-      if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W "--json --help" -- "$cur")); else _ostrel_bkf_files kvsnapshot; fi ;;
+      # A snapshot or a BKF file.
+      if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W "$list_opts" -- "$cur")); else _ostrel_bkf_files "kvsnapshot|bkf"; fi ;;
   esac
 }
 shopt -s extglob 2>/dev/null

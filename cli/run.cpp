@@ -16,15 +16,34 @@ const char kUsage[] =
     "Recovers files from damaged Microsoft Tape Format backups (.bkf files).\n"
     "\n"
     "Commands:\n"
-    "  scan BKF      scan a BKF file and print the catalogue it holds\n"
-    "  extract BKF   scan a BKF file and write the files it holds into a folder\n"
-    "  list SNAP     print the catalogue stored in a recovery snapshot\n"
+    "  scan BKF           scan a BKF file and print the catalogue it holds\n"
+    "  extract BKF        scan a BKF file and write the files it holds into a folder\n"
+    "  list SNAPSHOT|BKF  print the catalogue stored in a recovery snapshot, or\n"
+    "                     the one a scan of a BKF file finds\n"
+    "  help COMMAND       show the options of a command\n"
     "\n"
     "Run 'ostrel-bkf COMMAND --help' for the options of a command, and\n"
-    "'ostrel-bkf --version' for the version.\n"
+    "'ostrel-bkf --version' for the version. An option's value follows it or an\n"
+    "'=' ('--to DIR', '--to=DIR', '-o DIR'); '--' ends the options.\n"
     "Exit status: 0 success, 1 some files could not be recovered whole or parts of\n"
     "the BKF file could not be read, 2 bad arguments or an input file that cannot\n"
     "be opened.\n";
+
+using Command = int (*)(const ostrel::cli::Args&);
+
+// The command of a command word, or null.
+Command CommandNamed(const std::string& word) {
+  if (word == "scan") return ostrel::cli::ScanCommand;
+  if (word == "extract") return ostrel::cli::ExtractCommand;
+  if (word == "list") return ostrel::cli::ListCommand;
+  return nullptr;
+}
+
+int UnknownCommand(const std::string& word) {
+  ostrel::cli::Error("unknown command '" + word + "'");
+  std::fputs("Try 'ostrel-bkf --help'.\n", stderr);
+  return ostrel::cli::kExitError;
+}
 
 // The catalogue or report went to a full disk or a closed pipe: the command
 // failed even though it had nothing else to complain about.
@@ -47,19 +66,21 @@ int ostrel::cli::Main(int argc, char** argv) {
     return ostrel::cli::kExitError;
   }
   const std::string command = argv[1];
+  if (command == "help" && argc > 2) {
+    // "help COMMAND" is "COMMAND --help".
+    const Command named = CommandNamed(argv[2]);
+    if (named == nullptr) return UnknownCommand(argv[2]);
+    return CheckedOutput(named({"--help"}));
+  }
   if (command == "--help" || command == "-h" || command == "help") {
     std::fputs(kUsage, stdout);
-    return ostrel::cli::kExitOk;
+    return CheckedOutput(ostrel::cli::kExitOk);
   }
   if (command == "--version" || command == "-V") {
     std::printf("ostrel-bkf %s\n", OSTREL_VERSION);
     return CheckedOutput(ostrel::cli::kExitOk);
   }
-  const ostrel::cli::Args args(argv + 2, argv + argc);
-  if (command == "scan") return CheckedOutput(ostrel::cli::ScanCommand(args));
-  if (command == "extract") return CheckedOutput(ostrel::cli::ExtractCommand(args));
-  if (command == "list") return CheckedOutput(ostrel::cli::ListCommand(args));
-  ostrel::cli::Error("unknown command '" + command + "'");
-  std::fputs("Try 'ostrel-bkf --help'.\n", stderr);
-  return ostrel::cli::kExitError;
+  const Command named = CommandNamed(command);
+  if (named == nullptr) return UnknownCommand(command);
+  return CheckedOutput(named(ostrel::cli::Args(argv + 2, argv + argc)));
 }

@@ -14,33 +14,39 @@ namespace {
 
 const char kScanUsage[] =
     "Usage: ostrel-bkf scan BKF [--mode standard|advanced] [--heuristic]\n"
-    "                           [--range START END] [--snapshot OUT] [--json]\n"
+    "                           [--range START END] [--snapshot OUT] [--json] [--bytes]\n"
     "\n"
     "Scans BKF for MTF descriptor blocks and prints the catalogue it rebuilds:\n"
     "tapes, backup sets, volumes, folders and files, with placeholder entries\n"
-    "where the file has lost them.\n"
+    "where the file has lost them. Each file shows its catalogue index, the\n"
+    "number 'extract --index' takes: \"[12] notes.txt  (20,690 bytes)\".\n"
     "\n"
     "Options:\n"
-    "  --mode standard    moves on 1,024 bytes after each block (the default)\n"
-    "  --mode advanced    checks each block harder (OS version byte), measures it\n"
-    "                     by its data streams and jumps past it; catalogues files\n"
-    "                     whose streams begin late in the block\n"
-    "  --heuristic        with --mode advanced: any four digits or capital\n"
-    "                     letters that are not a block ID count as a stream ID\n"
-    "  --range START END  scan only the bytes from START to END (decimal byte\n"
-    "                     positions; 0 0 is the whole file)\n"
-    "  --snapshot OUT     also write the catalogue and the BKF file's absolute path\n"
-    "                     to the recovery snapshot OUT (see 'ostrel-bkf list')\n"
-    "  --json             print the catalogue as one JSON document instead of a\n"
-    "                     tree (none is written -1, not found -2), with the\n"
-    "                     ranges of the file that could not be read as\n"
-    "                     \"unreadable\": [{\"offset\": ..., \"length\": ...}]\n"
-    "  --help             show this text\n"
+    "  -m, --mode standard  moves on 1,024 bytes after each block (the default)\n"
+    "  -m, --mode advanced  checks each block harder (OS version byte), measures it\n"
+    "                       by its data streams and jumps past it; catalogues files\n"
+    "                       whose streams begin late in the block\n"
+    "  --heuristic          with --mode advanced: any four digits or capital\n"
+    "                       letters that are not a block ID count as a stream ID\n"
+    "  --range START END    scan only the bytes from START to END (decimal byte\n"
+    "                       positions; 0 0 is the whole file)\n"
+    "  --snapshot OUT       also write the catalogue and the BKF file's absolute\n"
+    "                       path to the recovery snapshot OUT (see 'ostrel-bkf list')\n"
+    "  --json               print the catalogue as one JSON document instead of a\n"
+    "                       tree (none is written -1, not found -2, sizes raw): each\n"
+    "                       file with its folder \"path\" (the folder names from the\n"
+    "                       top down) and whether its data is \"compressed\", and the\n"
+    "                       ranges of the file that could not be read as\n"
+    "                       \"unreadable\": [{\"offset\": ..., \"length\": ...}]\n"
+    "  --bytes              print sizes and counts without thousands separators\n"
+    "  -h, --help           show this text\n"
     "\n"
     "A progress bar is drawn on stderr when it is a terminal. Parts of the file\n"
     "that cannot be read (bad sectors) are read around in 4 KiB pieces and\n"
     "scanned as zeros; at the end stderr says how much could not be read:\n"
     "\"Unreadable: N bytes in M ranges (input/output error); the first at offset X\".\n"
+    "A file without a single descriptor block gets the line \"no MTF block found:\n"
+    "this does not look like a BKF file\" on stderr.\n"
     "\n"
     "Exit status: 0 the file was scanned, 1 it was scanned but parts of it could\n"
     "not be read (the catalogue may lack what they held), 2 bad arguments or a\n"
@@ -50,35 +56,8 @@ int Usage(const std::string& problem) { return UsageError("scan", problem); }
 
 }  // namespace
 
-int ScanCommand(const Args& args) {
-  std::string bkfPath;
-  std::string snapshotPath;
-  ScanOptions options;
-  bool json = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    std::string problem;
-    if (a == "--help" || a == "-h") {
-      std::fputs(kScanUsage, stdout);
-      return kExitOk;
-    } else if (a == "--json") {
-      json = true;
-    } else if (a == "--snapshot") {
-      if (i + 1 >= args.size()) return Usage("--snapshot needs the path of the snapshot to write");
-      snapshotPath = args[++i];
-    } else if (TakeScanOption(args, i, options, problem)) {
-      if (!problem.empty()) return Usage(problem);
-    } else if (!a.empty() && a[0] == '-') {
-      return Usage("unknown option '" + a + "'");
-    } else if (bkfPath.empty()) {
-      bkfPath = a;
-    } else {
-      return Usage("only one BKF file can be scanned");
-    }
-  }
-  if (bkfPath.empty()) return Usage("no BKF file given");
-  if (const std::string problem = CheckScanOptions(options); !problem.empty()) return Usage(problem);
-
+int ScanAndPrint(const std::string& bkfPath, const ScanOptions& options, const std::string& snapshotPath,
+                 const PrintOptions& print) {
   StopToken stop;
   const InterruptStops interrupts(stop);
   RecoverySession session;
@@ -92,6 +71,9 @@ int ScanCommand(const Args& args) {
   progress.Finish();
   if (InterruptStops::Signal() != 0) {
     Error("interrupted; the catalogue below holds what was found so far");
+  } else if (scanner->BlocksFound() == 0) {
+    // Still a scan that did its work: the exit status stays 0.
+    ReportNoBlocks();
   }
   if (!snapshotPath.empty() && InterruptStops::Signal() == 0) {
     // The snapshot names the BKF file by its absolute path, so that it can be
@@ -106,16 +88,46 @@ int ScanCommand(const Args& args) {
       return kExitError;
     }
   }
-  const UnreadableSummary unreadable = session.file.Unreadable();
-  if (json) {
-    PrintCatalogueJson(stdout, session.catalogue, bkfPath, UnreadableJson(unreadable));
+  if (print.json) {
+    const std::vector<std::uint8_t> compressed = CompressedFlags(session.catalogue, session.file);
+    // After the reads of the compressed check, so that the list holds them too.
+    PrintCatalogueJson(stdout, session.catalogue, bkfPath, compressed, UnreadableJson(session.file.Unreadable()));
   } else {
-    PrintCatalogueTree(stdout, session.catalogue);
+    PrintCatalogueTree(stdout, session.catalogue, print.rawSizes);
   }
   std::fflush(stdout);
   const bool unreadableParts = ReportUnreadable(session.file);
   if (InterruptStops::Signal() != 0) return InterruptStops::ExitCode();
   return unreadableParts ? kExitSome : kExitOk;
+}
+
+int ScanCommand(const Args& args) {
+  std::string bkfPath;
+  std::string snapshotPath;
+  ScanOptions options;
+  PrintOptions print;
+  ArgReader reader(args);
+  while (reader.Next()) {
+    if (const auto exit = TakeCommonOption(reader, "scan", kScanUsage)) return *exit;
+    if (TakePrintOption(reader, print)) continue;
+    const std::string& a = reader.Name();
+    std::string problem;
+    if (!reader.IsOption()) {
+      if (!bkfPath.empty()) return Usage("only one BKF file can be scanned");
+      bkfPath = a;
+    } else if (a == "--snapshot") {
+      const std::optional<std::string> path = reader.Value();
+      if (!path) return Usage("--snapshot needs the path of the snapshot to write");
+      snapshotPath = *path;
+    } else if (TakeScanOption(reader, options, problem)) {
+      if (!problem.empty()) return Usage(problem);
+    } else {
+      return Usage("unknown option '" + reader.Given() + "'");
+    }
+  }
+  if (bkfPath.empty()) return Usage("no BKF file given");
+  if (const std::string problem = CheckScanOptions(options); !problem.empty()) return Usage(problem);
+  return ScanAndPrint(bkfPath, options, snapshotPath, print);
 }
 
 }  // namespace ostrel::cli

@@ -3,17 +3,17 @@
 
 namespace ostrel::cli {
 
-bool TakeScanOption(const Args& args, std::size_t& i, ScanOptions& options, std::string& problem) {
-  const std::string& a = args[i];
+bool TakeScanOption(ArgReader& args, ScanOptions& options, std::string& problem) {
+  const std::string& a = args.Name();
   if (a == "--mode") {
-    if (i + 1 >= args.size()) {
+    const std::optional<std::string> mode = args.Value();
+    if (!mode) {
       problem = "--mode needs a value (standard or advanced)";
-    } else if (args[i + 1] == "standard" || args[i + 1] == "advanced") {
-      options.mode = args[i + 1] == "advanced" ? RecoveryMode::Advanced : RecoveryMode::Standard;
+    } else if (*mode == "standard" || *mode == "advanced") {
+      options.mode = *mode == "advanced" ? RecoveryMode::Advanced : RecoveryMode::Standard;
     } else {
-      problem = "unknown mode '" + args[i + 1] + "' (standard or advanced)";
+      problem = "unknown mode '" + *mode + "' (standard or advanced)";
     }
-    i += 1;
     return true;
   }
   if (a == "--heuristic") {
@@ -21,19 +21,20 @@ bool TakeScanOption(const Args& args, std::size_t& i, ScanOptions& options, std:
     return true;
   }
   if (a == "--range") {
-    if (i + 2 >= args.size()) {
+    const std::optional<std::string> start = args.Value();
+    const std::optional<std::string> end = args.NextValue();
+    if (!start || !end) {
       problem = "--range needs START and END";
       return true;
     }
-    const auto s = ParseU64(args[i + 1]);
-    const auto e = ParseU64(args[i + 2]);
+    const auto s = ParseU64(*start);
+    const auto e = ParseU64(*end);
     if (!s || !e) {
       problem = "--range takes two unsigned decimal byte positions";
     } else {
       options.rangeStart = *s;
       options.rangeEnd = *e;
     }
-    i += 2;
     return true;
   }
   return false;

@@ -392,7 +392,22 @@ class Copier {
   ReadDamage damage_;
 };
 
+// Compressed or plain is decided by the first 24 bytes of the data.
+bool FirstFrameLooksCompressed(const DataStreams& streams, const BkfFile& bkfFile) {
+  std::array<std::uint8_t, kFrameHeaderSize> first{};
+  std::uint64_t cursor = 0;
+  const BkfFile* files[] = {&bkfFile};
+  ReadChunkedData(streams.chunks, files, cursor, first.data(), first.size());
+  return LooksCompressed(ByteView(first.data(), first.size()), streams.chunks.Total());
+}
+
 }  // namespace
+
+bool DataIsCompressed(const FileNode& node, const BkfFile& bkfFile, const StopToken& stop) {
+  if (node.dataPosition == 0 || node.dataLength == 0) return false;
+  const DataStreams streams = FindDataStreams(node, bkfFile, std::nullopt, stop);
+  return streams.kind == DataStreams::Kind::Data && FirstFrameLooksCompressed(streams, bkfFile);
+}
 
 ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile, int outputFd,
                                std::optional<std::uint64_t> limit,
@@ -409,12 +424,7 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile, int
   if (streams.kind == DataStreams::Kind::Continuation) return ExtractOutcome::Continuation;
   if (streams.kind == DataStreams::Kind::Split) return ExtractOutcome::Split;
 
-  // Compressed or plain is decided by the first 24 bytes of the data.
-  std::array<std::uint8_t, kFrameHeaderSize> first{};
-  std::uint64_t cursor = 0;
-  const BkfFile* files[] = {&bkfFile};
-  ReadChunkedData(streams.chunks, files, cursor, first.data(), first.size());
-  st.compressed = LooksCompressed(ByteView(first.data(), first.size()), streams.chunks.Total());
+  st.compressed = FirstFrameLooksCompressed(streams, bkfFile);
 
   Copier copier(streams.chunks, bkfFile, out, stop, progress);
   if (st.compressed) {

@@ -81,6 +81,7 @@ bool Scanner::BeginScan(const std::string& path, RecoveryMode mode) {
   origin.heuristic = heuristic_;
   origin.rangeStart = rangeStart_;
   origin.rangeEnd = rangeEnd_;
+  blocksFound_ = 0;
   // Stop ends the work around a failing disk's bad pieces too.
   session_.file.SetStopToken(&stop_);
   if (!session_.file.Open(path)) {

@@ -101,6 +101,9 @@ class Scanner {
   void SetFileReader(BkfFile::ReadFunction reader) { session_.file.SetReader(std::move(reader)); }
   const std::string& FileError() const { return session_.file.Error(); }
   std::uint64_t FilesFound() const { return builder_.FilesFound(); }
+  // Descriptor blocks the last scan met; none means the file does not look
+  // like a BKF file at all (as far as the range goes).
+  std::uint64_t BlocksFound() const { return blocksFound_; }
 
   // First offset 0..1023 of the window at `w` whose tag is a hit, or -1.
   // The ID of a block at offsets 1,020 to 1,023 is completed from the bytes
@@ -133,6 +136,7 @@ class Scanner {
   bool heuristic_ = false;
   std::uint64_t rangeStart_ = 0, rangeEnd_ = 0;
   std::uint64_t fileLength_ = 0;
+  std::uint64_t blocksFound_ = 0;
 
  private:
   // The window loop's progress report for position `a`; `force` reports even
@@ -162,6 +166,7 @@ void Scanner::WindowLoop(Reader& reader, bool acceptAll, OnBlock&& onBlock) {
         a = SatAdd(a, static_cast<std::uint64_t>(u));
         w = reader.Get(a, kWindowSize);
       }
+      ++blocksFound_;
       const BlockStep s = onBlock(a, w);
       a = SatAdd(a, s.skip);
       step = s.next;

@@ -386,3 +386,51 @@ TEST(Snapshot, LargeCatalogueRoundTrips) {
 
 }  // namespace
 }  // namespace ostrel
+
+namespace ostrel {
+namespace {
+
+// Commands that take a snapshot or a BKF file tell them apart by how the file
+// begins.
+TEST(Snapshot, KnownByHowItBegins) {
+  const std::vector<std::uint8_t> snapshot = fixtures::SmallSnapshot().Bytes();
+  const std::uint32_t n = snapshot[0] | snapshot[1] << 8;  // the path block's size
+  auto head = [&](std::size_t count) {
+    return std::vector<std::uint8_t>(snapshot.begin(), snapshot.begin() + static_cast<std::ptrdiff_t>(count));
+  };
+  auto with = [&](std::size_t at, std::uint8_t value) {
+    std::vector<std::uint8_t> b = snapshot;
+    b[at] = value;
+    return b;
+  };
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    bool snapshot;
+  } cases[] = {
+      {"a whole snapshot", snapshot, true},
+      {"cut after the path block", head(4 + n), true},
+      {"cut after the first tag", head(4 + n + 1), true},
+      {"empty", {}, false},
+      {"cut inside the size", head(3), false},
+      {"cut inside the path", head(4 + n - 1), false},
+      {"a BKF file's first block", {'T', 'A', 'P', 'E', 0, 0, 0, 0}, false},
+      {"zeros", std::vector<std::uint8_t>(64, 0), false},
+      {"an odd path size", with(0, static_cast<std::uint8_t>(n + 1)), false},
+      {"a path size past the limit", with(2, 0x01), false},
+      {"no NUL unit at the path's end", with(4 + n - 2, 'x'), false},
+      {"a file tag where the root's folder tag goes", with(4 + n, 'F'), false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LooksLikeSnapshot(ByteView(c.bytes.data(), c.bytes.size())), c.snapshot) << c.name;
+  }
+  TempDir dir;
+  const std::string path = dir.File("s.KVSNAPSHOT");
+  WriteBytes(path, snapshot);
+  EXPECT_TRUE(LooksLikeSnapshot(path));
+  EXPECT_FALSE(LooksLikeSnapshot(dir.File("absent")));
+  EXPECT_FALSE(LooksLikeSnapshot(dir.Path().string()));
+}
+
+}  // namespace
+}  // namespace ostrel

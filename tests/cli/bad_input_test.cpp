@@ -101,7 +101,7 @@ const std::vector<Case> kScanCases = {
        w.File(u"after", {Stan(10, 5)});
        return std::vector<std::string>{"scan", d.Write(w)};
      },
-     0, "after  (10 bytes)\nTotal number of files found: 1", ""},
+     0, "[0] after  (10 bytes)\nTotal number of files found: 1", ""},
     {"a name of 511 bytes of unpaired surrogates",
      [](const TempDir& d) {
        MtfWriter w;
@@ -148,7 +148,7 @@ std::vector<ModeCase> InEveryMode(const std::vector<Case>& cases) {
 // block after it.
 const std::map<std::string, std::string> kAdvancedStdout = {
     {"stream length 2^64 - 1",
-     "huge  (18446744073709551615 bytes)\n      after  (10 bytes)\nTotal number of files found: 2"},
+     "[0] huge  (18,446,744,073,709,551,615 bytes)\n      [1] after  (10 bytes)\nTotal number of files found: 2"},
 };
 
 class BadInput : public ::testing::TestWithParam<ModeCase> {};
@@ -192,7 +192,7 @@ TEST(HostileNames, ControlCharactersNeverReachTheTerminalOrTheDisk) {
 
   const auto tree = RunCli({"scan", bkf});
   EXPECT_EQ(tree.exitCode, 0) << tree.err;
-  EXPECT_NE(tree.out.find("\\e[31mRED\\e[0m\\nline.txt  (3 bytes)"), std::string::npos) << tree.out;
+  EXPECT_NE(tree.out.find("[0] \\e[31mRED\\e[0m\\nline.txt  (3 bytes)"), std::string::npos) << tree.out;
   EXPECT_EQ(tree.out.find('\x1B'), std::string::npos);
 
   const auto json = RunCli({"scan", bkf, "--json"});

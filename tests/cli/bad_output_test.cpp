@@ -71,14 +71,14 @@ TEST(HostileSnapshot, CutAtEverySectionBoundaryIsRefusedByListAndExtract) {
       EXPECT_TRUE(list.out.empty());
       EXPECT_NE(list.err.find("cannot load the snapshot"), std::string::npos) << list.err;
       EXPECT_NE(list.err.find("the file ends"), std::string::npos) << list.err;
-      const auto extract = RunCli({"extract", "--snapshot", cut, "--to", dest});
+      const auto extract = RunCli({"extract", "--from-snapshot", cut, "--to", dest});
       EXPECT_EQ(extract.exitCode, 2);
       EXPECT_NE(extract.err.find("cannot load the snapshot"), std::string::npos) << extract.err;
       EXPECT_FALSE(fs::exists(dest));
     }
   }
   // The whole file is still good.
-  EXPECT_EQ(RunCli({"extract", "--snapshot", whole, "--to", dest}).exitCode, 0);
+  EXPECT_EQ(RunCli({"extract", "--from-snapshot", whole, "--to", dest}).exitCode, 0);
 }
 
 TEST(HostileSnapshot, CycleIsRefusedBeforeExtracting) {
@@ -89,7 +89,7 @@ TEST(HostileSnapshot, CycleIsRefusedBeforeExtracting) {
   const std::string snap = dir.File("cycle.snap");
   fixtures::WriteBytes(snap, image.Bytes());
   const std::string dest = dir.File("dest");
-  const auto r = RunCli({"extract", "--snapshot", snap, "--to", dest});
+  const auto r = RunCli({"extract", "--from-snapshot", snap, "--to", dest});
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_NE(r.err.find("cycle"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(dest));

@@ -135,10 +135,15 @@ TEST(ExtractCommand, SelectionsAndFlatNames) {
       {"pattern",
        {"--pattern", "*.txt", "--flat"},
        {{"report.txt", "one"}, {"report (2).txt", "two"}}},
-      {"pattern and index together",
-       {"--pattern", "report.*", "--index", "2"},
-       {{"Tape/SET 1 :Set/C:/Two/report.txt", "two"}}},
-      {"a pattern nothing matches", {"--pattern", "*.TXT"}, {}},
+      {"several patterns: either matches",
+       {"--pattern", "*.doc", "--pattern", "*.log", "--flat"},
+       {{"notes.doc", "notes"}, {"big.log", z}}},
+      {"pattern and index together: either selects",
+       {"--pattern", "*.doc", "--index", "2"},
+       {{"Tape/SET 1 :Set/C:/One/notes.doc", "notes"}, {"Tape/SET 1 :Set/C:/Two/report.txt", "two"}}},
+      {"an index the pattern also selects is extracted once",
+       {"--pattern", "report.*", "--index", "2", "--flat"},
+       {{"report.txt", "one"}, {"report (2).txt", "two"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -216,7 +221,7 @@ TEST(ExtractCommand, SnapshotNamesStayInsideTheDestination) {
   ASSERT_TRUE(fixtures::WriteBytes(snap, image.Bytes()));
 
   const std::string dest = dir.File("dest");
-  const auto r = RunCli({"extract", "--snapshot", snap, "--to", dest});
+  const auto r = RunCli({"extract", "--from-snapshot", snap, "--to", dest});
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_EQ(EntryNames(dir.Path()), (std::vector<std::string>{"dest", "names.KVSNAPSHOT", "test.bkf"}));
 
@@ -347,8 +352,13 @@ TEST(ExtractCommand, ErrorsAndUsage) {
       {{"extract", bkf, "--to"}, "--to needs a folder"},
       {{"extract", bkf, "--to", dir.File("o"), "--index", "x"}, "--index takes an unsigned"},
       {{"extract", bkf, "--to", dir.File("o"), "--index", "4"},
-       "no file with index 4 (the catalogue holds 4 files)"},
+       "no file with index 4 (the catalogue holds 4 files;"},
       {{"extract", bkf, "--to", dir.File("o"), "--pattern"}, "--pattern needs a wildcard"},
+      // An empty selection is refused alike, from the patterns or an index.
+      {{"extract", bkf, "--to", dir.File("o"), "--pattern", "*.TXT", "--pattern", "*.DOC"},
+       "no file matches --pattern '*.TXT' or '*.DOC'"},
+      {{"extract", bkf, "--to", dir.File("o"), "--pattern", "*.TXT", "--index", "7"},
+       "no file with index 7"},
       {{"extract", bkf, "--to", dir.File("o"), "--range", "1"}, "--range needs START and END"},
       {{"extract", bkf, "--to", dir.File("o"), "--bogus"}, "unknown option '--bogus'"},
       {{"extract", dir.File("missing.bkf"), "--to", dir.File("o")}, "cannot open"},

@@ -103,7 +103,7 @@ TEST(FailingDiskCli, ExtractWritesDamagedFilesWithZerosOrLeavesThemOut) {
   const Layout l = ThreeFiles(dir);
   const std::uint64_t piece = (l.bigData + 10000) / 4096 * 4096;  // inside big.bin's data
   const std::string bad = std::to_string(piece) + "+4096";
-  const std::string line = std::string("damaged: ") + kFolder + "big.bin: 4,096 bytes unreadable at offset " +
+  const std::string line = "damaged: " + dir.File("out") + "/big.bin: 4,096 bytes unreadable at offset " +
                            std::to_string(piece) + " in the backup; written with zeros there\n";
   const std::string summary = "Unreadable: 4,096 bytes in 1 range (input/output error); the first at offset " +
                               std::to_string(piece) + "\n";
@@ -142,7 +142,6 @@ TEST(FailingDiskCli, FilesCutShortAreProblemsAndEmptyFilesAreNot) {
   const std::uint64_t cutFirst = w.File(u"first.bin", {Stan(Bytes(50000, 'f'))});
   const std::uint64_t firstData = cutFirst + MtfWriter::FirstEventFor(18) + 22;
   (void)whole;
-  const std::string folder = "TAPE CREATED \\SET CREATED \\C:\\";
 
   struct Case {
     const char* name;
@@ -157,20 +156,20 @@ TEST(FailingDiskCli, FilesCutShortAreProblemsAndEmptyFilesAreNot) {
        w.Size(),
        {"--verbose"},
        0,
-       {"empty: " + folder + "empty.txt: the backup holds no data", "Files with problems: 0\n"},
+       {"empty: " + dir.File("out") + "/empty.txt: the backup holds no data", "Files with problems: 0\n"},
        {}},
       {"cut in the first range of a file's data",
        firstData + 20000,
        {},
        1,
-       {"cut short: " + folder + "first.bin: cut short by the end of the backup: 18,976 of 50,000 bytes\n",
+       {"cut short: " + dir.File("out") + "/first.bin: cut short by the end of the backup: 18,976 of 50,000 bytes\n",
         "Files with problems: 1\n"},
        {"two.bin:"}},
       {"cut in a later range",
        twoData + 1024 + 5000,  // the second stream's data starts 1,024 bytes after the first's
        {},
        1,
-       {"cut short: " + folder + "two.bin: cut short by the end of the backup: 6,000 of 31,000 bytes\n",
+       {"cut short: " + dir.File("out") + "/two.bin: cut short by the end of the backup: 6,000 of 31,000 bytes\n",
         "Files with problems: 1\n"},
        {"whole.txt:"}},
   };

@@ -26,7 +26,7 @@ TEST(Cli, SaysItsVersion) {
 TEST(ScanCommand, PrintsTheCatalogueAsATree) {
   const auto r = RunCli({"scan", kIntact});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_NE(r.out.find("Weekly backup\\\n  SET 3 :Weekly\\\n    C:\\\n      autoexec.bat  (120 bytes)\n"),
+  EXPECT_NE(r.out.find("Weekly backup\\\n  SET 3 :Weekly\\\n    C:\\\n      [0] autoexec.bat  (120 bytes)\n"),
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("Total number of files found: 6\n"), std::string::npos);
@@ -41,7 +41,15 @@ TEST(ScanCommand, JsonMatchesTheExpectedCatalogue) {
   const json expected = json::parse(in);
   EXPECT_EQ(got["bkf"], kIntact);
   EXPECT_EQ(got["folders"], expected["folders"]);
-  EXPECT_EQ(got["files"], expected["files"]);
+  ASSERT_EQ(got["files"].size(), expected["files"].size());
+  for (std::size_t i = 0; i < expected["files"].size(); ++i) {
+    // The expected records hold the catalogue's own members; "path" and
+    // "compressed" are derived from it.
+    json file = got["files"][i];
+    file.erase("path");
+    file.erase("compressed");
+    EXPECT_EQ(file, expected["files"][i]) << i;
+  }
 }
 
 TEST(ScanCommand, NamesAreValidUtf8Json) {
@@ -65,7 +73,7 @@ TEST(Usage, AnErrorIsOneLineAndWhereTheHelpIs) {
   } cases[] = {
       {{"scan", "--bogus"}, "ostrel-bkf: unknown option '--bogus'\nTry 'ostrel-bkf scan --help'.\n"},
       {{"extract", kIntact}, "ostrel-bkf: no destination given (--to DIR)\nTry 'ostrel-bkf extract --help'.\n"},
-      {{"list"}, "ostrel-bkf: no snapshot given\nTry 'ostrel-bkf list --help'.\n"},
+      {{"list"}, "ostrel-bkf: no snapshot or BKF file given\nTry 'ostrel-bkf list --help'.\n"},
       {{"frobnicate"}, "ostrel-bkf: unknown command 'frobnicate'\nTry 'ostrel-bkf --help'.\n"},
   };
   for (const auto& c : cases) {

@@ -88,7 +88,7 @@ TEST(LargeFiles, AFolderOfAHundredThousandFiles) {
   }
   const auto r = RunCli({"scan", path});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_NE(r.out.find("Total number of files found: 100000\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Total number of files found: 100,000\n"), std::string::npos);
 }
 
 }  // namespace
