@@ -24,10 +24,26 @@ struct FormatName {
 
 // The archive group's formats and the ids of their classes in the library.
 constexpr FormatName kFormats[] = {
-    {"7z", 0x07},   {"arj", 0x04},   {"bzip2", 0x02},    {"cab", 0x08},  {"chm", 0xE9},
-    {"compound", 0xE5}, {"cpio", 0xED}, {"deb", 0xEC},   {"gzip", 0xEF}, {"iso", 0xE7},
-    {"lzh", 0x06},  {"lzma", 0x0A},  {"nsis", 0x09},     {"rar", 0x03},  {"rpm", 0xEB},
-    {"split", 0xEA}, {"tar", 0xEE},  {"wim", 0xE6},      {"z", 0x05},    {"zip", 0x01},
+    {"7z", 0x07},
+    {"arj", 0x04},
+    {"bzip2", 0x02},
+    {"cab", 0x08},
+    {"chm", 0xE9},
+    {"compound", 0xE5},
+    {"cpio", 0xED},
+    {"deb", 0xEC},
+    {"gzip", 0xEF},
+    {"iso", 0xE7},
+    {"lzh", 0x06},
+    {"lzma", 0x0A},
+    {"nsis", 0x09},
+    {"rar", 0x03},
+    {"rpm", 0xEB},
+    {"split", 0xEA},
+    {"tar", 0xEE},
+    {"wim", 0xE6},
+    {"z", 0x05},
+    {"zip", 0x01},
 };
 
 // Releases a library object, or one of ours, when it goes.
