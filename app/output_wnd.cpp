@@ -3,6 +3,7 @@
 #include <QIcon>
 #include <QTabWidget>
 
+#include "app/shell_queries.h"
 #include "app/ui_thread.h"
 #include "preview/static_file_viewer.h"
 
@@ -38,6 +39,8 @@ COutputWnd::COutputWnd(QWidget* parent) : QDockWidget(QStringLiteral("BKF File S
 
   log_ = new CCustomListCtrl(tabs_);
   viewer_ = new preview::CKorvaneStaticFileViewer(tabs_);
+  // The archive listing names and draws its entries as the file list does.
+  viewer_->SetShellFileTypes({&FolderIcon, &FileIcon, &FileTypeName});
   tabs_->addTab(log_, QIcon(QStringLiteral(":/artwork/tab-log.png")), QStringLiteral("Log Window"));
   tabs_->addTab(viewer_, QIcon(QStringLiteral(":/artwork/tab-viewer.png")), QStringLiteral("File Viewer"));
   tabs_->setCurrentIndex(0);

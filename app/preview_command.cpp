@@ -184,7 +184,9 @@ void CMainFrame::OnPreviewCopied(JobOutcome outcome) {
   preview::CKorvaneStaticFileViewer* pane = FileViewer();
   pane->setWindowTitle(QString());
   const QString folder = pending.folder + QLatin1Char('/');
-  preview::ShowPreviewByType(*pane, folder + copyName, extension.toUpper(), folder, &previewJob_->Prepared());
+  QString note;
+  preview::ShowPreviewByType(*pane, folder + copyName, extension.toUpper(), folder, &previewJob_->Prepared(), &note);
+  if (!note.isEmpty()) output_->AppendLine(note);
   done();
 }
 

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "preview/archive_listing.h"
 #include "preview/hex_dump_view.h"
 #include "preview/image_view.h"
 #include "preview/preview_io.h"
@@ -17,7 +18,8 @@ PreparedPreview PreparePreview(const QString& path, const QString& upperExtensio
 }
 
 void ShowPreviewByType(CKorvaneStaticFileViewer& pane, const QString& path, const QString& upperExtension,
-                       const QString& /*folder: where the browser's pages go*/, const PreparedPreview* prepared) {
+                       const QString& /*folder: where the browser's pages go*/, const PreparedPreview* prepared,
+                       QString* note) {
   const PreviewWaitCursor wait;
   switch (PreviewGroupOf(upperExtension)) {
     case PreviewGroup::Image: {
@@ -41,13 +43,15 @@ void ShowPreviewByType(CKorvaneStaticFileViewer& pane, const QString& path, cons
       pane.DestroyCurrentView();
       if (!ShowTextView(pane, path)) ShowHexDump(pane, path);
       return;
-    // The embedded browser and the archive listing are not part of the
-    // program yet: their files get the hex dump, as when those views cannot
-    // show a file.
+    // The embedded browser is not part of the program yet: its files get the
+    // hex dump, as when that view cannot show a file.
     case PreviewGroup::Browser:
-    case PreviewGroup::Archive:
       pane.DestroyCurrentView();
       ShowHexDump(pane, path);
+      return;
+    case PreviewGroup::Archive:
+      pane.DestroyCurrentView();
+      if (ShowArchiveListing(pane, path, note) == 0) ShowHexDump(pane, path);
       return;
     case PreviewGroup::Other:
       ShowHexDump(pane, path);

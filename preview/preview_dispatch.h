@@ -22,11 +22,14 @@ PreparedPreview PreparePreview(const QString& path, const QString& upperExtensio
 
 // `path` is the copy in the temporary folder, `upperExtension` its extension
 // in upper case (empty when it has none), `folder` the temporary folder with
-// a trailing separator. Image, text and mail-folder files get their views (a
-// mail folder the hex dump); a file that its view cannot show, and any other
-// file, gets the hex dump of `path`. With `prepared` (from PreparePreview of
-// the same file), the picture is not decoded again.
+// a trailing separator. Image, text, archive and mail-folder files get their
+// views (a mail folder the hex dump); a file that its view cannot show, and
+// any other file, gets the hex dump of `path`. With `prepared` (from
+// PreparePreview of the same file), the picture is not decoded again. When a
+// view cannot be used at all (the archive library is missing), `note` (if
+// given) receives one line saying why, for the log; otherwise it is left as
+// it is.
 void ShowPreviewByType(CKorvaneStaticFileViewer& pane, const QString& path, const QString& upperExtension,
-                       const QString& folder, const PreparedPreview* prepared = nullptr);
+                       const QString& folder, const PreparedPreview* prepared = nullptr, QString* note = nullptr);
 
 }  // namespace ostrel::preview

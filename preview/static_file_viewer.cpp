@@ -1,7 +1,10 @@
 #include "preview/static_file_viewer.h"
 
+#include <QApplication>
+#include <QMimeDatabase>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QStyle>
 
 namespace ostrel::preview {
 namespace {
@@ -17,12 +20,22 @@ QFont MakeFont(const QString& family, int pixelHeight, QFont::Weight weight) {
   return font;
 }
 
+ShellFileTypes StyleFileTypes() {
+  return {[] { return QApplication::style()->standardIcon(QStyle::SP_DirIcon); },
+          [](const QString&) { return QApplication::style()->standardIcon(QStyle::SP_FileIcon); },
+          [](const QString& name) {
+            const QMimeType mime = QMimeDatabase().mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+            return mime.isDefault() ? QStringLiteral("File") : mime.comment();
+          }};
+}
+
 }  // namespace
 
 CKorvaneStaticFileViewer::CKorvaneStaticFileViewer(QWidget* parent)
     : QWidget(parent),
       textFont_(MakeFont(QStringLiteral("Times New Roman"), 18, QFont::Normal)),
-      headerFont_(MakeFont(QStringLiteral("Arial"), 16, QFont::Bold)) {
+      headerFont_(MakeFont(QStringLiteral("Arial"), 16, QFont::Bold)),
+      shellTypes_(StyleFileTypes()) {
   setObjectName(QStringLiteral("FileViewer"));
   // The pane's text is a label for tools such as screen readers; it is never
   // painted: an empty pane is a white area.

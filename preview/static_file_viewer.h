@@ -7,10 +7,21 @@
 #include <QLabel>
 #include <QPointer>
 #include <QWidget>
+#include <QIcon>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace ostrel::preview {
+
+// How the desktop names and draws a file or a folder, from the name alone
+// (the file need not exist). The window that owns the pane shares its own
+// with it; the archive listing asks it for each entry.
+struct ShellFileTypes {
+  std::function<QIcon()> folderIcon;
+  std::function<QIcon(const QString& name)> fileIcon;
+  std::function<QString(const QString& name)> typeName;
+};
 
 class CKorvaneStaticFileViewer : public QWidget {
   Q_OBJECT
@@ -47,6 +58,11 @@ class CKorvaneStaticFileViewer : public QWidget {
   const QFont& TextFont() const { return textFont_; }
   const QFont& HeaderFont() const { return headerFont_; }
 
+  // Until the owner shares its own, the style's folder and file icons and
+  // the MIME database's names.
+  void SetShellFileTypes(ShellFileTypes types) { shellTypes_ = std::move(types); }
+  const ShellFileTypes& ShellTypes() const { return shellTypes_; }
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -57,6 +73,7 @@ class CKorvaneStaticFileViewer : public QWidget {
   std::vector<std::uint8_t> dumpBuffer_;
   QFont textFont_;
   QFont headerFont_;
+  ShellFileTypes shellTypes_;
 };
 
 }  // namespace ostrel::preview

@@ -14,10 +14,15 @@ if [ "${OSTREL_BUILD_GUI:-ON}" != "OFF" ]; then
   # The image view's decoders: Qt's extra image readers (TIFF, WBMP, MNG, ...),
   # ImageMagick's library with its extra coders (JBIG, JPEG 2000, WMF) and LibRaw
   packages+=(qt6-image-formats-plugins libmagick++-6.q16-dev libmagickcore-6.q16-6-extra libraw-dev)
+  # The archive listing: 7-Zip's shared library (/usr/lib/p7zip/7z.so), loaded
+  # at run time; without it archives are shown as a hex dump
+  packages+=(p7zip-full)
 fi
 if [ "${OSTREL_FIXTURE_TOOLS:-OFF}" = "ON" ]; then
   # Only to remake the sample images in tests/fixtures/images (see its README)
   packages+=(imagemagick netpbm jbigkit-bin libopenjp2-tools libwmf-bin)
+  # Only to remake the sample archives in tests/fixtures/archives (see its README)
+  packages+=(zip p7zip-full arj gcab cpio xz-utils ncompress genisoimage rpm wimtools)
 fi
 if [ "${OSTREL_FUZZ:-OFF}" = "ON" ]; then
   packages+=(clang libclang-rt-14-dev)

@@ -3,8 +3,9 @@
 // folder, and the tree following the list. Real backups from the MTF writer,
 // scanned by the core, with real sample pictures.
 //
-// With OSTREL_SCREENSHOT_DIR set, the window is also drawn there with a text
-// and with a picture previewed (text-view.png, image-view.png).
+// With OSTREL_SCREENSHOT_DIR set, the window is also drawn there with a text,
+// a picture and an archive previewed (text-view.png, image-view.png,
+// archive-view.png).
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -23,6 +24,9 @@
 #include "app/panes.h"
 #include "app/preview_command.h"
 #include "app/preview_job.h"
+#include "app/shell_queries.h"
+#include "preview/archive_listing.h"
+#include "preview/archive_reader.h"
 #include "preview/dump_ctrl.h"
 #include "preview/static_file_viewer.h"
 #include "preview/temp_folder.h"
@@ -42,6 +46,7 @@ using ostrel::fixtures::Stan;
 using ostrel::fixtures::StanWithLength;
 using ostrel::fixtures::Stream;
 using ostrel::fixtures::Text;
+using ostrel::preview::CArchiveListView;
 using ostrel::preview::CKorvaneDumpCtrl;
 using ostrel::preview::CKorvaneStaticFileViewer;
 
@@ -49,8 +54,9 @@ namespace {
 
 std::vector<std::uint8_t> Bytes(const QByteArray& data) { return {data.begin(), data.end()}; }
 
+// `name` under tests/fixtures.
 std::vector<std::uint8_t> Sample(const QString& name) {
-  QFile file(QStringLiteral(OSTREL_TEST_FIXTURES_DIR "/images/") + name);
+  QFile file(QStringLiteral(OSTREL_TEST_FIXTURES_DIR "/") + name);
   return file.open(QIODevice::ReadOnly) ? Bytes(file.readAll()) : std::vector<std::uint8_t>{};
 }
 
@@ -87,8 +93,8 @@ MtfWriter Backup() {
   w.Tape(u"T");
   w.Sset(1, u"Daily");
   w.Volb(u"C:");
-  w.File(u"Photo.JPG", {Stan(Sample(QStringLiteral("sample.jpg")))});
-  w.File(u"jpeg-inside.png", {Stan(Sample(QStringLiteral("sample.jpg")))});
+  w.File(u"Photo.JPG", {Stan(Sample(QStringLiteral("images/sample.jpg")))});
+  w.File(u"jpeg-inside.png", {Stan(Sample(QStringLiteral("images/sample.jpg")))});
   w.File(u"Sunset.png", {Stan(Painting())});
   w.File(u"not-a-picture.png", {Stan("plain words, no picture")});
   w.File(u"Notes.TXT", {Stan(std::string("Notes in upper case\0after the zero", 34))});
@@ -100,6 +106,7 @@ MtfWriter Backup() {
   w.File(u"Inbox.dbx", {Stan("mail folder")});
   w.File(u"index.html", {Stan("<html><body>page</body></html>")});
   w.File(u"broken.zip", {Stan("PK but not a zip")});
+  w.File(u"Backup.ZIP", {Stan(Sample(QStringLiteral("archives/sample.zip")))});
   w.File(u"Report.FLV", {Stan("FLV\x01 video")});
   w.File(u"noext", {Stan("no extension")});
   w.File(u"trailing.", {Stan("trailing dot")});
@@ -130,7 +137,7 @@ MtfWriter LargeBackup() {
   return w;
 }
 
-enum class View { Image, Text, Hex, Unchanged };
+enum class View { Image, Text, Hex, Archive, Unchanged };
 
 }  // namespace
 
@@ -152,6 +159,8 @@ class PreviewDispatchTest : public QObject {
   void eachKindOfFileGetsItsView();
   void mailMessagesAreRenamedOnlyWhenNamedInLowerCase();
   void aTextAndAPictureInTheWindow();
+  void anArchiveInTheWindow();
+  void withoutTheArchiveLibraryArchivesAreHexAndTheLogSaysWhy();
   void aFolderRowMovesTheTreeOnly();
   void anEmptyFileLeavesTheViewAndAnEmptyCopy();
   void aSecondRequestWhileAMessageIsOpenIsRefused();
@@ -238,6 +247,7 @@ void PreviewDispatchTest::eachKindOfFileGetsItsView_data() {
   QTest::newRow("mail folder") << "Inbox.dbx" << View::Hex << none << none;
   QTest::newRow("web page (no browser view yet)") << "index.html" << View::Hex << none << none;
   QTest::newRow("archive that cannot be read") << "broken.zip" << View::Hex << none << none;
+  QTest::newRow("archive, upper-case extension") << "Backup.ZIP" << View::Archive << none << none;
   QTest::newRow("extension in no group") << "Report.FLV" << View::Hex << none << none;
   QTest::newRow("no extension") << "noext" << View::Hex << none << none;
   QTest::newRow("trailing dot") << "trailing." << View::Hex << none << none;
@@ -281,6 +291,10 @@ void PreviewDispatchTest::eachKindOfFileGetsItsView() {
     case View::Hex:
       QVERIFY(Pane()->CurrentViewAs<CKorvaneDumpCtrl>() != nullptr);
       break;
+    case View::Archive:
+      QVERIFY(Pane()->CurrentViewAs<CArchiveListView>() != nullptr);
+      QCOMPARE(Pane()->CurrentViewAs<CArchiveListView>()->EntryCount(), 3);
+      break;
     case View::Unchanged:
       QCOMPARE(Pane()->CurrentView(), before);
       break;
@@ -311,6 +325,39 @@ void PreviewDispatchTest::aTextAndAPictureInTheWindow() {
   QCOMPARE(label->geometry(), Pane()->rect());
   QVERIFY(!label->hasScaledContents());
   Shoot(QStringLiteral("Sunset.png"), QStringLiteral("image-view.png"));
+}
+
+void PreviewDispatchTest::anArchiveInTheWindow() {
+  Load(backup_);
+  QVERIFY(Preview(QStringLiteral("Backup.ZIP")));
+  auto* list = Pane()->CurrentViewAs<CArchiveListView>();
+  QVERIFY(list != nullptr);
+  QCOMPARE(list->geometry(), Pane()->rect());
+  // Entries are named and drawn as the file list names and draws files.
+  const QAbstractItemModel* rows = list->model();
+  QCOMPARE(rows->index(0, 0).data().toString(), QStringLiteral("docs"));
+  QCOMPARE(rows->index(0, 1).data().toString(), ostrel::app::kFolderTypeName);
+  QCOMPARE(rows->index(1, 0).data().toString(), QStringLiteral("docs/readme.txt"));
+  QCOMPARE(rows->index(1, 1).data().toString(), ostrel::app::FileTypeName(QStringLiteral("readme.txt")));
+  QCOMPARE(rows->index(1, 0).data(Qt::DecorationRole).value<QIcon>().cacheKey(),
+           ostrel::app::FileIcon(QStringLiteral("readme.txt")).cacheKey());
+  QVERIFY(Frame().OutputWnd()->Lines().filter(QStringLiteral("hex dump")).isEmpty());
+  Shoot(QStringLiteral("Backup.ZIP"), QStringLiteral("archive-view.png"));
+}
+
+void PreviewDispatchTest::withoutTheArchiveLibraryArchivesAreHexAndTheLogSaysWhy() {
+  qputenv(ostrel::preview::kArchiveLibraryVariable, QByteArray(dir_.Path().c_str()) + "/absent-7z.so");
+  Load(backup_);
+  const bool previewed = Preview(QStringLiteral("Backup.ZIP"));
+  qunsetenv(ostrel::preview::kArchiveLibraryVariable);
+  QVERIFY(previewed);
+  QVERIFY(Pane()->CurrentViewAs<CKorvaneDumpCtrl>() != nullptr);
+  const QStringList why = Frame().OutputWnd()->Lines().filter(QStringLiteral("Archives are shown as a hex dump"));
+  QCOMPARE(why.size(), 1);
+  QVERIFY2(why.front().contains(QStringLiteral("absent-7z.so cannot be loaded")), qPrintable(why.front()));
+  // An archive that the library cannot read is no reason for the log.
+  QVERIFY(Preview(QStringLiteral("broken.zip")));
+  QCOMPARE(Frame().OutputWnd()->Lines().filter(QStringLiteral("Archives are shown as a hex dump")).size(), 1);
 }
 
 void PreviewDispatchTest::aFolderRowMovesTheTreeOnly() {
