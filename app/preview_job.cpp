@@ -18,7 +18,8 @@ void PreviewJob::Start(const FileNode& node, const BkfFile& bkfFile, int outputF
                                                                    [](const int* fd) { ::close(*fd); });
       outcome_ = ExtractFileData(node, bkfFile, outputFd, kPreviewLimit, Stop(), &stats_);
     }
-    // A large picture takes a while to decode: here, not on the window's thread.
+    // A large picture takes a while to decode, an archive to be read: here,
+    // not on the window's thread.
     if (outcome_ == ExtractOutcome::Extracted) prepared_ = preview::PreparePreview(copyPath, upperExtension);
     return stats_.stopped ? JobOutcome::Stopped : JobOutcome::Done;
   });

@@ -149,7 +149,8 @@ std::optional<std::vector<std::uint64_t>> SelectFiles(const Catalogue& cat,
   for (std::uint64_t i : options.indices) {
     if (i >= cat.FileCount()) {
       problem = "no file with index " + std::to_string(i) + " (the catalogue holds " +
-                std::to_string(cat.FileCount()) + " files; 'ostrel-bkf scan' shows their indices)";
+                std::to_string(cat.FileCount()) + (cat.FileCount() == 1 ? " file" : " files") +
+                "; 'ostrel-bkf scan' shows their indices)";
       return std::nullopt;
     }
   }

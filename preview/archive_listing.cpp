@@ -88,21 +88,24 @@ void CArchiveListView::SetEntries(std::vector<ArchiveEntry> entries) {
 
 int CArchiveListView::EntryCount() const { return model()->rowCount(); }
 
-int ShowArchiveListing(CKorvaneStaticFileViewer& pane, const QString& path, QString* note) {
-  const PreviewWaitCursor wait;
+ArchiveReading ReadArchiveOf(const QString& path) {
   const QString name = QFileInfo(path).fileName();
   const int dot = name.lastIndexOf(QLatin1Char('.'));
   const QString extension = dot < 0 ? QString() : name.mid(dot + 1);
-
-  auto* view = new CArchiveListView(pane);
-  pane.SetCurrentView(view);
-
-  ArchiveReading reading;
   if (const std::optional<archive::GUID> format = ArchiveFormatOf(extension)) {
-    reading = ReadArchiveEntries(path, *format);
-  } else {
-    reading.failure = ArchiveFailure::UnknownType;
+    return ReadArchiveEntries(path, *format);
   }
+  ArchiveReading reading;
+  reading.failure = ArchiveFailure::UnknownType;
+  return reading;
+}
+
+int ShowArchiveListing(CKorvaneStaticFileViewer& pane, const QString& path, QString* note) {
+  const PreviewWaitCursor wait;
+  return ShowArchiveReading(pane, path, ReadArchiveOf(path), note);
+}
+
+int ShowArchiveReading(CKorvaneStaticFileViewer& pane, const QString& path, ArchiveReading reading, QString* note) {
   if (!reading.entries) {
     if (reading.failure == ArchiveFailure::Library && note != nullptr) {
       *note = QStringLiteral("Archives are shown as a hex dump: ") + reading.problem + QLatin1Char('.');
@@ -111,6 +114,8 @@ int ShowArchiveListing(CKorvaneStaticFileViewer& pane, const QString& path, QStr
     ShowHexDump(pane, path);
     return 0;
   }
+  auto* view = new CArchiveListView(pane);
+  pane.SetCurrentView(view);
   view->SetEntries(std::move(*reading.entries));
   return 1;
 }

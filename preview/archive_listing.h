@@ -34,4 +34,12 @@ class CArchiveListView : public QTableView {
 // saying so, for the log.
 int ShowArchiveListing(CKorvaneStaticFileViewer& pane, const QString& path, QString* note = nullptr);
 
+// The two halves of ShowArchiveListing, so that the reading, which the
+// library may take a while over, can run on another thread: the entries of
+// the archive at `path` (its format from the extension), and the listing of
+// a reading done before (or the hex dump of `path` when it failed).
+ArchiveReading ReadArchiveOf(const QString& path);
+int ShowArchiveReading(CKorvaneStaticFileViewer& pane, const QString& path, ArchiveReading reading,
+                       QString* note = nullptr);
+
 }  // namespace ostrel::preview

@@ -13,8 +13,19 @@
 namespace ostrel::preview {
 
 PreparedPreview PreparePreview(const QString& path, const QString& upperExtension) {
-  if (PreviewGroupOf(upperExtension) != PreviewGroup::Image) return {};
-  return {true, DecodeImageFile(path)};
+  PreparedPreview prepared;
+  switch (PreviewGroupOf(upperExtension)) {
+    case PreviewGroup::Image:
+      prepared.decoded = true;
+      prepared.image = DecodeImageFile(path);
+      break;
+    case PreviewGroup::Archive:
+      prepared.archive = ReadArchiveOf(path);
+      break;
+    default:
+      break;
+  }
+  return prepared;
 }
 
 void ShowPreviewByType(CKorvaneStaticFileViewer& pane, const QString& path, const QString& upperExtension,
@@ -51,7 +62,11 @@ void ShowPreviewByType(CKorvaneStaticFileViewer& pane, const QString& path, cons
       return;
     case PreviewGroup::Archive:
       pane.DestroyCurrentView();
-      if (ShowArchiveListing(pane, path, note) == 0) ShowHexDump(pane, path);
+      if (prepared != nullptr && prepared->archive) {
+        if (ShowArchiveReading(pane, path, *prepared->archive, note) == 0) ShowHexDump(pane, path);
+      } else if (ShowArchiveListing(pane, path, note) == 0) {
+        ShowHexDump(pane, path);
+      }
       return;
     case PreviewGroup::Other:
       ShowHexDump(pane, path);

@@ -4,20 +4,25 @@
 
 #include <QImage>
 #include <QString>
+#include <optional>
+
+#include "preview/archive_reader.h"
 
 namespace ostrel::preview {
 
 class CKorvaneStaticFileViewer;
 
 // What can be made ready for a view away from the user-interface thread: the
-// decoded picture of a file of the image group.
+// decoded picture of a file of the image group, the entries of an archive.
 struct PreparedPreview {
   bool decoded = false;  // `image` holds the decoding's result (null: no picture)
   QImage image;
+  std::optional<ArchiveReading> archive;
 };
 
 // Safe on any thread: decodes the file at `path` when `upperExtension` is in
-// the image group; does nothing for the other groups.
+// the image group, reads its entries when it is in the archive group; does
+// nothing for the other groups.
 PreparedPreview PreparePreview(const QString& path, const QString& upperExtension);
 
 // `path` is the copy in the temporary folder, `upperExtension` its extension
