@@ -162,14 +162,12 @@ void CMainFrame::OnPreviewCopied(JobOutcome outcome) {
   }
   if (stats.stopped) {
     output_->AppendLine(QStringLiteral("The preview of %1 was stopped: it shows only its first %2 bytes.")
-                            .arg(pending.nodeName)
-                            .arg(stats.bytesWritten));
+                            .arg(pending.nodeName, QString::number(stats.bytesWritten)));
   }
   if (stats.systemError != 0) {
     output_->AppendLine(QStringLiteral("The preview of %1 shows only its first %2 bytes: %3")
-                            .arg(pending.nodeName)
-                            .arg(stats.bytesWritten)
-                            .arg(QString::fromLocal8Bit(std::strerror(stats.systemError))));
+                            .arg(pending.nodeName, QString::number(stats.bytesWritten),
+                                 QString::fromLocal8Bit(std::strerror(stats.systemError))));
   }
 
   QString copyName = pending.copyName;
