@@ -5,6 +5,7 @@
 
 #include <QTreeWidgetItem>
 #include <cstdint>
+#include <string_view>
 
 namespace ostrel::app {
 
@@ -18,6 +19,11 @@ struct NodeRef {
 inline constexpr int kNodeKindRole = Qt::UserRole + 1;
 inline constexpr int kNodeIndexRole = Qt::UserRole + 2;
 inline const QString kDummyText = QStringLiteral("Dummy");
+
+// A catalogue name (UTF-16) as the window shows it.
+inline QString NameText(std::u16string_view name) {
+  return QString::fromUtf16(name.data(), static_cast<qsizetype>(name.size()));
+}
 
 inline NodeRef RefOf(const QTreeWidgetItem* item) {
   if (item == nullptr) return {};

@@ -17,14 +17,6 @@
 #include "widgets/check_tree.h"
 
 namespace ostrel::app {
-namespace {
-
-QString Text(std::u16string_view name) {
-  return QString::fromUtf16(name.data(), static_cast<qsizetype>(name.size()));
-}
-
-}  // namespace
-
 void CMainFrame::ResetCatalogueView() {
   List()->Rows()->Clear();
   listSource_ = nullptr;
@@ -40,7 +32,7 @@ void CMainFrame::ShowCatalogueTopLevel() {
   for (std::uint64_t i = tree.FirstChild(0); i != kNotFound && i < tree.Count() && ++visits <= tree.Count();
        i = tree.NextSibling(i)) {
     FolderNode& node = session_->catalogue.Tree().NodeAt(i);
-    QTreeWidgetItem* item = view->InsertItem(Text(node.name), FolderIcon(), nullptr);
+    QTreeWidgetItem* item = view->InsertItem(NameText(node.name), FolderIcon(), nullptr);
     node.inTree = 1;
     Attach(item, {NodeKind::Folder, i});
     view->InsertItem(kDummyText, QIcon(), item);
@@ -75,7 +67,7 @@ void CMainFrame::PopulateFolder(QTreeWidgetItem* item, bool checked, bool listTo
   if (!subfolders.empty()) {
     QList<QPair<QString, QIcon>> labels;
     for (std::uint64_t s : subfolders) {
-      labels.append({Text(tree.NodeAt(s).name), FolderIcon()});
+      labels.append({NameText(tree.NodeAt(s).name), FolderIcon()});
       if (listToo) rows.push_back({labels.back().first, FolderIcon(), kFolderTypeName});
     }
     const QList<QTreeWidgetItem*> items = view->InsertItems(item, labels, checked, [&](int k, QTreeWidgetItem* sub) {
@@ -95,7 +87,7 @@ void CMainFrame::PopulateFolder(QTreeWidgetItem* item, bool checked, bool listTo
     std::vector<std::uint64_t> indices;
     for (std::uint64_t i = folder.firstFile; i <= folder.lastFile && catalogue.IsFile(i); ++i) {
       if (listToo && !app_.IsProcessRunning()) break;
-      const QString name = Text(catalogue.FileAt(i).name);
+      const QString name = NameText(catalogue.FileAt(i).name);
       const QIcon icon = FileIcon(name);
       labels.append({name, icon});
       indices.push_back(i);

@@ -25,10 +25,6 @@
 namespace ostrel::app {
 namespace {
 
-QString Text(std::u16string_view name) {
-  return QString::fromUtf16(name.data(), static_cast<qsizetype>(name.size()));
-}
-
 // Creates the copy's file in the prepared folder under the node's name made
 // safe (no separator, no NUL, no control character, at most 255 bytes). When
 // the file system of the temporary folder refuses that name, its portable
@@ -97,7 +93,7 @@ void CMainFrame::OnPreviewFile(int row) {
   if (ref.kind != NodeKind::File || ref.index >= session_->catalogue.FileCount()) return notPreviewed();
   const FileNode& node = session_->catalogue.FileAt(ref.index);
   if (node.kind != 'F' || node.dataPosition == 0) return notPreviewed();
-  if (node.dataLength / 1048576 > 10) {
+  if (node.dataLength >= kPreviewRefusalSize) {
     Tell(app_.prompts(), this, kPreviewTooLarge);
     return notPreviewed();
   }
@@ -113,10 +109,10 @@ void CMainFrame::OnPreviewFile(int row) {
   QString copyName;
   const int fd = CreateCopyFile(tempFolder, node.name, &copyName, &reason);
   if (fd < 0) {
-    output_->AppendLine(QStringLiteral("The preview of %1 cannot be written: %2").arg(Text(node.name), reason));
+    output_->AppendLine(QStringLiteral("The preview of %1 cannot be written: %2").arg(NameText(node.name), reason));
     return notPreviewed();
   }
-  pendingPreview_ = {tempFolder, copyName, preview::GetFileExtension(Text(node.name)), Text(node.name)};
+  pendingPreview_ = {tempFolder, copyName, preview::GetFileExtension(NameText(node.name)), NameText(node.name)};
   FileViewer()->SetLoading(true);
   previewCopying_ = true;
   PreviewWork().Start(node, session_->file, fd, tempFolder + QLatin1Char('/') + copyName,

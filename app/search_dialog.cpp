@@ -15,6 +15,7 @@
 #include <QToolButton>
 #include <algorithm>
 
+#include "app/catalogue_items.h"
 #include "app/dialog_units.h"
 #include "app/dialog_worker.h"
 #include "app/main_frame.h"
@@ -30,10 +31,6 @@
 
 namespace ostrel::app {
 namespace {
-
-QString Text(std::u16string_view text) {
-  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // Hits are handed to the dialog in batches of at most this many, and at least
 // whenever the dialog has taken the previous batch.
@@ -78,8 +75,8 @@ void SearchResultModel::RemoveRows(std::vector<int> rows) {
 QString SearchResultModel::PathOf(std::uint64_t file) const {
   const FileNode& node = catalogue_.FileAt(file);
   auto folder = folderPaths_.find(node.parent);
-  if (folder == folderPaths_.end()) folder = folderPaths_.insert(node.parent, Text(catalogue_.Tree().NodePath(node.parent)));
-  return *folder + Text(node.name);
+  if (folder == folderPaths_.end()) folder = folderPaths_.insert(node.parent, NameText(catalogue_.Tree().NodePath(node.parent)));
+  return *folder + NameText(node.name);
 }
 
 int SearchResultModel::rowCount(const QModelIndex& parent) const {
@@ -101,13 +98,13 @@ QVariant SearchResultModel::data(const QModelIndex& index, int role) const {
         case 1:
           // The type comes from the name alone: a dot in a folder's name
           // ("v4.0.30319\Config\README") says nothing of the file's type.
-          return FileTypeName(Text(node.name));
+          return FileTypeName(NameText(node.name));
         case 2:
           return QString::number(node.dataLength);
       }
       break;
     case Qt::DecorationRole:
-      if (index.column() == 0) return FileIcon(Text(node.name));
+      if (index.column() == 0) return FileIcon(NameText(node.name));
       break;
     case Qt::UserRole:
       return QVariant::fromValue<qulonglong>(file);

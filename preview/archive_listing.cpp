@@ -8,6 +8,7 @@
 
 #include "preview/hex_dump_view.h"
 #include "preview/preview_io.h"
+#include "preview/preview_types.h"
 #include "preview/static_file_viewer.h"
 
 namespace ostrel::preview {
@@ -89,10 +90,7 @@ void CArchiveListView::SetEntries(std::vector<ArchiveEntry> entries) {
 int CArchiveListView::EntryCount() const { return model()->rowCount(); }
 
 ArchiveReading ReadArchiveOf(const QString& path) {
-  const QString name = QFileInfo(path).fileName();
-  const int dot = name.lastIndexOf(QLatin1Char('.'));
-  const QString extension = dot < 0 ? QString() : name.mid(dot + 1);
-  if (const std::optional<archive::GUID> format = ArchiveFormatOf(extension)) {
+  if (const std::optional<archive::GUID> format = ArchiveFormatOf(GetFileExtension(QFileInfo(path).fileName()))) {
     return ReadArchiveEntries(path, *format);
   }
   ArchiveReading reading;

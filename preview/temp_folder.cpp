@@ -143,6 +143,13 @@ void RemoveOwnFolder(const QString& path) {
   ::close(fd);
 }
 
+// One file name inside a folder: not empty, no '/', no NUL, not "." or
+// "..", at most 255 bytes.
+bool IsOneComponent(const QByteArray& name) {
+  return !name.isEmpty() && name != "." && name != ".." && !name.contains('/') && !name.contains('\0') &&
+         name.size() <= 255;
+}
+
 }  // namespace
 
 QString GetTempFolderPath() { return SharedPlaceUsable() ? SharedPlace() : PerUserPlace(); }
@@ -169,8 +176,7 @@ QString PrepareTempFolder(QString* reason) {
 int CreatePreviewFile(const QString& folder, const QString& name, QString* reason, int* error) {
   if (error != nullptr) *error = 0;
   const QByteArray file = QFile::encodeName(name);
-  if (file.isEmpty() || file == "." || file == ".." || file.contains('/') || file.contains('\0') ||
-      file.size() > 255) {
+  if (!IsOneComponent(file)) {
     if (reason != nullptr) *reason = QStringLiteral("\"%1\" is not a name a file can take here").arg(name);
     if (error != nullptr) *error = EINVAL;
     return -1;
@@ -195,9 +201,7 @@ int CreatePreviewFile(const QString& folder, const QString& name, QString* reaso
 bool RenamePreviewFile(const QString& folder, const QString& from, const QString& to) {
   const QByteArray source = QFile::encodeName(from);
   const QByteArray target = QFile::encodeName(to);
-  if (target.isEmpty() || target == "." || target == ".." || target.contains('/') || target.size() > 255) {
-    return false;
-  }
+  if (!IsOneComponent(target)) return false;
   QString why;
   const int dirFd = OpenPrivateFolder(folder, &why);
   if (dirFd < 0) return false;

@@ -216,8 +216,10 @@ class PreviewDispatchTest : public QObject {
   void Shoot(const QString& name, const QString& file) {
     const QString dir = qEnvironmentVariable("OSTREL_SCREENSHOT_DIR");
     if (dir.isEmpty()) return;
-    Frame().List()->selectRow(RowOf(name));
     Frame().resizeDocks({Frame().OutputWnd()}, {330}, Qt::Vertical);
+    QCoreApplication::processEvents();
+    Frame().List()->selectRow(RowOf(name));
+    Frame().List()->scrollTo(Frame().List()->model()->index(RowOf(name), 0));
     QCoreApplication::processEvents();
     QVERIFY(Frame().grab().save(dir + QLatin1Char('/') + file));
   }
