@@ -3,9 +3,11 @@
 #include <exception>
 
 #include "preview/archive_listing.h"
+#include "preview/browser_view.h"
 #include "preview/hex_dump_view.h"
 #include "preview/image_view.h"
 #include "preview/preview_io.h"
+#include "preview/preview_page.h"
 #include "preview/preview_types.h"
 #include "preview/static_file_viewer.h"
 #include "preview/text_view.h"
@@ -29,7 +31,7 @@ PreparedPreview PreparePreview(const QString& path, const QString& upperExtensio
 }
 
 void ShowPreviewByType(CKorvaneStaticFileViewer& pane, const QString& path, const QString& upperExtension,
-                       const QString& /*folder: where the browser's pages go*/, const PreparedPreview* prepared,
+                       const QString& folder, const PreparedPreview* prepared,
                        QString* note) {
   const PreviewWaitCursor wait;
   switch (PreviewGroupOf(upperExtension)) {
@@ -54,12 +56,23 @@ void ShowPreviewByType(CKorvaneStaticFileViewer& pane, const QString& path, cons
       pane.DestroyCurrentView();
       if (!ShowTextView(pane, path)) ShowHexDump(pane, path);
       return;
-    // The embedded browser is not part of the program yet: its files get the
-    // hex dump, as when that view cannot show a file.
-    case PreviewGroup::Browser:
+    case PreviewGroup::Browser: {
       pane.DestroyCurrentView();
-      ShowHexDump(pane, path);
+      QString why;
+      if (!BrowserAvailable(&why)) {
+        if (note != nullptr) *note = QStringLiteral("Web pages and media are shown as a hex dump: ") + why + '.';
+        ShowHexDump(pane, path);
+        return;
+      }
+      QString target = path;
+      if (const PreviewPage page = PreviewPageOf(upperExtension); page != PreviewPage::None) {
+        const std::optional<QString> written = WritePreviewPage(page, path, folder, upperExtension);
+        if (!written) return;  // no page, no view
+        target = *written;
+      }
+      if (!ShowBrowserView(pane, target)) ShowHexDump(pane, path);
       return;
+    }
     case PreviewGroup::Archive:
       pane.DestroyCurrentView();
       if (prepared != nullptr && prepared->archive) {

@@ -27,11 +27,13 @@ PreparedPreview PreparePreview(const QString& path, const QString& upperExtensio
 
 // `path` is the copy in the temporary folder, `upperExtension` its extension
 // in upper case (empty when it has none), `folder` the temporary folder with
-// a trailing separator. Image, text, archive and mail-folder files get their
-// views (a mail folder the hex dump); a file that its view cannot show, and
-// any other file, gets the hex dump of `path`. With `prepared` (from
+// a trailing separator. Image, text, web, archive and mail-folder files get
+// their views (a mail folder the hex dump); a file that its view cannot show,
+// and any other file, gets the hex dump of `path`. Pictures, sounds, videos
+// and Flash movies of the web group are shown through a page written to
+// `folder` ("bkTmp.htm"); when that page cannot be written, no view follows. With `prepared` (from
 // PreparePreview of the same file), the picture is not decoded again. When a
-// view cannot be used at all (the archive library is missing), `note` (if
+// view cannot be used at all (the archive library or the browser is missing), `note` (if
 // given) receives one line saying why, for the log; otherwise it is left as
 // it is.
 void ShowPreviewByType(CKorvaneStaticFileViewer& pane, const QString& path, const QString& upperExtension,

@@ -17,12 +17,17 @@ if [ "${OSTREL_BUILD_GUI:-ON}" != "OFF" ]; then
   # The archive listing: 7-Zip's shared library (/usr/lib/p7zip/7z.so), loaded
   # at run time; without it archives are shown as a hex dump
   packages+=(p7zip-full)
+  # The embedded browser of the preview (web pages, some pictures, audio and
+  # video); the program runs without it, showing those files as a hex dump
+  packages+=(qt6-webengine-dev)
 fi
 if [ "${OSTREL_FIXTURE_TOOLS:-OFF}" = "ON" ]; then
   # Only to remake the sample images in tests/fixtures/images (see its README)
   packages+=(imagemagick netpbm jbigkit-bin libopenjp2-tools libwmf-bin)
   # Only to remake the sample archives in tests/fixtures/archives (see its README)
   packages+=(zip p7zip-full arj gcab cpio xz-utils ncompress genisoimage rpm wimtools)
+  # Only to remake the sample audio and video in tests/fixtures/media (see its README)
+  packages+=(ffmpeg)
 fi
 if [ "${OSTREL_FUZZ:-OFF}" = "ON" ]; then
   packages+=(clang libclang-rt-14-dev)

@@ -15,6 +15,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$root/build/release" -j "$jobs" >/dev/null
 
+# The embedded browser's sandbox refuses to start as root.
+if [ "$(id -u)" -eq 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi
 cli="$root/build/release/cli/ostrel-bkf"
 gui="$root/build/release/app/ostrel-bkf-repair"
 case "${1-}" in

@@ -2,8 +2,8 @@
 # Redraws the pictures in docs/ offscreen: the main window, every dialog and
 # message box at the default font (the layout test draws those while it checks
 # them), the hex dump view (drawn by its widget test), and the window with a
-# text, a picture and an archive previewed (drawn by the preview request's
-# test).
+# text, a picture, an archive and a web page previewed (drawn by the preview
+# request's test).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
@@ -17,7 +17,7 @@ export QT_QPA_PLATFORM=offscreen
 "$root/build/release/app/ostrel-bkf-repair" --screenshot "$root/docs/main-window.png" --size 1280x800
 OSTREL_SCREENSHOT_DIR="$root/docs" "$root/build/release/tests/app/app_layout_fit_test" >/dev/null
 OSTREL_SCREENSHOT_DIR="$root/docs" "$root/build/release/tests/app/app_preview_dispatch_test" \
-  aTextAndAPictureInTheWindow anArchiveInTheWindow >/dev/null
+  aTextAndAPictureInTheWindow anArchiveInTheWindow aWebPageAndAPictureInTheBrowser >/dev/null
 shots="$(mktemp -d)"
 OSTREL_SCREENSHOT_DIR="$shots" "$root/build/release/tests/preview/preview_hex_view_test" >/dev/null
 mv "$shots/hex.png" "$root/docs/hex-view.png"

@@ -11,6 +11,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_SANITIZE=ON -DBUILD_TESTING=ON >/dev/null
 cmake --build build/test -j "$jobs"
 export QT_QPA_PLATFORM=offscreen
+# The embedded browser's sandbox refuses to start as root.
+if [ "$(id -u)" -eq 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 ctest --test-dir build/test --output-on-failure -j "$jobs" ${OSTREL_CTEST_ARGS:-}

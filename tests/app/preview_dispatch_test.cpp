@@ -14,6 +14,9 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QTabWidget>
+#if OSTREL_WEB_PREVIEW
+#include <QWebEngineView>
+#endif
 #include <QtTest>
 #include <memory>
 
@@ -27,6 +30,7 @@
 #include "app/shell_queries.h"
 #include "preview/archive_listing.h"
 #include "preview/archive_reader.h"
+#include "preview/browser_view.h"
 #include "preview/dump_ctrl.h"
 #include "preview/static_file_viewer.h"
 #include "preview/temp_folder.h"
@@ -104,7 +108,12 @@ MtfWriter Backup() {
   w.File(u"a/b.txt", {Stan("a name with a slash")});
   w.File(u"at 1:05 PM.txt", {Stan("a name Windows refuses")});
   w.File(u"Inbox.dbx", {Stan("mail folder")});
-  w.File(u"index.html", {Stan("<html><body>page</body></html>")});
+  w.File(u"index.html", {Stan("<html><head><title>Quarterly report</title></head><body style='font-family:"
+                               "sans-serif'><h2>Quarterly report</h2><p>Sales rose in every region but one.</p>"
+                               "<table border=1 cellpadding=4><tr><th>Region</th><th>Sales</th></tr><tr><td>"
+                               "North</td><td>1,204</td></tr><tr><td>South</td><td>987</td></tr></table>"
+                               "</body></html>")});
+  w.File(u"Banner.gif", {Stan(Sample(QStringLiteral("images/sample.gif")))});
   w.File(u"broken.zip", {Stan("PK but not a zip")});
   w.File(u"Backup.ZIP", {Stan(Sample(QStringLiteral("archives/sample.zip")))});
   w.File(u"Report.FLV", {Stan("FLV\x01 video")});
@@ -137,7 +146,7 @@ MtfWriter LargeBackup() {
   return w;
 }
 
-enum class View { Image, Text, Hex, Archive, Unchanged };
+enum class View { Image, Text, Hex, Archive, Browser, Unchanged };
 
 }  // namespace
 
@@ -161,6 +170,8 @@ class PreviewDispatchTest : public QObject {
   void aTextAndAPictureInTheWindow();
   void anArchiveInTheWindow();
   void withoutTheArchiveLibraryArchivesAreHexAndTheLogSaysWhy();
+  void aWebPageAndAPictureInTheBrowser();
+  void withoutTheBrowserWebPagesAreHexAndTheLogSaysWhy();
   void aFolderRowMovesTheTreeOnly();
   void anEmptyFileLeavesTheViewAndAnEmptyCopy();
   void aSecondRequestWhileAMessageIsOpenIsRefused();
@@ -203,6 +214,14 @@ class PreviewDispatchTest : public QObject {
     emit fixture_.state().messages().listPreview(row);
     return QTest::qWaitFor([this] { return !fixture_.state().IsProcessRunning(); }, 20000);
   }
+  // The browser (the hex dump in a build without one).
+  bool ShowsWebView() {
+#if OSTREL_WEB_PREVIEW
+    return Pane()->CurrentViewAs<ostrel::preview::CKorvaneBrowserView>() != nullptr;
+#else
+    return Pane()->CurrentViewAs<CKorvaneDumpCtrl>() != nullptr;
+#endif
+  }
   // A view that stands for "what the pane showed before".
   QLabel* Before() {
     auto* before = new QLabel(QStringLiteral("shown before"));
@@ -212,8 +231,9 @@ class PreviewDispatchTest : public QObject {
   QStringList TempFiles() const {
     return QDir(ostrel::preview::GetTempFolderPath()).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
   }
-  // The window with the row of `name` picked in the list and a taller pane.
-  void Shoot(const QString& name, const QString& file) {
+  // The window with the row of `name` picked in the list and a taller pane;
+  // `settleMs` for a view that draws on its own time (the browser).
+  void Shoot(const QString& name, const QString& file, int settleMs = 0) {
     const QString dir = qEnvironmentVariable("OSTREL_SCREENSHOT_DIR");
     if (dir.isEmpty()) return;
     Frame().resizeDocks({Frame().OutputWnd()}, {330}, Qt::Vertical);
@@ -221,6 +241,7 @@ class PreviewDispatchTest : public QObject {
     Frame().List()->selectRow(RowOf(name));
     Frame().List()->scrollTo(Frame().List()->model()->index(RowOf(name), 0));
     QCoreApplication::processEvents();
+    if (settleMs > 0) QTest::qWait(settleMs);
     QVERIFY(Frame().grab().save(dir + QLatin1Char('/') + file));
   }
   ostrel::app::CMainFrame& Frame() { return fixture_.frame(); }
@@ -247,7 +268,7 @@ void PreviewDispatchTest::eachKindOfFileGetsItsView_data() {
   QTest::newRow("text, lower-case extension") << "notes.txt" << View::Text << "notes in lower case" << none;
   QTest::newRow("a name with a slash") << "a/b.txt" << View::Text << "a name with a slash" << none;
   QTest::newRow("mail folder") << "Inbox.dbx" << View::Hex << none << none;
-  QTest::newRow("web page (no browser view yet)") << "index.html" << View::Hex << none << none;
+  QTest::newRow("web page") << "index.html" << View::Browser << none << none;
   QTest::newRow("archive that cannot be read") << "broken.zip" << View::Hex << none << none;
   QTest::newRow("archive, upper-case extension") << "Backup.ZIP" << View::Archive << none << none;
   QTest::newRow("extension in no group") << "Report.FLV" << View::Hex << none << none;
@@ -297,6 +318,9 @@ void PreviewDispatchTest::eachKindOfFileGetsItsView() {
       QVERIFY(Pane()->CurrentViewAs<CArchiveListView>() != nullptr);
       QCOMPARE(Pane()->CurrentViewAs<CArchiveListView>()->EntryCount(), 3);
       break;
+    case View::Browser:
+      QVERIFY(ShowsWebView());
+      break;
     case View::Unchanged:
       QCOMPARE(Pane()->CurrentView(), before);
       break;
@@ -309,7 +333,7 @@ void PreviewDispatchTest::mailMessagesAreRenamedOnlyWhenNamedInLowerCase() {
   Load(backup_);
   QVERIFY(Preview(QStringLiteral("mail.eml")));
   QCOMPARE(TempFiles(), QStringList{QStringLiteral("MAIL.HTM")});
-  QVERIFY(Pane()->CurrentViewAs<CKorvaneDumpCtrl>() != nullptr);
+  QVERIFY(ShowsWebView());
   QVERIFY(Preview(QStringLiteral("MAIL.EML")));
   QCOMPARE(TempFiles(), QStringList{QStringLiteral("MAIL.EML")});
   QVERIFY(Pane()->CurrentViewAs<CKorvaneDumpCtrl>() != nullptr);
@@ -360,6 +384,42 @@ void PreviewDispatchTest::withoutTheArchiveLibraryArchivesAreHexAndTheLogSaysWhy
   // An archive that the library cannot read is no reason for the log.
   QVERIFY(Preview(QStringLiteral("broken.zip")));
   QCOMPARE(Frame().OutputWnd()->Lines().filter(QStringLiteral("Archives are shown as a hex dump")).size(), 1);
+}
+
+void PreviewDispatchTest::aWebPageAndAPictureInTheBrowser() {
+#if !OSTREL_WEB_PREVIEW
+  QSKIP("this build has no embedded browser");
+#else
+  Load(backup_);
+  // A picture goes through a page of its own, written beside the copy.
+  QVERIFY(Preview(QStringLiteral("Banner.gif")));
+  QCOMPARE(TempFiles(), QStringList({QStringLiteral("Banner.gif"), QStringLiteral("bkTmp.htm")}));
+  auto* view = Pane()->CurrentViewAs<ostrel::preview::CKorvaneBrowserView>();
+  QVERIFY(view != nullptr);
+  QCOMPARE(view->geometry(), Pane()->rect());
+  QTRY_COMPARE_WITH_TIMEOUT(view->Browser()->url().fileName(), QStringLiteral("bkTmp.htm"), 30000);
+  // A web page is shown as it is.
+  QVERIFY(Preview(QStringLiteral("index.html")));
+  QCOMPARE(TempFiles(), QStringList{QStringLiteral("index.html")});
+  view = Pane()->CurrentViewAs<ostrel::preview::CKorvaneBrowserView>();
+  QVERIFY(view != nullptr);
+  QTRY_COMPARE_WITH_TIMEOUT(view->Browser()->title(), QStringLiteral("Quarterly report"), 30000);
+  QVERIFY(Frame().OutputWnd()->Lines().filter(QStringLiteral("hex dump")).isEmpty());
+  Shoot(QStringLiteral("index.html"), QStringLiteral("web-view.png"), 1500);
+#endif
+}
+
+void PreviewDispatchTest::withoutTheBrowserWebPagesAreHexAndTheLogSaysWhy() {
+  qputenv("QTWEBENGINE_PROCESS_PATH", QByteArray(dir_.Path().c_str()) + "/absent/QtWebEngineProcess");
+  Load(backup_);
+  const bool previewed = Preview(QStringLiteral("index.html"));
+  qunsetenv("QTWEBENGINE_PROCESS_PATH");
+  QVERIFY(previewed);
+  QVERIFY(Pane()->CurrentViewAs<CKorvaneDumpCtrl>() != nullptr);
+  const QStringList why =
+      Frame().OutputWnd()->Lines().filter(QStringLiteral("Web pages and media are shown as a hex dump"));
+  QCOMPARE(why.size(), 1);
+  QVERIFY2(why.front().contains(QStringLiteral("absent/QtWebEngineProcess is missing")), qPrintable(why.front()));
 }
 
 void PreviewDispatchTest::aFolderRowMovesTheTreeOnly() {
