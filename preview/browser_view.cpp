@@ -23,12 +23,6 @@
 #endif
 
 namespace ostrel::preview {
-namespace {
-
-QString FromEnvironment(const char* name) { return QString::fromLocal8Bit(qgetenv(name)); }
-
-}  // namespace
-
 void AllowBrowserAsRoot() {
   if (::geteuid() == 0 && std::getenv("QTWEBENGINE_DISABLE_SANDBOX") == nullptr) {
     ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
@@ -40,13 +34,13 @@ bool BrowserAvailable(QString* why) {
   // Without its helper program the browser ends the whole process when it
   // starts; without its resources it cannot draw a page. Both are looked for
   // where the browser itself looks.
-  QString helper = FromEnvironment("QTWEBENGINE_PROCESS_PATH");
+  QString helper = qEnvironmentVariable("QTWEBENGINE_PROCESS_PATH");
   if (helper.isEmpty()) helper = QLibraryInfo::path(QLibraryInfo::LibraryExecutablesPath) + "/QtWebEngineProcess";
   if (!QFileInfo(helper).isExecutable()) {
     if (why != nullptr) *why = QStringLiteral("the browser's helper program %1 is missing").arg(helper);
     return false;
   }
-  QString resources = FromEnvironment("QTWEBENGINE_RESOURCES_PATH");
+  QString resources = qEnvironmentVariable("QTWEBENGINE_RESOURCES_PATH");
   if (resources.isEmpty()) resources = QLibraryInfo::path(QLibraryInfo::DataPath) + "/resources";
   const QString pak = resources + "/qtwebengine_resources.pak";
   if (!QFileInfo(pak).isFile()) {
