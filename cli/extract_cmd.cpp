@@ -137,6 +137,7 @@ std::unique_ptr<RecoverySession> BuildSession(const ExtractOptions& options, con
     return nullptr;
   }
   if (scanner->BlocksFound() == 0 && !stop.StopRequested()) ReportNoBlocks();
+  ReportScanNote(*scanner);
   return session;
 }
 
