@@ -44,13 +44,21 @@ using ostrel::fixtures::Stream;
 
 std::u16string Units(const std::string& text) { return {text.begin(), text.end()}; }
 
+// `prefix` and the number (appended, not added: GCC 12 warns wrongly about
+// "x" + std::to_string).
+std::u16string Numbered(const char* prefix, std::uint64_t n) {
+  std::string text = prefix;
+  text += std::to_string(n);
+  return Units(text);
+}
+
 MtfWriter SecondStan(std::uint64_t bytes) {
   MtfWriter w;
   w.Tape(u"Tape");
   w.Sset(1, u"Set");
   w.Volb(u"C:");
   for (std::uint64_t i = 0; w.Size() + 1024 <= bytes; ++i) {
-    w.File(Units("f" + std::to_string(i)), {Stan("data"), Stream{"STAN", {}, std::uint64_t{1} << 40, 0}});
+    w.File(Numbered("f", i), {Stan("data"), Stream{"STAN", {}, std::uint64_t{1} << 40, 0}});
   }
   return w;
 }
@@ -77,7 +85,7 @@ MtfWriter SsetKeepsVolume(std::uint64_t bytes) {
   w.Dirb(u"a");
   w.Sset(2, u"Set");
   for (std::uint64_t i = 0; w.Size() + 2 * 1024 <= bytes; ++i) {
-    w.Dirb(Units("a\\d" + std::to_string(i)));
+    w.Dirb(Numbered("a\\d", i));
     w.Dirb(u"missing");
   }
   return w;
@@ -112,7 +120,7 @@ ostrel::Catalogue ClaimEvery(std::uint64_t bytes) {
   const std::uint64_t tape = cat.Tree().AddNode(u"Tape", 0);
   const std::uint64_t each = bytes / 135;  // folders and files alike, about 70 and 60 bytes each
   for (std::uint64_t i = 0; i < each; ++i) {
-    const std::uint64_t folder = cat.Tree().AddNode(Units("d" + std::to_string(i)), tape);
+    const std::uint64_t folder = cat.Tree().AddNode(Numbered("d", i), tape);
     cat.Tree().NodeAt(folder).firstFile = 0;
     cat.Tree().NodeAt(folder).lastFile = each - 1;
     ostrel::FileNode f;
