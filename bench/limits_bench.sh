@@ -15,14 +15,11 @@
 #
 #   bench/limits_bench.sh [SIZE_KIB]   (default 1536, the 1.5 MB of the cycle)
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
+. "$(dirname "$0")/release_build.sh"
 size="${1:-1536}"
-work="${OSTREL_BENCH_DIR:-/tmp/ostrel-bench}/limits"
+work="$work/limits"
 mkdir -p "$work"
-
-build="${OSTREL_BENCH_BUILD:-$root/build/release}"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" -j 2 --target ostrel-bkf make_hostile_inputs >/dev/null
+release_build ostrel-bkf make_hostile_inputs
 cli="$build/cli/ostrel-bkf"
 make="$build/bench/make_hostile_inputs"
 
