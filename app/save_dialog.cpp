@@ -310,6 +310,7 @@ void CKorvaneDlgSaveRecoveredFiles::Flush() {
           break;
         case SaveStatus::WriteFailed:
         case SaveStatus::Stopped:
+        case SaveStatus::ReadLimit:
           ++notRecovered_;
           status = QStringLiteral("Not saved");
           break;
@@ -373,6 +374,8 @@ void CKorvaneDlgSaveRecoveredFiles::OnFinished() {
     const SaveResult& w = *finished.writeFailure;
     headline = QStringLiteral("Saving stopped: \"%1\" could not be written (%2).")
                    .arg(QFile::decodeName(w.path.c_str()), FromUtf8(w.reason));
+  } else if (!finished.readLimit.empty()) {
+    headline = QStringLiteral("Saving stopped: %1.").arg(FromUtf8(finished.readLimit));
   } else if (finished.stoppedByUser) {
     headline = QStringLiteral("Saving of recovered files was stopped.");
   } else {
@@ -382,7 +385,7 @@ void CKorvaneDlgSaveRecoveredFiles::OnFinished() {
   log->AppendBlankLine();
   log->ScrollToLastLine();
   Tell(app.prompts(), this, headline + QLatin1Char('\n') + totals + QLatin1Char('.'),
-       finished.writeFailure ? MessageIcon::Exclamation : MessageIcon::Information);
+       finished.writeFailure || !finished.readLimit.empty() ? MessageIcon::Exclamation : MessageIcon::Information);
   emit savingFinished();
 }
 

@@ -46,19 +46,21 @@ void SaveJob::Start(const ostrel::RecoverySession& session, Destination destinat
           ending.writeFailure = result;
           ending.failedIndex = index;
         }
+        if (status == SaveStatus::ReadLimit) ending.readLimit = result.reason;
         pending_.push_back({index, std::move(result)});
       }
       filePermille_ = 0;
       ++filesDone_;
       NoteProgress();
       if (status == SaveStatus::WriteFailed) break;
+      if (status == SaveStatus::ReadLimit) break;
       if (status == SaveStatus::Stopped) {
         ending.stoppedByUser = true;
         break;
       }
     }
     const bool stopped = ending.stoppedByUser;
-    const bool failed = ending.writeFailure.has_value();
+    const bool failed = ending.writeFailure.has_value() || !ending.readLimit.empty();
     {
       std::lock_guard<std::mutex> hold(lock_);
       ending_ = std::move(ending);

@@ -28,6 +28,7 @@ class SaveJob : public Job {
   struct Ending {
     bool stoppedByUser = false;
     std::optional<SaveResult> writeFailure;
+    std::string readLimit;  // why the run ended at its read budget; empty when it did not
     std::uint64_t failedIndex = 0;
     std::uint64_t attempted = 0;
   };

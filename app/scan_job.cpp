@@ -61,6 +61,7 @@ JobOutcome ScanJob::Work() {
   Listener listener(*this);
   scanner->SetListener(&listener);
   const bool opened = scanner->Scan(path) != 0;
+  const std::string note = scanner->Note();
   scanner.reset();
 
   Result result;
@@ -72,6 +73,7 @@ JobOutcome ScanJob::Work() {
       const QString text = QString::fromStdString(line);
       if (!text.isEmpty()) result.damageLines << text.left(1).toUpper() + text.mid(1);
     }
+    if (!note.empty()) result.damageLines << QStringLiteral("Note: ") + QString::fromStdString(note);
   } else {
     result.openError = QString::fromStdString(session->file.Error());
   }

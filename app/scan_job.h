@@ -32,7 +32,7 @@ class ScanJob : public Job {
     std::unique_ptr<ostrel::RecoverySession> session;
     bool opened = false;
     QString openError;        // why the file could not be opened
-    QStringList damageLines;  // what the reads could not deliver
+    QStringList damageLines;  // what the reads could not deliver, and the scan's note
   };
 
   explicit ScanJob(CKorvaneBKFFileRepProjApp& app, QObject* parent = nullptr);

@@ -8,15 +8,10 @@
 #
 #   bench/memory_bench.sh [SMALL_COUNT LARGE_COUNT]   (default 200000 2000000)
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
+. "$(dirname "$0")/release_build.sh"
 small="${1:-200000}"
 large="${2:-2000000}"
-work="${OSTREL_BENCH_DIR:-/tmp/ostrel-bench}"
-mkdir -p "$work"
-
-build="${OSTREL_BENCH_BUILD:-$root/build/release}"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" -j 2 --target ostrel-bkf make_window_files_bkf >/dev/null
+release_build ostrel-bkf make_window_files_bkf
 cli="$build/cli/ostrel-bkf"
 
 # Peak RSS in KiB and the number of files found, as "KIB FILES".

@@ -8,13 +8,9 @@
 #   OSTREL_BENCH_BUILD  the Release build folder (default build/release)
 #   OSTREL_BENCH_DIR    where the snapshot is written (default /tmp/ostrel-bench)
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
+. "$(dirname "$0")/release_build.sh"
 files="${1:-1000000}"
-work="${OSTREL_BENCH_DIR:-/tmp/ostrel-bench}"
-mkdir -p "$work"
-build="${OSTREL_BENCH_BUILD:-$root/build/release}"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target snapshot_bench >/dev/null
+release_build snapshot_bench
 
 worst_save=0 ; worst_load=0 ; best_save="" ; best_load="" ; header=""
 for _ in 1 2 3; do

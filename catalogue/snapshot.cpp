@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -290,6 +291,40 @@ std::string ReadBody(In& in, std::uint64_t size, const StopToken& stop, const Sn
 
 bool IndexOk(std::uint64_t v, std::uint64_t count) { return v == kNone || v < count; }
 
+// A scan gives each folder the run of files it added one after another: the
+// runs never overlap, and every file in a run names that folder as its
+// parent. A snapshot whose runs break either would make a listing print a
+// file once for every folder that claims it. Each run must lie inside the
+// file list (checked before).
+std::string CheckFileRuns(const Catalogue& cat) {
+  const auto& tree = cat.Tree();
+  struct Run {
+    std::uint64_t first, last, folder;
+  };
+  std::vector<Run> runs;
+  for (std::uint64_t i = 0; i < tree.Count(); ++i) {
+    const FolderNode& n = tree.NodeAt(i);
+    if (n.firstFile != kNone) runs.push_back({n.firstFile, n.lastFile, i});
+  }
+  std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
+  for (std::size_t k = 1; k < runs.size(); ++k) {
+    if (runs[k].first <= runs[k - 1].last) {
+      return "malformed catalogue: folders " + Number(runs[k - 1].folder) + " and " + Number(runs[k].folder) +
+             " both claim file " + Number(runs[k].first) + " (their file runs overlap)";
+    }
+  }
+  // The runs are disjoint: this visits each file once at most.
+  for (const Run& run : runs) {
+    for (std::uint64_t f = run.first; f <= run.last; ++f) {
+      if (cat.FileAt(f).parent != run.folder) {
+        return "malformed catalogue: file " + Number(f) + " lies in the file run of folder " + Number(run.folder) +
+               " but names folder " + Number(cat.FileAt(f).parent) + " as its parent";
+      }
+    }
+  }
+  return {};
+}
+
 // A new file beside `path` for the snapshot to be written into, named
 // "<path>.partial-" and six random letters and digits, and created with
 // O_EXCL | O_NOFOLLOW: a file or a link someone planted under the name is
@@ -426,12 +461,13 @@ std::string CheckCatalogueLinks(const Catalogue& cat) {
 
   // The folders must form one tree: walking the child chains from the root
   // reaches every folder exactly once, each in the chain of its own parent.
+  // No folder lies deeper than a scan nests them.
   std::vector<std::uint8_t> reached(folders, 0);
-  std::vector<std::uint64_t> pending{0};
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> pending{{0, 0}};  // folder, depth
   reached[0] = 1;
   std::uint64_t count = 1;
   while (!pending.empty()) {
-    const std::uint64_t p = pending.back();
+    const auto [p, depth] = pending.back();
     pending.pop_back();
     for (std::uint64_t c = tree.NodeAt(p).firstChild; c != kNone; c = tree.NodeAt(c).nextSibling) {
       if (reached[c]) return "folder " + Number(c) + " is linked twice (a cycle in the child chains)";
@@ -439,9 +475,12 @@ std::string CheckCatalogueLinks(const Catalogue& cat) {
         return "folder " + Number(c) + " is a child of folder " + Number(p) + " but names folder " +
                Number(tree.NodeAt(c).parent) + " as its parent";
       }
+      if (depth + 1 > kMaxFolderDepth) {
+        return "folder " + Number(c) + " lies deeper than " + Number(kMaxFolderDepth) + " levels";
+      }
       reached[c] = 1;
       ++count;
-      pending.push_back(c);
+      pending.emplace_back(c, depth + 1);
     }
   }
   if (count != folders) {
@@ -458,7 +497,7 @@ std::string CheckCatalogueLinks(const Catalogue& cat) {
     if (f.kind != 'F') return which + " is not of kind 'F'";
     if (f.checkState > kUnchecked || f.inTree > 1) return which + " has an invalid state byte";
   }
-  return {};
+  return CheckFileRuns(cat);
 }
 
 }  // namespace ostrel

@@ -99,9 +99,11 @@ bool LooksLikeSnapshot(const std::string& path);
 
 // The checks a loaded catalogue must pass: every link none or a valid index,
 // every index its record's position, the folders one tree below the root
-// (each folder in exactly its parent's child chain, no cycles), every file in
-// a folder, the file runs of the folders inside the file list. Answers the
-// first problem found, or an empty text.
+// (each folder in exactly its parent's child chain, no cycles, none deeper
+// than kMaxFolderDepth), every file in a folder, the file runs of the folders
+// inside the file list, never overlapping, and every file in a run naming
+// that run's folder as its parent. Answers the first problem found, or an
+// empty text.
 std::string CheckCatalogueLinks(const Catalogue& catalogue);
 
 }  // namespace ostrel

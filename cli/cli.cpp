@@ -400,6 +400,7 @@ void PrintCatalogueJson(std::FILE* out, const Catalogue& cat, const std::string&
 }
 
 void PrintCatalogueTree(std::FILE* out, const Catalogue& cat, bool rawSizes) {
+  constexpr std::size_t kMaxIndent = 64;
   const auto& tree = cat.Tree();
   // Children in the order they were found (the chain runs newest first),
   // walked with an explicit stack: damaged files can nest very deep.
@@ -413,8 +414,13 @@ void PrintCatalogueTree(std::FILE* out, const Catalogue& cat, bool rawSizes) {
     if (seen[node]) continue;
     seen[node] = 1;
     const FolderNode& f = tree.NodeAt(node);
-    const std::string indent(depth * 2, ' ');
-    if (node != 0) std::fprintf(out, "%s%s\\\n", indent.c_str(), ForTerminal(Utf16ToUtf8(f.name)).c_str());
+    // The indentation stops growing at kMaxIndent levels, so that a deep tree
+    // prints in lines of bounded width; deeper folders say their level.
+    const std::string indent(std::min(depth, kMaxIndent) * 2, ' ');
+    const std::string level = depth >= kMaxIndent ? "(level " + std::to_string(depth + 1) + ") " : "";
+    if (node != 0) {
+      std::fprintf(out, "%s%s%s\\\n", indent.c_str(), level.c_str(), ForTerminal(Utf16ToUtf8(f.name)).c_str());
+    }
     if (f.firstFile != kNone && f.lastFile != kNone) {
       for (std::uint64_t i = f.firstFile; i <= f.lastFile && i < cat.FileCount(); ++i) {
         const FileNode& file = cat.FileAt(i);
@@ -435,5 +441,9 @@ void PrintCatalogueTree(std::FILE* out, const Catalogue& cat, bool rawSizes) {
 }
 
 void ReportNoBlocks() { Error("no MTF block found: this does not look like a BKF file"); }
+
+void ReportScanNote(const Scanner& scanner) {
+  if (const std::string note = scanner.Note(); !note.empty()) Error("note: " + note);
+}
 
 }  // namespace ostrel::cli

@@ -199,11 +199,15 @@ void PrintCatalogueJson(std::FILE* out, const Catalogue& cat, const std::string&
 // The catalogue as an indented tree of folders, each followed by its files
 // with their catalogue index (what extract --index takes) and data length,
 // and the "Total number of files found" line; `rawSizes` prints the numbers
-// without thousands separators.
+// without thousands separators. Two blanks per level for the first 64
+// levels; a folder deeper than that is indented as the 64th and begins with
+// "(level N) ".
 void PrintCatalogueTree(std::FILE* out, const Catalogue& cat, bool rawSizes);
 
 // The note for a scan that met no descriptor block at all, on stderr.
 void ReportNoBlocks();
+// What the scan had to bend (Scanner::Note), on stderr, when anything.
+void ReportScanNote(const Scanner& scanner);
 
 std::string JsonString(const std::string& utf8);
 

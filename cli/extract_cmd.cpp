@@ -23,10 +23,10 @@ const char kExtractUsage[] =
     "Usage: ostrel-bkf extract BKF --to DIR [--flat] [--index N]... [--pattern WILDCARD]...\n"
     "                          [--mode standard|advanced] [--heuristic] [--range START END]\n"
     "                          [--skip-damaged] [--verbose] [--overwrite] [--portable-names]\n"
-    "                          [--bytes]\n"
+    "                          [--no-read-limit] [--bytes]\n"
     "       ostrel-bkf extract --from-snapshot IN --to DIR [--flat] [--index N]...\n"
     "                          [--pattern WILDCARD]... [--skip-damaged] [--verbose]\n"
-    "                          [--overwrite] [--portable-names] [--bytes]\n"
+    "                          [--overwrite] [--portable-names] [--no-read-limit] [--bytes]\n"
     "\n"
     "Scans BKF and writes the files of the catalogue it rebuilds into DIR (created\n"
     "if missing), in their folder hierarchy (tape, backup set, volume, folders).\n"
@@ -60,6 +60,9 @@ const char kExtractUsage[] =
     "                          wholly read (bad sectors) instead of writing them\n"
     "                          with zeros in the unreadable parts\n"
     "  --verbose               also list the files that are empty in the backup\n"
+    "  --no-read-limit         read as much of the BKF file as the catalogue asks;\n"
+    "                          without it the run stops once it has read four times\n"
+    "                          the BKF file's size (hostile or looping records)\n"
     "  --bytes                 print the summary's numbers without thousands\n"
     "                          separators\n"
     "  -h, --help              show this text\n"
@@ -114,6 +117,7 @@ struct ExtractOptions {
   std::vector<std::string> patterns;
   bool overwrite = false;
   bool portableNames = false;
+  bool noReadLimit = false;
   ScanOptions scan;
 };
 
@@ -137,6 +141,7 @@ std::unique_ptr<RecoverySession> BuildSession(const ExtractOptions& options, con
     return nullptr;
   }
   if (scanner->BlocksFound() == 0 && !stop.StopRequested()) ReportNoBlocks();
+  ReportScanNote(*scanner);
   return session;
 }
 
@@ -200,6 +205,8 @@ std::optional<int> ParseExtractArgs(const Args& args, ExtractOptions& options) {
       options.overwrite = true;
     } else if (a == "--portable-names") {
       options.portableNames = true;
+    } else if (a == "--no-read-limit") {
+      options.noReadLimit = true;
     } else if (a == "--bytes") {
       options.rawSizes = true;
     } else if (a == "--index") {
@@ -314,8 +321,14 @@ ExtractTally SaveSelected(SaveRun& run, const Catalogue& cat, const std::vector<
         report("not extracted", index, SaveResult{}, reason);
         ++t.problems;
         break;
+      case SaveStatus::ReadLimit:
+        progress.Finish();
+        Error(saved.reason);
+        ++t.problems;
+        break;
     }
-    if (saved.status == SaveStatus::Stopped) break;  // interrupted: the rest is not tried
+    // Interrupted, or the read limit reached: the rest is not tried.
+    if (saved.status == SaveStatus::Stopped || saved.status == SaveStatus::ReadLimit) break;
   }
   progress.Finish();
   return t;
@@ -369,6 +382,7 @@ int ExtractCommand(const Args& args) {
   SaveRun run(cat, session->file, std::move(*destination), !options.flat, stop,
               std::move(saveOptions));
   run.SetSkipUnreadable(options.skipDamaged);
+  if (options.noReadLimit) run.LiftReadLimit();
   const ExtractTally t = SaveSelected(run, cat, *selected, options);
   const auto n = [&](std::uint64_t v) { return Count(v, options.rawSizes); };
   std::printf("Files written: %s (%s empty)\n", n(t.written).c_str(), n(t.empty).c_str());

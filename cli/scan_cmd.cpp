@@ -69,6 +69,7 @@ int ScanAndPrint(const std::string& bkfPath, const ScanOptions& options, const s
     return kExitError;
   }
   progress.Finish();
+  ReportScanNote(*scanner);
   if (InterruptStops::Signal() != 0) {
     Error("interrupted; the catalogue below holds what was found so far");
   } else if (scanner->BlocksFound() == 0) {

@@ -6,21 +6,30 @@
 
 namespace ostrel {
 
+std::uint64_t CatalogueBuilder::AddWithin(std::u16string_view name, std::uint64_t parent) {
+  auto& tree = catalogue_.Tree();
+  if (tree.IsNode(parent) && tree.Depth(parent) >= kMaxFolderDepth) {
+    depthCapped_ = true;
+    parent = 0;
+  }
+  return tree.AddNode(name, parent);
+}
+
 void CatalogueBuilder::EnsureTape() {
   if (tapeCreated_) return;
-  currentNode_ = tapeNode_ = catalogue_.Tree().AddNode(kTapeCreated, tapeNode_);
+  currentNode_ = tapeNode_ = AddWithin(kTapeCreated, tapeNode_);
   tapeCreated_ = true;
 }
 
 void CatalogueBuilder::EnsureSet() {
   if (setCreated_) return;
   EnsureTape();
-  currentNode_ = setNode_ = catalogue_.Tree().AddNode(kSetCreated, tapeNode_);
+  currentNode_ = setNode_ = AddWithin(kSetCreated, tapeNode_);
   setCreated_ = true;
 }
 
 void CatalogueBuilder::AddTape(std::u16string_view name) {
-  const std::uint64_t n = catalogue_.Tree().AddNode(name, currentNode_);
+  const std::uint64_t n = AddWithin(name, currentNode_);
   if (n == kNotFound) return;
   currentNode_ = tapeNode_ = n;
   tapeCreated_ = true;
@@ -32,14 +41,14 @@ void CatalogueBuilder::AddSet(std::uint16_t number, std::u16string_view name) {
   for (char ch : std::to_string(number)) label += static_cast<char16_t>(ch);
   label += u" :";
   label += name;
-  currentNode_ = setNode_ = catalogue_.Tree().AddNode(label, tapeNode_);
+  currentNode_ = setNode_ = AddWithin(label, tapeNode_);
   setCreated_ = true;
   pathPrefix_.clear();
 }
 
 void CatalogueBuilder::AddVolume(std::u16string_view label) {
   EnsureSet();
-  currentNode_ = volumeNode_ = catalogue_.Tree().AddNode(label, setNode_);
+  currentNode_ = volumeNode_ = AddWithin(label, setNode_);
   volumeCreated_ = true;
   pathPrefix_ = label;
   pathPrefix_ += u'\\';
@@ -48,7 +57,7 @@ void CatalogueBuilder::AddVolume(std::u16string_view label) {
 void CatalogueBuilder::MakeFilePlaceholders() {
   if (volumeCreated_) return;
   EnsureSet();
-  currentNode_ = volumeNode_ = catalogue_.Tree().AddNode(kDummyVolume, setNode_);
+  currentNode_ = volumeNode_ = AddWithin(kDummyVolume, setNode_);
   volumeCreated_ = true;
   pathPrefix_ = kDummyVolume;
   pathPrefix_ += u'\\';
@@ -72,10 +81,11 @@ void CatalogueBuilder::AddDirectoryPath(std::u16string_view converted, bool stop
     // A directory met before any volume: a placeholder set (when none exists)
     // and volume under the current node. They do not count as created, and the
     // path prefix stays, so the path is looked up below this placeholder.
-    if (!setCreated_) currentNode_ = tree.AddNode(kDummySetCreated, currentNode_);
-    currentNode_ = volumeNode_ = tree.AddNode(kDummyVolume, currentNode_);
+    if (!setCreated_) currentNode_ = AddWithin(kDummySetCreated, currentNode_);
+    currentNode_ = volumeNode_ = AddWithin(kDummyVolume, currentNode_);
   }
   std::uint64_t r = kNotFound;
+  std::uint64_t depth = 0;  // of r
   bool first = true;
   std::size_t pos = 0;
   while (pos <= full.size()) {
@@ -87,6 +97,7 @@ void CatalogueBuilder::AddDirectoryPath(std::u16string_view converted, bool stop
     if (component.empty()) continue;
     if (first) {
       r = tree.FindNode(component, volumeNode_, 1);
+      if (r != kNotFound) depth = tree.Depth(r);
       first = false;
       continue;
     }
@@ -95,11 +106,17 @@ void CatalogueBuilder::AddDirectoryPath(std::u16string_view converted, bool stop
     // A\B\C for A\C and put its files in the wrong folder.
     const std::uint64_t s = tree.FindChild(component, r);
     if (s == kNotFound) {
+      if (depth >= kMaxFolderDepth) {
+        // The rest of the path is not made: its files go where the path ends.
+        depthCapped_ = true;
+        return;
+      }
       r = tree.AddNode(component, r);
       if (r != kNotFound) currentNode_ = r;
     } else {
       r = s;
     }
+    ++depth;
   }
 }
 

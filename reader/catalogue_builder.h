@@ -20,6 +20,11 @@ inline constexpr char16_t kSetCreated[] = u"SET CREATED ";
 inline constexpr char16_t kDummySetCreated[] = u"DUMY SET CREATED ";
 inline constexpr char16_t kDummyVolume[] = u"DUMY VOLUME XX: ";
 
+// The scan's note when folders would have nested too deep.
+inline constexpr char kDepthCapNote[] =
+    "folders would nest deeper than 512 levels (hostile or looping records): deeper tapes, sets and "
+    "volumes start again at the top level, and deeper folders are not made";
+
 class CatalogueBuilder {
  public:
   CatalogueBuilder(Catalogue& catalogue, const StopToken& stop) : catalogue_(catalogue), stop_(stop) {}
@@ -38,6 +43,9 @@ class CatalogueBuilder {
                   std::uint64_t dataLength);
 
   std::uint64_t FilesFound() const { return filesFound_; }
+  // Whether a tape, set, volume or folder would have nested deeper than
+  // kMaxFolderDepth (hostile or looping records).
+  bool DepthCapped() const { return depthCapped_; }
 
   // The DIRB name turned into a relative path: every NUL unit but one in the
   // last position becomes a backslash; the text ends at the first NUL left.
@@ -48,6 +56,10 @@ class CatalogueBuilder {
   // set has.
   void EnsureTape();
   void EnsureSet();
+  // Adds a tape, set or volume below `parent`, or at the top level where it
+  // would lie deeper than kMaxFolderDepth: looping records cannot nest
+  // without bound.
+  std::uint64_t AddWithin(std::u16string_view name, std::uint64_t parent);
 
   Catalogue& catalogue_;
   const StopToken& stop_;
@@ -59,6 +71,7 @@ class CatalogueBuilder {
   std::uint64_t tapeNode_ = 0;
   std::uint64_t setNode_ = 0;
   std::uint64_t filesFound_ = 0;
+  bool depthCapped_ = false;
 };
 
 }  // namespace ostrel

@@ -163,17 +163,21 @@ std::uint64_t NextHeader(std::uint64_t header, std::uint64_t length) {
 
 DataStreams FindDataStreams(const FileNode& node, const BkfFile& bkfFile,
                             std::optional<std::uint64_t> limit,
-                            const StopToken& stop) {
+                            const StopToken& stop, ReadBudget* budget) {
   DataStreams out;
   const std::uint64_t p = node.dataPosition;
   const std::uint64_t fileLength = bkfFile.Size();
-  auto running = [&] { return !stop.StopRequested(); };
+  auto running = [&] { return !stop.StopRequested() && (budget == nullptr || !budget->Spent()); };
+  auto readHeader = [&](std::uint64_t position) {
+    if (budget != nullptr) budget->Spend(mtf::kStreamHeaderSize);
+    return ReadStreamHeader(bkfFile, position);
+  };
 
   // A data position inside the first 22 bytes has no header before it: the
   // header reads as zeros, as one past the end of the file would.
   std::uint64_t h = p >= mtf::kStreamHeaderSize ? p - mtf::kStreamHeaderSize : 0;
   StreamHeader header{};
-  if (p >= mtf::kStreamHeaderSize) header = ReadStreamHeader(bkfFile, h);
+  if (p >= mtf::kStreamHeaderSize) header = readHeader(h);
   const auto attributes =
       ByteView(header.data(), header.size()).U16(mtf::kStreamMediaAttrOffset).value_or(0);
   if (attributes & 1u) {
@@ -209,7 +213,7 @@ DataStreams FindDataStreams(const FileNode& node, const BkfFile& bkfFile,
   while (IsDataStream(header) && running() && (!limit || total < *limit) &&
          out.chunks.Count() < kMaxDataChunks) {
     h = next;
-    header = ReadStreamHeader(bkfFile, h);
+    header = readHeader(h);
     if (!IsDataStream(header)) break;
     const std::uint64_t streamLength = StreamLength(header);
     const std::uint64_t start = SatAdd(h, mtf::kStreamHeaderSize);
@@ -307,11 +311,12 @@ class OutputFile {
 class Copier {
  public:
   Copier(const ChunkList& chunks, const BkfFile& file, OutputFile& out,
-         const StopToken& stop, const ExtractProgress& progress)
-      : chunks_(chunks), file_(&file), out_(out), stop_(stop), progress_(progress) {}
+         const StopToken& stop, const ExtractProgress& progress, ReadBudget* budget)
+      : chunks_(chunks), file_(&file), out_(out), stop_(stop), progress_(progress), budget_(budget) {}
 
   bool Running() const { return !stop_.StopRequested(); }
   bool Stopped() const { return stopped_; }
+  bool OverBudget() const { return overBudget_; }
   const ReadDamage& Damage() const { return damage_; }
 
   // Each range read in blocks of at most 1 MiB (a range of up to 1 MiB in one
@@ -330,6 +335,7 @@ class Copier {
           return;
         }
         const std::uint64_t n = std::min(c.length - done, kPlainBlockSize);
+        if (!Spend(n)) return;
         file_->ReadAt(SatAdd(c.position, done), buffer.data(), static_cast<std::size_t>(n), &damage_);
         if (!Write(buffer.data(), n)) return;
         done += n;
@@ -348,6 +354,7 @@ class Copier {
 
     auto readHeader = [&] {
       header.fill(0);
+      if (!Spend(header.size())) return std::uint64_t{0};
       return ReadChunkedData(chunks_, files, cursor, header.data(), header.size(), &damage_);
     };
     for (std::uint64_t got = readHeader(); got > 0 && IsFrameTag(header.data());
@@ -362,6 +369,7 @@ class Copier {
       // A frame larger than the buffers ends the copy: memory stays bounded
       // whatever a damaged header claims.
       if (compressed > kFrameInputSize || uncompressed > kFrameOutputSize) return;
+      if (!Spend(compressed)) return;
       std::fill(input.begin(), input.end(), 0);
       const std::uint64_t delivered =
           ReadChunkedData(chunks_, files, cursor, input.data(), compressed, &damage_);
@@ -377,6 +385,14 @@ class Copier {
   }
 
  private:
+  // Counts a read of `count` bytes about to be made; false (and the copy
+  // ends) once the run's budget is spent.
+  bool Spend(std::uint64_t count) {
+    if (budget_ == nullptr || budget_->Spend(count)) return true;
+    overBudget_ = true;
+    return false;
+  }
+
   bool Write(const std::uint8_t* data, std::uint64_t count) {
     if (!out_.Write(data, count)) return false;
     if (progress_) progress_(out_.Written());
@@ -388,7 +404,9 @@ class Copier {
   OutputFile& out_;
   const StopToken& stop_;
   const ExtractProgress& progress_;
+  ReadBudget* budget_;
   bool stopped_ = false;
+  bool overBudget_ = false;
   ReadDamage damage_;
 };
 
@@ -412,7 +430,7 @@ bool DataIsCompressed(const FileNode& node, const BkfFile& bkfFile, const StopTo
 ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile, int outputFd,
                                std::optional<std::uint64_t> limit,
                                const StopToken& stop, ExtractStats* stats,
-                               const ExtractProgress& progress) {
+                               const ExtractProgress& progress, ReadBudget* budget) {
   ExtractStats local;
   ExtractStats& st = stats ? *stats : local;
   st = {};
@@ -420,13 +438,22 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile, int
   OutputFile out(outputFd);
   if (node.dataLength == 0) return ExtractOutcome::Empty;
 
-  const DataStreams streams = FindDataStreams(node, bkfFile, limit, stop);
+  const DataStreams streams = FindDataStreams(node, bkfFile, limit, stop, budget);
+  if (budget != nullptr && budget->Spent()) {
+    // The walk ended early: what it found is not the file's data.
+    st.overBudget = true;
+    return ExtractOutcome::Extracted;
+  }
   if (streams.kind == DataStreams::Kind::Continuation) return ExtractOutcome::Continuation;
   if (streams.kind == DataStreams::Kind::Split) return ExtractOutcome::Split;
 
+  if (budget != nullptr && !budget->Spend(kFrameHeaderSize)) {
+    st.overBudget = true;
+    return ExtractOutcome::Extracted;
+  }
   st.compressed = FirstFrameLooksCompressed(streams, bkfFile);
 
-  Copier copier(streams.chunks, bkfFile, out, stop, progress);
+  Copier copier(streams.chunks, bkfFile, out, stop, progress, budget);
   if (st.compressed) {
     copier.Compressed();
   } else {
@@ -435,6 +462,7 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile, int
   st.bytesWritten = out.Written();
   st.systemError = out.Error();
   st.stopped = copier.Stopped();
+  st.overBudget = copier.OverBudget();
   st.damage = copier.Damage();
   st.cutShort = streams.CutShort();
   st.dataHeld = streams.held;
@@ -445,7 +473,7 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile, int
 ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
                                const std::string& outputPath, std::optional<std::uint64_t> limit,
                                const StopToken& stop, ExtractStats* stats,
-                               const ExtractProgress& progress) {
+                               const ExtractProgress& progress, ReadBudget* budget) {
   // A node without data gets no file.
   OutputFile out;
   if (node.dataPosition != 0 && !out.Create(outputPath)) {
@@ -455,7 +483,7 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
     }
     return ExtractOutcome::CannotCreate;
   }
-  return ExtractFileData(node, bkfFile, out.Fd(), limit, stop, stats, progress);
+  return ExtractFileData(node, bkfFile, out.Fd(), limit, stop, stats, progress, budget);
 }
 
 }  // namespace ostrel

@@ -101,14 +101,43 @@ struct DataStreams {
 // the list grow without bound (about 32 MiB at most).
 inline constexpr std::size_t kMaxDataChunks = std::size_t{1} << 20;
 
+// How much one run of extraction may read of a backup. Extracting a sane
+// backup reads each of its bytes for file data about once; records that point
+// at the same data again and again (a hostile backup or snapshot) would read
+// it without end. A run counts what it reads of the backup (stream headers,
+// the look at the first frame, the data; not what LZS restores from it) and
+// stops once that passes four times the backup's size.
+class ReadBudget {
+ public:
+  static constexpr std::uint64_t kTimesTheBackup = 4;
+  // Four times `backupSize`.
+  explicit ReadBudget(std::uint64_t backupSize)
+      : limit_(backupSize > kU64Max / kTimesTheBackup ? kU64Max : backupSize * kTimesTheBackup) {}
+  // No limit (ostrel-bkf extract --no-read-limit).
+  static ReadBudget Unlimited() { return ReadBudget(kU64Max); }
+
+  // Counts `bytes` read; false once more than the limit has been read.
+  bool Spend(std::uint64_t bytes) {
+    used_ = SatAdd(used_, bytes);
+    return !Spent();
+  }
+  bool Spent() const { return used_ > limit_; }
+  std::uint64_t Used() const { return used_; }
+
+ private:
+  std::uint64_t limit_;
+  std::uint64_t used_ = 0;
+};
+
 // The stream walk: the first range from the node (cut to end 1,024 bytes
 // before the end of the file when its stream runs past it), further STAN
 // streams after it (each cut at the end of the file), the continuation bit and
 // a soft filemark where the walk ends. With a limit the ranges add up to at
-// most the limit. `node.dataPosition` must not be 0.
+// most the limit. `node.dataPosition` must not be 0. With a budget, each
+// header read is spent from it, and the walk ends once it is spent.
 DataStreams FindDataStreams(const FileNode& node, const BkfFile& bkfFile,
                             std::optional<std::uint64_t> limit,
-                            const StopToken& stop);
+                            const StopToken& stop, ReadBudget* budget = nullptr);
 
 // Frame sizes that fit the decoder's buffers.
 inline constexpr std::uint32_t kFrameInputSize = 63488;  // 31 x 2,048
@@ -151,6 +180,8 @@ struct ExtractStats {
   bool cutShort = false;
   std::uint64_t dataHeld = 0;
   std::uint64_t dataPromised = 0;
+  // The copy ended because the run's read budget was spent.
+  bool overBudget = false;
 };
 
 // What a copy could not give, in words, for reports: "65,536 bytes
@@ -171,13 +202,14 @@ inline constexpr std::uint64_t kPreviewLimit = 10485760;
 // the umask, or truncated; a symbolic link at that path is refused and gives
 // CannotCreate). `limit` cuts the data read from the BKF file (the preview's
 // 10 MiB). The copy ends early, keeping what was written, when
-// a stop is requested; the outcome is then Extracted. The BKF file
-// stays open; the output file is closed on every path.
+// a stop is requested or `budget` (if given) is spent; the outcome is then
+// Extracted. The BKF file stays open; the output file is closed on every
+// path.
 ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
                                const std::string& outputPath, std::optional<std::uint64_t> limit,
                                const StopToken& stop,
                                ExtractStats* stats = nullptr,
-                               const ExtractProgress& progress = {});
+                               const ExtractProgress& progress = {}, ReadBudget* budget = nullptr);
 
 // The same into `outputFd`, a file the caller has opened for writing and
 // closes itself: saving creates its files where nothing can redirect them.
@@ -186,6 +218,6 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile, int
                                std::optional<std::uint64_t> limit,
                                const StopToken& stop,
                                ExtractStats* stats = nullptr,
-                               const ExtractProgress& progress = {});
+                               const ExtractProgress& progress = {}, ReadBudget* budget = nullptr);
 
 }  // namespace ostrel

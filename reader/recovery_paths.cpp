@@ -63,19 +63,27 @@ std::string NumberedName(std::string_view name, std::uint64_t n) {
   return out;
 }
 
-std::vector<std::string> SafeFolderPath(const FolderTree& tree,
-                                        std::uint64_t folder) {
-  const std::u16string path = tree.NodePath(folder);
-  std::vector<std::string> out;
-  // Every name is followed by a backslash: the text after the last one is
-  // not a component.
+void AppendSafeComponents(std::u16string_view name, std::vector<std::string>& out) {
+  // A tape's, set's or volume's name may hold backslashes, as a folder path
+  // does: each part is a component of its own.
   std::size_t start = 0;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    if (path[i] == u'\\') {
-      out.push_back(SafeComponent(std::u16string_view(path).substr(start, i - start)));
+  for (std::size_t i = 0; i <= name.size(); ++i) {
+    if (i == name.size() || name[i] == u'\\') {
+      out.push_back(SafeComponent(name.substr(start, i - start)));
       start = i + 1;
     }
   }
+}
+
+std::vector<std::string> SafeFolderPath(const FolderTree& tree,
+                                        std::uint64_t folder) {
+  std::vector<std::uint64_t> chain;
+  for (std::uint64_t i = folder; i != 0 && i < tree.Count() && chain.size() < tree.Count();
+       i = tree.NodeAt(i).parent) {
+    chain.push_back(i);
+  }
+  std::vector<std::string> out;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) AppendSafeComponents(tree.NodeAt(*it).name, out);
   return out;
 }
 
@@ -353,23 +361,41 @@ std::optional<std::uint64_t> RecoveryLayout::PlaceFolder(std::uint64_t parent, c
 
 std::optional<std::uint64_t> RecoveryLayout::OutputFolder(std::uint64_t catalogueFolder,
                                                           NamePlacer& placer, Claimed& out) {
-  const auto cached = outputFolders_.find(catalogueFolder);
-  if (cached != outputFolders_.end()) return cached->second;
+  // Up from the folder to the nearest one that has its output folder (or to
+  // the root), then down again, each catalogue folder settled once per run:
+  // the cost stays linear in the catalogue however deep it nests.
+  const FolderTree& tree = catalogue_.Tree();
+  std::vector<std::uint64_t> chain;
   std::uint64_t id = 0;
-  for (const std::string& safe : SafeFolderPath(catalogue_.Tree(), catalogueFolder)) {
-    // Later folders of the same safe name share this one; a name a file (or
-    // a numbered folder) already took makes the folder a numbered name.
-    const Folder& in = folders_[id];
-    const auto known = in.subfolders.find(Key(in, safe));
-    if (known != in.subfolders.end()) {
-      id = known->second;
-      continue;
+  for (std::uint64_t f = catalogueFolder; f != 0 && f < tree.Count() && chain.size() < tree.Count();
+       f = tree.NodeAt(f).parent) {
+    const auto cached = outputFolders_.find(f);
+    if (cached != outputFolders_.end()) {
+      id = cached->second;
+      break;
     }
-    const std::optional<std::uint64_t> placed = PlaceFolder(id, safe, placer, out);
-    if (!placed) return std::nullopt;
-    id = *placed;
+    chain.push_back(f);
   }
-  outputFolders_.emplace(catalogueFolder, id);
+  std::vector<std::string> components;
+  for (auto f = chain.rbegin(); f != chain.rend(); ++f) {
+    components.clear();
+    AppendSafeComponents(tree.NodeAt(*f).name, components);
+    for (const std::string& safe : components) {
+      // Later folders of the same safe name in the same output folder share
+      // it; a name a file (or a numbered folder) already took makes the
+      // folder a numbered name.
+      const Folder& in = folders_[id];
+      const auto known = in.subfolders.find(Key(in, safe));
+      if (known != in.subfolders.end()) {
+        id = known->second;
+        continue;
+      }
+      const std::optional<std::uint64_t> placed = PlaceFolder(id, safe, placer, out);
+      if (!placed) return std::nullopt;
+      id = *placed;
+    }
+    outputFolders_.emplace(*f, id);
+  }
   return id;
 }
 

@@ -60,6 +60,9 @@ std::string PortableChanges(std::string_view safe);
 // system that ignores case ("Report.TXT" and "report.txt" are one name).
 std::string FoldCase(std::string_view name);
 
+// The safe components of one catalogue name, split at backslashes.
+void AppendSafeComponents(std::u16string_view name, std::vector<std::string>& out);
+
 // The safe folder components of catalogue folder `folder`: its path of names
 // below the root, split at backslashes. Empty for the root.
 std::vector<std::string> SafeFolderPath(const FolderTree& tree,
@@ -121,7 +124,9 @@ enum class NameForm {
 // folder for the run: a name already given to a file or a folder of the same
 // output folder gets " (2)", " (3)", ... before its extension, and so does a
 // name the destination holds already. Folder nodes whose safe paths are equal
-// share one output folder.
+// share one output folder: an output folder's subfolders are kept by their
+// parent's number and their safe name, and each catalogue folder is settled
+// once per run.
 class RecoveryLayout {
  public:
   // `hierarchy` false puts every file directly in the destination.

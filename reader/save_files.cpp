@@ -356,6 +356,7 @@ SaveRun::SaveRun(const Catalogue& catalogue, const BkfFile& bkfFile, Destination
             : options_.portableNames  ? NameForm::Portable
                                       : NameForm::AsStored),
       layout_(catalogue, hierarchy, form_),
+      budget_(bkfFile.Size()),
       placer_(std::make_unique<DestinationPlacer>(destination_, options_)) {}
 
 SaveRun::~SaveRun() = default;
@@ -399,7 +400,28 @@ void SaveRun::SettleExtracted(SaveResult& result, const ExtractStats& stats,
   }
 }
 
+std::string ReadLimitText(std::uint64_t files) {
+  return "the catalogue would read this backup's data more than " + std::to_string(ReadBudget::kTimesTheBackup) +
+         " times over (hostile or looping records); stopped after " + std::to_string(files) +
+         (files == 1 ? " file" : " files");
+}
+
 SaveResult SaveRun::SaveFile(std::uint64_t fileIndex, const ExtractProgress& progress) {
+  SaveResult result;
+  if (budget_.Spent()) {
+    result.status = SaveStatus::ReadLimit;
+  } else {
+    result = Save(fileIndex, progress);
+  }
+  if (result.status == SaveStatus::ReadLimit) {
+    result.reason = ReadLimitText(handled_);
+  } else {
+    ++handled_;
+  }
+  return result;
+}
+
+SaveResult SaveRun::Save(std::uint64_t fileIndex, const ExtractProgress& progress) {
   SaveResult result;
   const FileNode& node = catalogue_.FileAt(fileIndex);
   if (node.dataPosition == 0) {
@@ -421,7 +443,7 @@ SaveResult SaveRun::SaveFile(std::uint64_t fileIndex, const ExtractProgress& pro
 
   ExtractStats stats;
   const ExtractOutcome outcome = ExtractFileData(node, bkfFile_, placer_->FileFd(), std::nullopt,
-                                                 stop_, &stats, progress);
+                                                 stop_, &stats, progress, &budget_);
   result.outcome = outcome;
   result.bytes = stats.bytesWritten;
   auto dropFile = [&] {
@@ -430,6 +452,14 @@ SaveResult SaveRun::SaveFile(std::uint64_t fileIndex, const ExtractProgress& pro
     // No file is left under the file's own name: only the folders' changes stand.
     std::erase_if(result.changes, [](const NameChange& c) { return !c.folder; });
   };
+  if (stats.overBudget) {
+    // SaveFile says why; nothing of the file is left.
+    dropFile();
+    result.status = SaveStatus::ReadLimit;
+    result.outcome.reset();
+    result.bytes = 0;
+    return result;
+  }
   switch (outcome) {
     case ExtractOutcome::Extracted:
       SettleExtracted(result, stats, dropFile);

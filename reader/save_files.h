@@ -109,7 +109,14 @@ enum class SaveStatus {
   WriteFailed,   // a write failed (disk full, ...): the partial file was removed
   Stopped,       // the stop was requested during the copy, or the
                  // run was stopped at an existing file: nothing of the file is left
+  ReadLimit,     // the run's read budget (ReadBudget) is spent: nothing of the file
+                 // is left, and the run is over (the reason says so)
 };
+
+// Why a run ended at its read budget, after `files` files:
+// "the catalogue would read this backup's data more than 4 times over
+// (hostile or looping records); stopped after N files".
+std::string ReadLimitText(std::uint64_t files);
 
 struct SaveResult {
   SaveStatus status = SaveStatus::NotRecovered;
@@ -147,10 +154,15 @@ class SaveRun {
   // Leaves out (removes again) every file whose data the backup could not
   // wholly read, instead of keeping it with zeros in the unreadable parts.
   void SetSkipUnreadable(bool on) { skipUnreadable_ = on; }
+  // A run reads at most four times the backup's size (ReadBudget); from the
+  // file that would pass it on, every file answers ReadLimit. Lifted, the run
+  // reads what the catalogue asks.
+  void LiftReadLimit() { budget_ = ReadBudget::Unlimited(); }
   // Which names the run gives the destination.
   NameForm Names() const { return form_; }
 
  private:
+  SaveResult Save(std::uint64_t fileIndex, const ExtractProgress& progress);
   // Keeps or removes a file whose data was copied, and says why.
   void SettleExtracted(SaveResult& result, const ExtractStats& stats, const std::function<void()>& dropFile);
 
@@ -162,6 +174,8 @@ class SaveRun {
   NameForm form_;
   RecoveryLayout layout_;
   bool skipUnreadable_ = false;
+  ReadBudget budget_;
+  std::uint64_t handled_ = 0;  // files this run went through before its budget was spent
   std::unique_ptr<DestinationPlacer> placer_;
 };
 

@@ -104,6 +104,9 @@ class Scanner {
   // Descriptor blocks the last scan met; none means the file does not look
   // like a BKF file at all (as far as the range goes).
   std::uint64_t BlocksFound() const { return blocksFound_; }
+  // What the scan had to bend for the log, once: kDepthCapNote when folders
+  // would have nested too deep; empty when nothing.
+  std::string Note() const { return builder_.DepthCapped() ? kDepthCapNote : ""; }
 
   // First offset 0..1023 of the window at `w` whose tag is a hit, or -1.
   // The ID of a block at offsets 1,020 to 1,023 is completed from the bytes

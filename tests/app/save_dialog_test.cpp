@@ -441,6 +441,29 @@ class SaveDialogTest : public QObject {
     QCOMPARE(fixture_.prompts().Messages().value(0).message.icon, ostrel::app::MessageIcon::Exclamation);
   }
 
+  // Records whose data runs on to the end of the backup, file after file: the
+  // run stops at its read limit, and the list, the log and the message say why.
+  void theReadLimitEndsTheRun() {
+    Load((fs::path(__FILE__).parent_path().parent_path() / "fixtures" / "regress" / "bkf-second-stan-past-end")
+             .string());
+    const std::string dest = dir_->File("out");
+    auto owned = Dialog(dest, false);
+    CKorvaneDlgSaveRecoveredFiles& dialog = *owned;
+    QVERIFY(RunToEnd(dialog));
+    const int rows = dialog.List()->topLevelItemCount();
+    QVERIFY(rows > 2);
+    const QString why = QStringLiteral(
+                            "the catalogue would read this backup's data more than 4 times over (hostile or looping "
+                            "records); stopped after %1 files")
+                            .arg(rows - 1);
+    QCOMPARE(dialog.List()->topLevelItem(rows - 1)->text(2), "Not saved: " + why);
+    QCOMPARE(static_cast<int>(FilesBelow(dest).size()), rows - 1);  // nothing of the file it stopped in
+    QVERIFY(!Frame().OutputWnd()->Lines().filter(why).isEmpty());
+    const QString message = fixture_.prompts().MessageTexts().value(0);
+    QVERIFY2(message.startsWith("Saving stopped: " + why + "."), qPrintable(message));
+    QCOMPARE(fixture_.prompts().Messages().value(0).message.icon, ostrel::app::MessageIcon::Exclamation);
+  }
+
   // A second run into the same folder asks once, at the first file that
   // exists: Keep both (the default), Replace or Stop.
   void existingFilesAreAskedAboutOnce() {

@@ -277,6 +277,20 @@ TEST(Snapshot, MalformedInputFailsCleanly) {
       {"file parent not a folder", [](SnapshotImage& s) { s.files[0].parent = 3; }, "file 0 names the folder"},
       {"file parent none", [](SnapshotImage& s) { s.files[0].parent = kNone; }, "file 0 names the folder"},
       {"file of another kind", [](SnapshotImage& s) { s.files[1].kind = 'D'; }, "kind"},
+      // Folders that claim the same files would be listed with them each.
+      {"file runs overlap",
+       [](SnapshotImage& s) { s.folders[1].firstFile = 1, s.folders[1].lastFile = 1; },
+       "malformed catalogue: folders 2 and 1 both claim file 1"},
+      {"file run whose file names another folder",
+       [](SnapshotImage& s) { s.files[1].parent = 1; },
+       "malformed catalogue: file 1 lies in the file run of folder 2 but names folder 1"},
+      {"a folder 513 levels deep",
+       [](SnapshotImage& s) {
+         s.folders[2].firstChild = 3;
+         for (std::uint64_t i = 3; i <= 513; ++i) s.folders.push_back({u"d", i - 1, i + 1, kNone, i});
+         s.folders.back().firstChild = kNone;
+       },
+       "folder 513 lies deeper than 512 levels"},
   };
   for (const auto& c : cases) {
     SnapshotImage image = SmallSnapshot();
@@ -368,7 +382,8 @@ TEST(Snapshot, LargeCatalogueRoundTrips) {
   std::uint64_t parent = 0;
   for (int i = 0; i < 20000; ++i) {
     const std::uint64_t n = cat.Tree().AddNode(u"d" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)), parent);
-    if (i % 2 == 0) parent = n;  // half of them nest: a chain 10,000 deep
+    // Half of them nest, in chains as deep as a catalogue may nest.
+    if (i % 2 == 0) parent = i % 1024 == 1022 ? 0 : n;
     FileNode f;
     f.parent = n;
     f.index = cat.FileCount();

@@ -2,10 +2,121 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <vector>
+
 #include "catalogue/catalogue.h"
 
 namespace ostrel {
 namespace {
+
+// The search as the format defines it, walked node by node: the reference the
+// tree's index must answer exactly as.
+std::uint64_t FindNodeByWalk(const FolderTree& t, std::u16string_view name, std::uint64_t start, int depth) {
+  if (start >= t.Count()) return kNotFound;
+  if (depth != 0 && t.NodeAt(start).name == name) return t.NodeAt(start).index;
+  std::vector<std::uint64_t> pending{t.FirstChild(start)};
+  while (!pending.empty()) {
+    const std::uint64_t k = pending.back();
+    pending.pop_back();
+    if (k == kNotFound) continue;
+    if (t.NodeAt(k).name == name && t.NodeAt(k).index != 0) return t.NodeAt(k).index;
+    pending.push_back(t.NextSibling(k));
+    pending.push_back(t.FirstChild(k));
+  }
+  return kNotFound;
+}
+
+std::uint64_t FindChildByWalk(const FolderTree& t, std::u16string_view name, std::uint64_t parent) {
+  for (std::uint64_t k = t.FirstChild(parent); k != kNotFound; k = t.NextSibling(k)) {
+    if (t.NodeAt(k).name == name) return k;
+  }
+  return kNotFound;
+}
+
+// Asks both for every name of `names` from `starts` random nodes.
+void ExpectIndexAnswersAsTheWalk(const FolderTree& t, const std::vector<std::u16string>& names, std::mt19937& random,
+                                 int starts) {
+  std::uniform_int_distribution<std::uint64_t> node(0, t.Count() - 1);
+  for (int s = 0; s < starts; ++s) {
+    const std::uint64_t start = node(random);
+    for (const std::u16string& name : names) {
+      for (int depth : {0, 1}) {
+        ASSERT_EQ(t.FindNode(name, start, depth), FindNodeByWalk(t, name, start, depth))
+            << "start " << start << " depth " << depth;
+      }
+      ASSERT_EQ(t.FindChild(name, start), FindChildByWalk(t, name, start)) << "parent " << start;
+    }
+  }
+}
+
+const std::vector<std::u16string> kFewNames = {u"a", u"b", u"c", u"C:", u"x"};
+
+TEST(TreeIndex, AnswersAsTheWalkWhileRandomTreesGrow) {
+  // Few names over many nodes: every query has many candidates in and out of
+  // the start's subtree. Deep chains (the parent is often the newest node)
+  // and bushy levels (often the root or an old node) both come up, and so do
+  // the relabellings of the order: thousands of nodes added after one node.
+  for (unsigned seed = 1; seed <= 6; ++seed) {
+    SCOPED_TRACE(seed);
+    std::mt19937 random(seed);
+    FolderTree t;
+    for (int i = 0; i < 3000; ++i) {
+      std::uint64_t parent = 0;
+      switch (random() % 4) {
+        case 0: parent = t.Count() - 1; break;
+        case 1: parent = random() % t.Count(); break;
+        case 2: parent = seed % 2 == 0 ? 0 : t.Count() / 2; break;
+        default: parent = random() % std::min<std::uint64_t>(t.Count(), 8); break;
+      }
+      t.AddNode(kFewNames[random() % kFewNames.size()], parent);
+      if (i % 97 == 0) ExpectIndexAnswersAsTheWalk(t, kFewNames, random, 4);
+    }
+    ExpectIndexAnswersAsTheWalk(t, kFewNames, random, 200);
+  }
+}
+
+TEST(TreeIndex, StoredTreesWithAnyChainOrderAndRenamesAnswerAsTheWalk) {
+  // A snapshot's chains need not run newest first: the index is built from the
+  // links as they are, and nodes added afterwards go to the chains' heads.
+  std::mt19937 random(7);
+  FolderTree grown;
+  for (int i = 0; i < 800; ++i) grown.AddNode(kFewNames[random() % kFewNames.size()], random() % grown.Count());
+  FolderTree t;
+  t.RemoveAllNodes();
+  for (std::uint64_t i = 0; i < grown.Count(); ++i) {
+    FolderNode stored = grown.NodeAt(i);
+    stored.firstChild = stored.nextSibling = kNone;
+    t.AppendStoredNode(stored, grown.NodeAt(i).name);
+  }
+  // Every chain in shuffled order.
+  std::vector<std::vector<std::uint64_t>> children(t.Count());
+  for (std::uint64_t i = 1; i < t.Count(); ++i) children[t.NodeAt(i).parent].push_back(i);
+  for (std::uint64_t p = 0; p < t.Count(); ++p) {
+    std::shuffle(children[p].begin(), children[p].end(), random);
+    std::uint64_t next = kNone;
+    for (auto c = children[p].rbegin(); c != children[p].rend(); ++c) {
+      t.NodeAt(*c).nextSibling = next;
+      next = *c;
+    }
+    t.NodeAt(p).firstChild = next;
+  }
+  ExpectIndexAnswersAsTheWalk(t, kFewNames, random, 100);
+  for (int i = 0; i < 300; ++i) t.AddNode(kFewNames[random() % kFewNames.size()], random() % t.Count());
+  ExpectIndexAnswersAsTheWalk(t, kFewNames, random, 100);
+  for (int i = 0; i < 50; ++i) t.RenameNode(1 + random() % (t.Count() - 1), kFewNames[random() % kFewNames.size()]);
+  ExpectIndexAnswersAsTheWalk(t, kFewNames, random, 100);
+}
+
+TEST(Tree, DepthCountsTheLevelsBelowTheRoot) {
+  FolderTree t;
+  const auto tape = t.AddNode(u"Tape", 0);
+  const auto set = t.AddNode(u"SET 1", tape);
+  EXPECT_EQ(t.Depth(0), 0u);
+  EXPECT_EQ(t.Depth(tape), 1u);
+  EXPECT_EQ(t.Depth(set), 2u);
+}
 
 TEST(Tree, FreshTreeHoldsOnlyTheRoot) {
   FolderTree t;

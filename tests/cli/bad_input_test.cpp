@@ -119,7 +119,17 @@ const std::vector<Case> kScanCases = {
        for (int i = 0; i < 125; ++i) w.Dirb(u"x");
        return std::vector<std::string>{"scan", d.Write(w)};
      },
-     0, std::string(2 * 249, ' ') + "DUMY VOLUME XX: \\\n", ""},
+     // Indented 64 levels at most; deeper folders say their level.
+     0, "\n" + std::string(2 * 64, ' ') + "(level 250) DUMY VOLUME XX: \\\n", ""},
+    {"a folder tree that would nest past 512 levels",
+     [](const TempDir& d) {
+       // From the 257th block on, the placeholder set starts at the top
+       // level again, and the scan says so once.
+       MtfWriter w;
+       for (int i = 0; i < 300; ++i) w.Dirb(u"x");
+       return std::vector<std::string>{"scan", d.Write(w)};
+     },
+     0, "(level 512) DUMY VOLUME XX: \\\nDUMY SET CREATED \\\n", "note: folders would nest deeper than 512 levels"},
 };
 
 // The scan rows in each mode: standard, advanced, advanced with heuristic

@@ -306,6 +306,29 @@ TEST(ExtractCommand, PortableNamesAreUsedWhenAskedForAndSaid) {
   EXPECT_NE(r.out.find("Names changed for the destination: 2\n"), std::string::npos) << r.out;
 }
 
+// A backup whose every file's data runs on to its end (kept in the
+// regression fixtures): the run stops at four times the backup's size and
+// says why on stderr; --no-read-limit reads on.
+TEST(ExtractCommand, TheReadLimitStopsARunAndCanBeLifted) {
+  TempDir dir;
+  const std::string bkf = (fs::path(__FILE__).parent_path().parent_path() / "fixtures" / "regress" /
+                           "bkf-second-stan-past-end").string();
+  const auto limited = RunCli({"extract", bkf, "--to", dir.File("limited")});
+  EXPECT_EQ(limited.exitCode, 1);
+  const std::string message =
+      "ostrel-bkf: the catalogue would read this backup's data more than 4 times over (hostile or looping "
+      "records); stopped after ";
+  const std::size_t at = limited.err.find(message);
+  ASSERT_NE(at, std::string::npos) << limited.err;
+  const std::uint64_t files = std::stoull(limited.err.substr(at + message.size()));
+  EXPECT_EQ(limited.err.find(" files\n", at), at + message.size() + std::to_string(files).size());
+  EXPECT_EQ(FilesBelow(dir.File("limited")).size(), files);  // nothing of the file it stopped in
+
+  const auto lifted = RunCli({"extract", bkf, "--to", dir.File("lifted"), "--no-read-limit"});
+  EXPECT_EQ(lifted.err.find("4 times over"), std::string::npos) << lifted.err;
+  EXPECT_GT(FilesBelow(dir.File("lifted")).size(), files);
+}
+
 TEST(ExtractCommand, FilesNotRecoveredAreReportedAndLeaveNothingBehind) {
   TempDir dir;
   MtfWriter w;

@@ -126,6 +126,15 @@ TEST_F(LayoutTest, FolderPathsComeFromTheCatalogue) {
   EXPECT_EQ(SafeFolderPath(cat_.Tree(), volume), (Path{"Tape 1", "SET 1 :Daily", "C:"}));
   EXPECT_EQ(SafeFolderPath(cat_.Tree(), odd),
             (Path{"Tape 1", "SET 1 :Daily", "C:", "_", "_", "etc", "a_b"}));
+  // The layout settles each catalogue folder once, the deepest first here:
+  // its ancestors' output folders serve the files claimed after it.
+  const std::uint64_t deep = File(u"f", odd);
+  const std::uint64_t up = File(u"g", climb);
+  const std::uint64_t sibling = File(u"h", Folder(u"..", climb));
+  RecoveryLayout layout(cat_, true);
+  EXPECT_EQ(layout.Claim(deep), (Path{"Tape 1", "SET 1 :Daily", "C:", "_", "_", "etc", "a_b", "f"}));
+  EXPECT_EQ(layout.Claim(up), (Path{"Tape 1", "SET 1 :Daily", "C:", "_", "_", "etc", "g"}));
+  EXPECT_EQ(layout.Claim(sibling), (Path{"Tape 1", "SET 1 :Daily", "C:", "_", "_", "etc", "_", "h"}));
 }
 
 TEST_F(LayoutTest, NamesAreUniquePerFolder) {
