@@ -36,6 +36,9 @@
 #include <functional>
 #include <random>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "app/app_state.h"
 #include "app/main_frame.h"
 #include "app/output_wnd.h"
@@ -45,6 +48,8 @@
 #include "preview/browser_view.h"
 #include "preview/static_file_viewer.h"
 #include "preview/temp_folder.h"
+#include "reader/extract.h"
+#include "reader/recovery_session.h"
 #include "tests/app/gui_test_env.h"
 #include "tests/fixtures/lzs_encoder.h"
 #include "tests/fixtures/mtf_writer.h"
@@ -279,6 +284,10 @@ class Monkey : public QObject {
   void Step() {
     if (worstGap_ > kStallLimitMs) Fail(QStringLiteral("the event loop stalled for %1 ms").arg(worstGap_));
     CheckPreviewFolder();
+    if (!frame_.App().IsProcessRunning()) {
+      LearnSession();
+      CheckSavedFiles();
+    }
     if (done_()) {
       Finish();
       return;
@@ -306,6 +315,14 @@ class Monkey : public QObject {
   }
 
  public:
+  // The last save's files, once the work has stopped.
+  void CheckSaves() {
+    LearnSession();
+    CheckSavedFiles();
+  }
+  int SavedFilesChecked() const { return static_cast<int>(checked_.size()); }
+  int CatalogueContents() const { return static_cast<int>(contents_.size()); }
+
   // What is checked once more at the end: the inputs unchanged, nothing
   // written outside the destinations.
   void CheckFiles() {
@@ -474,8 +491,8 @@ class Monkey : public QObject {
       static const QList<QString> texts = {"*",   "*.txt", "?o*", "level.txt", "[", "",
                                            QString(300, '*'), QString::fromUtf8("\u00e9*"), "/proc/ostrel-monkey"};
       QLineEdit* edit = dice_.Pick(edits);
-      QString text = dice_.Pick(texts);
-      if (text.isEmpty() && dice_.Chance(50)) text = sandbox_ + QStringLiteral("/out/%1").arg(dice_.Below(3));
+      // A destination in the sandbox half the time, so that saves happen.
+      const QString text = dice_.Chance(50) ? sandbox_ + QStringLiteral("/out/%1").arg(dice_.Below(3)) : dice_.Pick(texts);
       Note(QStringLiteral("dialog \"%1\": type \"%2\" into %3").arg(dialog->windowTitle(), text.left(40),
                                                                    edit->objectName()));
       edit->setText(text);
@@ -489,6 +506,47 @@ class Monkey : public QObject {
     } else {
       Note(QStringLiteral("dialog \"%1\": wait").arg(dialog->windowTitle()));
       pause_ += dice_.Below(300);
+    }
+  }
+
+  // The bytes of every file of each catalogue the window has had: what a
+  // saved file may hold.
+  void LearnSession() {
+    const ostrel::RecoverySession* session = frame_.Session();
+    if (session == nullptr || (session == lastSession_ && session->catalogue.FileCount() == lastCount_)) return;
+    lastSession_ = session;
+    lastCount_ = session->catalogue.FileCount();
+    const int fd = ::memfd_create("monkey", MFD_CLOEXEC);
+    if (fd < 0) Fail(QStringLiteral("memfd_create failed"));
+    ostrel::StopToken stop;
+    for (std::uint64_t i = 0; i < session->catalogue.FileCount(); ++i) {
+      if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0) Fail(QStringLiteral("memfd reset failed"));
+      ostrel::ExtractFileData(session->catalogue.FileAt(i), session->file, fd, std::nullopt, stop);
+      QFile copy;
+      if (!copy.open(::dup(fd), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) continue;
+      copy.seek(0);
+      QCryptographicHash hash(QCryptographicHash::Sha256);
+      hash.addData(&copy);
+      contents_.insert(QString::fromLatin1(hash.result().toHex()));
+    }
+    ::close(fd);
+  }
+
+  // Every file a save wrote (in out/, not the snapshots and logs the
+  // prompts named "saved-N") holds what the backup gives for some file:
+  // nothing cut short, nothing left from a stopped or failed copy.
+  void CheckSavedFiles() {
+    QDirIterator files(sandbox_ + "/out", QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+      const QString path = files.next();
+      if (files.fileName().startsWith(QStringLiteral("saved-"))) continue;
+      const QFileInfo info = files.fileInfo();
+      const QString stamp = QStringLiteral("%1 %2").arg(info.size()).arg(info.lastModified().toMSecsSinceEpoch());
+      if (checked_.value(path) == stamp) continue;
+      checked_.insert(path, stamp);
+      if (!contents_.contains(Sha(path))) {
+        Fail(QStringLiteral("the saved file %1 (%2 bytes) holds what no catalogued file does").arg(path).arg(info.size()));
+      }
     }
   }
 
@@ -512,6 +570,10 @@ class Monkey : public QObject {
   qint64 worstGap_ = 0;
   int pause_ = 0;
   std::function<bool()> done_;
+  const ostrel::RecoverySession* lastSession_ = nullptr;
+  std::uint64_t lastCount_ = 0;
+  QSet<QString> contents_;
+  QHash<QString, QString> checked_;
 };
 
 }  // namespace
@@ -594,11 +656,13 @@ int main(int argc, char** argv) {
   Note(QStringLiteral("end: Stop and close"));
   if (QAction* stop = frame->CommandAction(Command::Stop); stop != nullptr && stop->isEnabled()) stop->trigger();
   if (!QTest::qWaitFor([&] { return !state.IsProcessRunning(); }, 20000)) Fail(QStringLiteral("Stop did not end the work"));
+  monkey.CheckSaves();
   frame->close();
   frame.reset();
   monkey.CheckFiles();
   ostrel::preview::CleanTempFolder();
-  std::fprintf(stderr, "monkey: seed %llu, %ld steps in %.1f s: clean\n", static_cast<unsigned long long>(g_seed),
-               g_step, clock.elapsed() / 1000.0);
+  std::fprintf(stderr, "monkey: seed %llu, %ld steps in %.1f s: clean (%d saved files checked against %d contents)\n",
+               static_cast<unsigned long long>(g_seed), g_step, clock.elapsed() / 1000.0, monkey.SavedFilesChecked(),
+               monkey.CatalogueContents());
   return 0;
 }
