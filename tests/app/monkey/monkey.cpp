@@ -44,6 +44,7 @@
 #include "app/output_wnd.h"
 #include "app/panes.h"
 #include "app/preview_job.h"
+#include "app/save_dialog.h"
 #include "app/prompts.h"
 #include "preview/browser_view.h"
 #include "preview/static_file_viewer.h"
@@ -284,10 +285,12 @@ class Monkey : public QObject {
   void Step() {
     if (worstGap_ > kStallLimitMs) Fail(QStringLiteral("the event loop stalled for %1 ms").arg(worstGap_));
     CheckPreviewFolder();
+    const bool idle = !frame_.App().IsProcessRunning() && QApplication::activeModalWidget() == nullptr;
     if (!frame_.App().IsProcessRunning()) {
       LearnSession();
       CheckSavedFiles();
     }
+    CheckSaveSelection(idle);
     if (done_()) {
       Finish();
       return;
@@ -389,6 +392,7 @@ class Monkey : public QObject {
     const int roll = dice_.Below(10);
     if (roll < 4) {
       Note(QStringLiteral("tree: click \"%1\"").arg(item->text(0).left(40)));
+      navigated_ = true;
       QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, rect.center());
       if (dice_.Chance(60)) QTest::keyClick(tree, Qt::Key_Right);  // and open it
     } else if (roll < 5) {
@@ -401,6 +405,7 @@ class Monkey : public QObject {
       const int key = dice_.Pick(keys);
       const bool keypad = dice_.Chance(50);
       Note(QStringLiteral("tree: key %1%2").arg(key, 0, 16).arg(keypad ? " (keypad)" : ""));
+      navigated_ = true;
       QTest::keyClick(tree, static_cast<Qt::Key>(key), keypad ? Qt::KeypadModifier : Qt::NoModifier);
     } else {
       static const QList<QString> names = {"renamed", "", "a/b", "..", "con:", QString(300, 'x'),
@@ -423,6 +428,7 @@ class Monkey : public QObject {
   }
 
   void ActOnList() {
+    navigated_ = true;
     QTableView* list = frame_.List();
     const int rows = list->model()->rowCount();
     if (rows == 0) return;
@@ -509,6 +515,27 @@ class Monkey : public QObject {
     }
   }
 
+  // Moving about the tree (selecting, opening and closing folders, which
+  // fills them) and previewing never change which files Save would save:
+  // a folder filled late shows its files with the marks Save gave them.
+  void CheckSaveSelection(bool idle) {
+    const ostrel::RecoverySession* session = frame_.Session();
+    if (idle && navigated_ && session != nullptr && session == selectionSession_) {
+      const std::vector<std::uint64_t> now = ostrel::app::CheckedFilesToSave(*frame_.CheckTree(), session->catalogue);
+      if (now != selection_) {
+        Fail(QStringLiteral("moving about changed what Save would save: %1 files before, %2 after")
+                 .arg(selection_.size())
+                 .arg(now.size()));
+      }
+    }
+    navigated_ = false;
+    selectionSession_ = nullptr;
+    if (idle && session != nullptr) {
+      selection_ = ostrel::app::CheckedFilesToSave(*frame_.CheckTree(), session->catalogue);
+      selectionSession_ = session;
+    }
+  }
+
   // The bytes of every file of each catalogue the window has had: what a
   // saved file may hold.
   void LearnSession() {
@@ -573,6 +600,9 @@ class Monkey : public QObject {
   const ostrel::RecoverySession* lastSession_ = nullptr;
   std::uint64_t lastCount_ = 0;
   QSet<QString> contents_;
+  bool navigated_ = false;
+  const ostrel::RecoverySession* selectionSession_ = nullptr;
+  std::vector<std::uint64_t> selection_;
   QHash<QString, QString> checked_;
 };
 
