@@ -25,6 +25,7 @@
 #include "app/prompts.h"
 #include "app/splash_wnd.h"
 #include "app/start_up.h"
+#include "preview/browser_view.h"
 #include "version.h"
 
 namespace {
@@ -144,6 +145,8 @@ int main(int argc, char** argv) {
   if (!takeScreenshot) {
     ostrel::app::CKorvaneSplashWnd::Show(&frame);
     frame.showMaximized();
+    // While the splash picture stands still, the web preview's engine starts.
+    QTimer::singleShot(ostrel::app::kSplashFadeInMs + 100, &frame, [] { ostrel::preview::StartBrowserEngine(); });
     const QStringList files = parser.positionalArguments();
     if (!files.isEmpty()) {
       // Once the window is up, as if the file had been picked in a dialog.

@@ -243,6 +243,15 @@ void CKorvaneBrowserView::resizeEvent(QResizeEvent* event) {
   if (browser_ != nullptr) browser_->setGeometry(0, 0, width(), height());
 }
 
+void StartBrowserEngine() {
+  if (!BrowserAvailable()) return;
+  // A page of the shared profile, loading nothing: the engine's start; the
+  // page goes once it is up.
+  auto* page = new QWebEnginePage(ShutInProfile(), qApp);
+  QObject::connect(page, &QWebEnginePage::loadFinished, page, &QObject::deleteLater);
+  page->load(QUrl(QStringLiteral("about:blank")));
+}
+
 bool ShowBrowserView(CKorvaneStaticFileViewer& pane, const QString& path) {
   const PreviewWaitCursor wait;
   try {
@@ -259,6 +268,7 @@ bool ShowBrowserView(CKorvaneStaticFileViewer& pane, const QString& path) {
 
 #else
 
+void StartBrowserEngine() {}
 bool ShowBrowserView(CKorvaneStaticFileViewer& /*pane*/, const QString& /*path*/) { return false; }
 
 #endif

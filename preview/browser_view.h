@@ -56,6 +56,12 @@ bool BrowserAvailable(QString* why = nullptr);
 // first starts; code that starts a browser of its own calls it first.
 void AllowBrowserAsRoot();
 
+// Starts the browser's engine now, if the browser is available: the engine
+// starts once per process, on the window's thread, and takes a moment doing
+// it, which the program spends while its splash picture stands still rather
+// than at the first web preview. Does nothing in a build without a browser.
+void StartBrowserEngine();
+
 #if OSTREL_WEB_PREVIEW
 class CKorvaneBrowserView : public QWidget {
   Q_OBJECT
