@@ -53,6 +53,8 @@ const char kExtractUsage[] =
     "                          letters that are not a block ID count as a stream ID\n"
     "  --range START END       scan only the bytes from START to END (decimal byte\n"
     "                          positions; 0 0 is the whole file)\n"
+    "  --threads N             search for blocks with at most N threads (default:\n"
+    "                          one per core, at most OSTREL_SCAN_THREADS)\n"
     "  --from-snapshot IN      extract from the catalogue stored in the snapshot IN\n"
     "                          (no BKF argument, no scan options); the older\n"
     "                          spelling --snapshot IN still works, with a note\n"
