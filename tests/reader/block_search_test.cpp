@@ -95,12 +95,18 @@ SearchOptions OneThread() { return {1, 0, 0}; }
 
 // ------------------------------------------------------------- the fixtures
 
-// A small intact backup, one file's data longer than many tiny segments.
-MtfWriter Intact() {
+// The head of an intact backup: its tape, set and volume.
+MtfWriter TapeSetVolume() {
   MtfWriter w;
   w.Tape(u"Tape");
   w.Sset(1, u"Set");
   w.Volb(u"C:");
+  return w;
+}
+
+// A small intact backup, one file's data longer than many tiny segments.
+MtfWriter Intact() {
+  MtfWriter w = TapeSetVolume();
   w.Dirb(u"Docs");
   w.File(u"a.txt", {Stan(3000)});
   w.File(u"big.bin", {{"NTOI", fixtures::Ascii("xx"), {}, 0}, Stan(150000, 3)});
@@ -298,10 +304,7 @@ TEST(BlockSearch, StopEndsAScanWhoseWalkWaitsForAWorker) {
 TEST(BlockSearch, AnIntactBackupIsReadAroundItsHeadersOnly) {
   // Files far larger than a segment: the walk lands on the next block after
   // each jump, so the workers are never called in and nothing more is read.
-  MtfWriter w;
-  w.Tape(u"Tape");
-  w.Sset(1, u"Set");
-  w.Volb(u"C:");
+  MtfWriter w = TapeSetVolume();
   for (int i = 0; i < 6; ++i) {
     w.File(u"big" + std::u16string(1, static_cast<char16_t>(u'0' + i)), {Stan(300000, 50 + i)});
   }
