@@ -4,7 +4,6 @@
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 #include <system_error>
 
