@@ -1,8 +1,9 @@
-// Writes an intact synthetic BKF file of large files (64 KiB to 4 MiB each,
-// a folder every twenty files) for the scan benchmark: here a scan that jumps
-// over each file's data reads little more than the block headers.
+// Writes an intact synthetic BKF file of large files (64 KiB to MAX_KIB each,
+// 4 MiB unless given; a folder every twenty files) for the scan benchmark:
+// here a scan that jumps over each file's data reads little more than the
+// block headers.
 //
-//   make_large_files_bkf OUTPUT SIZE_MIB
+//   make_large_files_bkf OUTPUT SIZE_MIB [MAX_KIB]
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,13 +15,14 @@ using ostrel::fixtures::MtfWriter;
 using ostrel::fixtures::Noise;
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: make_large_files_bkf OUTPUT SIZE_MIB\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: make_large_files_bkf OUTPUT SIZE_MIB [MAX_KIB]\n");
     return 2;
   }
   const std::uint64_t mib = std::strtoull(argv[2], nullptr, 10);
+  const std::size_t maxSize = argc == 4 ? std::strtoull(argv[3], nullptr, 10) << 10 : std::size_t{4} << 20;
   std::FILE* out = std::fopen(argv[1], "wb");
-  if (!out || mib == 0) {
+  if (!out || mib == 0 || maxSize <= (64u << 10) || maxSize > (4u << 20)) {
     std::fprintf(stderr, "make_large_files_bkf: cannot write %s\n", argv[1]);
     return 1;
   }
@@ -35,7 +37,7 @@ int main(int argc, char** argv) {
   while (written + w.Size() < (mib << 20)) {
     if (files % 20 == 0) w.Dirb(u"Album" + std::u16string(1, static_cast<char16_t>(u'A' + files / 20 % 26)));
     x = x * 1103515245u + 12345u;
-    const std::size_t size = (64u << 10) + (x >> 8) % ((4u << 20) - (64u << 10));
+    const std::size_t size = (64u << 10) + (x >> 8) % (maxSize - (64u << 10));
     w.File(u"track.bin", {{"NTOI", std::vector<std::uint8_t>(16, 1), {}, 0},
                           {"STAN", std::vector<std::uint8_t>(noise.begin(), noise.begin() + static_cast<std::ptrdiff_t>(size)), {}, 0}});
     ++files;

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Scan speed: `ostrel-bkf scan` of a synthetic 1 GiB BKF file (mostly
-# non-block data with blocks scattered through it, plus an intact part with
-# many small files) beside `cat FILE > /dev/null` of the same cached file.
-# Goal: the scan takes at most 1.5 times as long as cat.
-#
-# The advanced mode scans the same file, and a second file of large files
-# (one block of headers before each file's data); on both it reports how many
-# bytes each mode read (read(2)/pread(2) bytes, from /proc/PID/io): the
-# advanced scan jumps over each block's data and should read little more than
-# the block headers where the files are large.
+# Scan speed, in one run on the same files, all in the page cache:
+#   1. a synthetic 1 GiB BKF file (mostly non-block data with blocks scattered
+#      through it, plus an intact part with many small files): `ostrel-bkf
+#      scan` beside `cat FILE > /dev/null`. Goal: at most 1.0 x cat on two
+#      cores, faster than cat with more;
+#   2. an intact backup of about 2,000 files in 400 MiB: the scan jumps over
+#      each file's data; beside cat, and no slower than the one-thread scan;
+#   3. each scan with one search thread (--threads 1: each window searched as
+#      the walk reaches it) and with one thread per core;
+#   4. the bytes each read (read(2)/pread(2) bytes, from /proc/PID/io) and its
+#      peak memory (maximum resident set). Goal: under 64 MiB.
+# The advanced mode scans both files too.
 #
 #   bench/scan_bench.sh [SIZE_MIB]     (default 1024)
 set -euo pipefail
@@ -22,6 +24,10 @@ cmake --build "$root/build/release" -j "$(nproc)" --target ostrel-bkf make_bench
 cli="$root/build/release/cli/ostrel-bkf"
 file="$work/scan-${size_mib}m.bkf"
 [ -f "$file" ] || "$root/build/release/bench/make_bench_bkf" "$file" "$size_mib"
+intact_mib=$((size_mib * 400 / 1024))
+intact="$work/intact-${intact_mib}m.bkf"
+# Files of 64 to 320 KiB: about 2,000 of them in 400 MiB.
+[ -f "$intact" ] || "$root/build/release/bench/make_large_files_bkf" "$intact" "$intact_mib" 320
 
 # Best of five runs, in seconds.
 best() {
@@ -35,43 +41,44 @@ best() {
   done
   printf '%.3f' "$best"
 }
+ratio() { awk -v s="$1" -v c="$2" 'BEGIN { printf "%.2f", s / c }'; }
 
-cat "$file" >/dev/null  # into the page cache
-t_cat=$(best sh -c "cat '$file' > /dev/null")
-t_scan=$(best "$cli" scan "$file")
-files=$("$cli" scan "$file" | tail -n 1)
-printf 'file: %s (%s MiB); %s\n' "$file" "$size_mib" "$files"
-printf 'cat:             %ss\n' "$t_cat"
-printf 'scan (standard): %ss  ratio %.2f (goal <= 1.5)\n' "$t_scan" "$(awk -v s="$t_scan" -v c="$t_cat" 'BEGIN { print s / c }')"
-
-# Bytes a command read through read(2)/pread(2): its rchar, taken from
-# /proc/PID/io while it is a zombie (waitid with WNOWAIT), or "?" without python3.
-bytes_read() {
-  command -v python3 >/dev/null || { echo "?"; return; }
+# "READ_MIB PEAK_MIB" of a command: its rchar, taken from /proc/PID/io while
+# it is a zombie (waitid with WNOWAIT), and its maximum resident set; "? ?"
+# without python3.
+usage() {
+  command -v python3 >/dev/null || { echo "? ?"; return; }
   python3 - "$@" <<'PY'
-import os, subprocess, sys
+import os, resource, subprocess, sys
 p = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL)
 os.waitid(os.P_PID, p.pid, os.WEXITED | os.WNOWAIT)
 with open(f"/proc/{p.pid}/io") as f:
     io = dict(line.split(": ") for line in f.read().splitlines())
 p.wait()
-print(int(io["rchar"]))
+peak_kib = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+print(f"{int(io['rchar']) / 1048576:.1f} {peak_kib / 1024:.1f}")
 PY
 }
-mib() { awk -v b="$1" 'BEGIN { if (b == "?") print "?"; else printf "%.1f", b / 1048576 }'; }
 
-t_adv=$(best "$cli" scan "$file" --mode advanced)
-files_adv=$("$cli" scan "$file" --mode advanced | tail -n 1)
-printf 'scan (advanced): %ss  ratio %.2f; %s\n' "$t_adv" "$(awk -v s="$t_adv" -v c="$t_cat" 'BEGIN { print s / c }')" "$files_adv"
-printf 'read: standard %s MiB, advanced %s MiB\n' "$(mib "$(bytes_read "$cli" scan "$file")")" \
-  "$(mib "$(bytes_read "$cli" scan "$file" --mode advanced)")"
+# One line: the scan's best time, its ratio to cat, the bytes it read, its
+# peak memory.
+report() {
+  local label="$1" t_cat="$2"
+  shift 2
+  local t u
+  t=$(best "$@")
+  read -r -a u <<<"$(usage "$@")"
+  printf '  %-26s %ss  %s x cat  read %s MiB  peak %s MiB\n' "$label" "$t" "$(ratio "$t" "$t_cat")" "${u[0]}" "${u[1]}"
+}
 
-# Large files: an intact backup of files of 64 KiB to 4 MiB, a tenth of the size.
-large="$work/large-$((size_mib / 10 + 1))m.bkf"
-[ -f "$large" ] || "$root/build/release/bench/make_large_files_bkf" "$large" "$((size_mib / 10 + 1))"
-cat "$large" >/dev/null
-t_large_std=$(best "$cli" scan "$large")
-t_large_adv=$(best "$cli" scan "$large" --mode advanced)
-printf 'large files: %s (%s MiB); %s\n' "$large" "$((size_mib / 10 + 1))" "$("$cli" scan "$large" --mode advanced | tail -n 1)"
-printf 'scan (standard): %ss, read %s MiB\n' "$t_large_std" "$(mib "$(bytes_read "$cli" scan "$large")")"
-printf 'scan (advanced): %ss, read %s MiB\n' "$t_large_adv" "$(mib "$(bytes_read "$cli" scan "$large" --mode advanced)")"
+printf 'cores: %s\n' "$(nproc)"
+for f in "$file" "$intact"; do
+  cat "$f" >/dev/null  # into the page cache
+  t_cat=$(best sh -c "cat '$f' > /dev/null")
+  printf '%s (%s MiB); %s\n' "$f" "$(($(stat -c %s "$f") >> 20))" "$("$cli" scan "$f" | tail -n 1)"
+  printf '  %-26s %ss\n' "cat" "$t_cat"
+  report "scan, all threads" "$t_cat" "$cli" scan "$f"
+  report "scan, one thread" "$t_cat" "$cli" scan "$f" --threads 1
+  report "advanced, all threads" "$t_cat" "$cli" scan "$f" --mode advanced
+  report "advanced, one thread" "$t_cat" "$cli" scan "$f" --mode advanced --threads 1
+done

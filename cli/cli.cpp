@@ -107,7 +107,7 @@ struct ShortForm {
 };
 constexpr ShortForm kShortForms[] = {{'o', "--to"}, {'m', "--mode"}, {'p', "--pattern"}, {'i', "--index"}};
 constexpr const char* kValueOptions[] = {"--to",    "--mode",     "--pattern",       "--index",
-                                         "--range", "--snapshot", "--from-snapshot"};
+                                         "--range", "--snapshot", "--from-snapshot", "--threads"};
 
 bool TakesValue(const std::string& name) {
   return std::any_of(std::begin(kValueOptions), std::end(kValueOptions),

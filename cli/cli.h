@@ -111,6 +111,7 @@ struct ScanOptions {
   RecoveryMode mode = RecoveryMode::Standard;
   bool heuristic = false;
   std::uint64_t rangeStart = 0, rangeEnd = 0;
+  unsigned threads = 0;  // --threads; 0: one per core, capped by OSTREL_SCAN_THREADS
 };
 // If the reader's option is one of the shared scan options, takes it (and its
 // values) into `options` and answers true; `problem` is set when the option is

@@ -16,8 +16,8 @@ _ostrel_bkf() {
     cword=$COMP_CWORD
     words=("${COMP_WORDS[@]}")
   }
-  local scan_opts="--mode --heuristic --range --snapshot --json --bytes --help -m -h"
-  local extract_opts="--to --flat --index --pattern --mode --heuristic --range --from-snapshot --skip-damaged --verbose --overwrite --portable-names --no-read-limit --bytes --help -o -i -p -m -h"
+  local scan_opts="--mode --heuristic --range --threads --snapshot --json --bytes --help -m -h"
+  local extract_opts="--to --flat --index --pattern --mode --heuristic --range --threads --from-snapshot --skip-damaged --verbose --overwrite --portable-names --no-read-limit --bytes --help -o -i -p -m -h"
   local list_opts="--json --bytes --help -h"
 
   if [[ $cword -eq 1 ]]; then
@@ -43,7 +43,7 @@ _ostrel_bkf() {
     --mode|-m) COMPREPLY=($(compgen -W "standard advanced" -- "$cur")); return ;;
     --to|-o) compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- "$cur")); return ;;
     --snapshot|--from-snapshot) _ostrel_bkf_files kvsnapshot; return ;;
-    --range|--index|-i|--pattern|-p) return ;;
+    --range|--threads|--index|-i|--pattern|-p) return ;;
   esac
   case $command in
     scan)

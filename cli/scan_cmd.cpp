@@ -14,7 +14,8 @@ namespace {
 
 const char kScanUsage[] =
     "Usage: ostrel-bkf scan BKF [--mode standard|advanced] [--heuristic]\n"
-    "                           [--range START END] [--snapshot OUT] [--json] [--bytes]\n"
+    "                           [--range START END] [--threads N] [--snapshot OUT]\n"
+    "                           [--json] [--bytes]\n"
     "\n"
     "Scans BKF for MTF descriptor blocks and prints the catalogue it rebuilds:\n"
     "tapes, backup sets, volumes, folders and files, with placeholder entries\n"
@@ -30,6 +31,9 @@ const char kScanUsage[] =
     "                       letters that are not a block ID count as a stream ID\n"
     "  --range START END    scan only the bytes from START to END (decimal byte\n"
     "                       positions; 0 0 is the whole file)\n"
+    "  --threads N          search for blocks with at most N threads (default: one\n"
+    "                       per core, at most OSTREL_SCAN_THREADS when it is set);\n"
+    "                       1 searches each window as the scan reaches it\n"
     "  --snapshot OUT       also write the catalogue and the BKF file's absolute\n"
     "                       path to the recovery snapshot OUT (see 'ostrel-bkf list')\n"
     "  --json               print the catalogue as one JSON document instead of a\n"

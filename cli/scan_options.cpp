@@ -37,6 +37,16 @@ bool TakeScanOption(ArgReader& args, ScanOptions& options, std::string& problem)
     }
     return true;
   }
+  if (a == "--threads") {
+    const std::optional<std::string> value = args.Value();
+    const auto n = value ? ParseU64(*value) : std::nullopt;
+    if (!n || *n == 0 || *n > kMaxSearchThreads) {
+      problem = "--threads takes a number of threads from 1 to " + std::to_string(kMaxSearchThreads);
+    } else {
+      options.threads = static_cast<unsigned>(*n);
+    }
+    return true;
+  }
   return false;
 }
 
@@ -57,6 +67,9 @@ std::unique_ptr<Scanner> MakeScanner(const ScanOptions& options, RecoverySession
   }
   scanner->SetRange(options.rangeStart, options.rangeEnd);
   scanner->SetHeuristic(options.heuristic);
+  SearchOptions search;
+  if (options.threads != 0) search.threads = CappedSearchThreads(options.threads);
+  scanner->SetSearch(search);
   if (BkfReader()) scanner->SetFileReader(BkfReader());
   return scanner;
 }

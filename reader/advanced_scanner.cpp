@@ -176,7 +176,6 @@ int AdvancedScanner::Scan(const std::string& path) {
     }
     return step;
   });
-  bytesRead_ = reader.BytesRead();
   reader_ = nullptr;
   EndScan();
   return 1;

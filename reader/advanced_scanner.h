@@ -33,9 +33,6 @@ class AdvancedScanner : public Scanner {
   // the nineteen stream IDs this scanner knows.
   bool StreamIdOk(const std::uint8_t* id) const;
 
-  // Bytes the last Scan read from the file.
-  std::uint64_t BytesRead() const { return bytesRead_; }
-
  private:
   class JumpReader;
 
@@ -64,7 +61,6 @@ class AdvancedScanner : public Scanner {
   std::array<std::uint8_t, 2 * kWindowSize + WindowReader::kSlack> block_{};
   std::size_t blockBytes_ = 0;  // bytes of block_ that lie inside the file
   JumpReader* reader_ = nullptr;
-  std::uint64_t bytesRead_ = 0;
 };
 
 }  // namespace ostrel

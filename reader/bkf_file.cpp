@@ -149,6 +149,13 @@ std::uint64_t BkfFile::Size() const {
   return static_cast<std::uint64_t>(st.st_size);
 }
 
+void BkfFile::Hint(std::uint64_t offset, std::uint64_t length, ReadHint hint) const {
+  if (fd_ < 0 || offset > kMaxOffset) return;
+  length = std::min(length, kMaxOffset - offset);
+  const int advice = hint == ReadHint::kSequential ? POSIX_FADV_SEQUENTIAL : POSIX_FADV_WILLNEED;
+  (void)::posix_fadvise(fd_, static_cast<off_t>(offset), static_cast<off_t>(length), advice);
+}
+
 long BkfFile::Pread(void* buffer, std::size_t count, std::uint64_t position) const {
   if (reader_) return reader_(fd_, buffer, count, position);
   return static_cast<long>(::pread(fd_, buffer, count, static_cast<off_t>(position)));

@@ -86,6 +86,12 @@ class BkfFile {
   std::size_t ReadAt(std::uint64_t position, void* buffer, std::size_t count,
                      ReadDamage* damage = nullptr) const;
 
+  // Tells the kernel how the file will be read: kSequential from `offset` on
+  // (a larger read-ahead), kWillNeed for [offset, offset + length) (read it
+  // now, in the background). Only a hint: nothing happens when it is refused.
+  enum class ReadHint { kSequential, kWillNeed };
+  void Hint(std::uint64_t offset, std::uint64_t length, ReadHint hint) const;
+
   // Replaces pread (kept across Open and Close); an empty function restores it.
   void SetReader(ReadFunction reader) { reader_ = std::move(reader); }
   // Once `*stop` asks to stop, a read stops working around failures: what it has

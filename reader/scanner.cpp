@@ -26,7 +26,7 @@ const std::uint8_t* WindowReader::Get(std::uint64_t position, std::size_t count)
   if (valid_ == 0 || position < start_ || position - start_ > valid_ ||
       valid_ - (position - start_) < need) {
     start_ = position;
-    file_.ReadAt(position, buffer_.data(), capacity_);  // zero-fills past the end
+    bytesRead_ += file_.ReadAt(position, buffer_.data(), capacity_);  // zero-fills past the end
     valid_ = capacity_;
   }
   return buffer_.data() + (position - start_);
@@ -72,6 +72,17 @@ void Scanner::ReportProgress(std::uint64_t a, bool force) {
 
 int Scanner::FindHit(const std::uint8_t* w, bool acceptAll) { return FindBlockHit(w, acceptAll); }
 
+std::unique_ptr<BlockSearch> Scanner::OpenSearch(bool acceptAll) {
+  const unsigned threads = searchOptions_.threads != 0 ? searchOptions_.threads : DefaultSearchThreads();
+  if (threads <= 1 || rangeStart_ >= rangeEnd_) return nullptr;
+  // A window at the range's last byte is searched to its own end.
+  auto search = std::make_unique<BlockSearch>(
+      session_.file, SatAdd(rangeEnd_, kWindowSize - 1), acceptAll, threads, searchOptions_.segmentSize, stop_,
+      [this](std::uint64_t position) { ReportProgress(position, true); });
+  running_ = search.get();
+  return search;
+}
+
 bool Scanner::BeginScan(const std::string& path, RecoveryMode mode) {
   SessionOrigin& origin = session_.origin;
   origin = {};
@@ -82,6 +93,7 @@ bool Scanner::BeginScan(const std::string& path, RecoveryMode mode) {
   origin.rangeStart = rangeStart_;
   origin.rangeEnd = rangeEnd_;
   blocksFound_ = 0;
+  bytesRead_ = 0;
   // Stop ends the work around a failing disk's bad pieces too.
   session_.file.SetStopToken(&stop_);
   if (!session_.file.Open(path)) {
@@ -92,7 +104,10 @@ bool Scanner::BeginScan(const std::string& path, RecoveryMode mode) {
   ResolveRange(fileLength_);
   // From the start of the window loop to its end, every piece of the file
   // given up as unreadable is reported as progress at its position.
-  session_.file.SetFailureObserver([this](std::uint64_t position) { ReportProgress(position, true); });
+  // A search worker's failure is reported on this thread, through the search.
+  session_.file.SetFailureObserver([this](std::uint64_t position) {
+    if (running_ == nullptr || !running_->Relay(position)) ReportProgress(position, true);
+  });
   return true;
 }
 

@@ -17,6 +17,7 @@
 #include "base/bytes.h"
 #include "base/stop_token.h"
 #include "reader/bkf_file.h"
+#include "reader/block_search.h"
 #include "reader/catalogue_builder.h"
 #include "reader/recovery_session.h"
 
@@ -58,6 +59,7 @@ class WindowReader {
   // readable bytes (file bytes or zeros).
   const std::uint8_t* Get(std::uint64_t position, std::size_t count);
   static constexpr std::size_t kSlack = 64;
+  std::uint64_t BytesRead() const { return bytesRead_; }
 
  private:
   const BkfFile& file_;
@@ -65,12 +67,17 @@ class WindowReader {
   std::size_t capacity_;
   std::uint64_t start_ = 0;
   std::size_t valid_ = 0;  // bytes of buffer_ that hold [start_, start_ + valid_)
+  std::uint64_t bytesRead_ = 0;
 };
 
 // What both scanners share: the session they fill, the range, the progress
 // reports and the window loop. The loop reads the range in 1,024-byte
 // windows; a window with a block ID at offset u moves the loop to that block,
-// and the scanner's handler says how far past it the loop goes on.
+// and the scanner's handler says how far past it the loop goes on. With more
+// than one search thread the loop takes each window's first ID from a
+// BlockSearch running ahead of it (see block_search.h) once it has met a run
+// of windows without a block; the catalogue, the progress reports and Stop
+// are the same as with one.
 class Scanner {
  public:
   // Fills `session`: its catalogue, and its file, which stays open for
@@ -89,6 +96,8 @@ class Scanner {
   }
   void SetHeuristic(bool on) { heuristic_ = on; }
   bool Heuristic() const { return heuristic_; }
+  // The block search's threads and layout; set before Scan.
+  void SetSearch(const SearchOptions& options) { searchOptions_ = options; }
 
   // Opens the file read-only and scans it. Answers 0 when the file cannot be
   // opened (FileError() says why), 1 otherwise, also when stopped.
@@ -107,6 +116,8 @@ class Scanner {
   // What the scan had to bend for the log, once: kDepthCapNote when folders
   // would have nested too deep; empty when nothing.
   std::string Note() const { return builder_.DepthCapped() ? kDepthCapNote : ""; }
+  // Bytes the last Scan read from the file (the walk's reads and the search's).
+  std::uint64_t BytesRead() const { return bytesRead_; }
 
   // First offset 0..1023 of the window at `w` whose tag is a hit, or -1.
   // The ID of a block at offsets 1,020 to 1,023 is completed from the bytes
@@ -132,6 +143,9 @@ class Scanner {
   void WindowLoop(Reader& reader, bool acceptAll, OnBlock&& onBlock);
 
   bool Running() const { return !stop_.StopRequested(); }
+  // The search running ahead of the window loop, or null with one thread or
+  // an empty range.
+  std::unique_ptr<BlockSearch> OpenSearch(bool acceptAll);
 
   RecoverySession& session_;
   const StopToken& stop_;
@@ -140,6 +154,7 @@ class Scanner {
   std::uint64_t rangeStart_ = 0, rangeEnd_ = 0;
   std::uint64_t fileLength_ = 0;
   std::uint64_t blocksFound_ = 0;
+  std::uint64_t bytesRead_ = 0;
 
  private:
   // The window loop's progress report for position `a`; `force` reports even
@@ -148,6 +163,10 @@ class Scanner {
   void ResolveRange(std::uint64_t fileLength);
 
   ScanListener* listener_ = nullptr;
+  SearchOptions searchOptions_;
+  // The loop's search while it runs: the file's failure observer hands the
+  // failures its workers meet to the scanning thread through it.
+  BlockSearch* running_ = nullptr;
   int lastPerMille_ = 0;
   std::uint64_t nextPerMilleAt_ = 0;  // where the per-mille next grows
   float percent_ = 0.0f;
@@ -158,19 +177,27 @@ void Scanner::WindowLoop(Reader& reader, bool acceptAll, OnBlock&& onBlock) {
   std::uint64_t a = rangeStart_;
   percent_ = 0.0f;
   std::uint64_t step = kWindowSize;
+  const std::unique_ptr<BlockSearch> search = OpenSearch(acceptAll);
+  std::uint64_t quiet = 0;  // bytes of windows without a block since the last block
   while (a < rangeEnd_ && Running()) {
+    if (search && !search->Active() && quiet >= searchOptions_.quietBytes) search->Start(a);
     ReportProgress(a, false);
-    const std::uint8_t* w = reader.Get(a, kWindowSize);
-    const int u = FindHit(w, acceptAll);
+    int u = -1;
+    BlockSearch::Answer answer = BlockSearch::Answer::kBeyond;
+    if (search && search->Active()) {
+      answer = search->FindHit(a, u);
+      if (answer == BlockSearch::Answer::kStopped) break;
+      if (answer == BlockSearch::Answer::kBeyond) quiet = 0;  // jumped past the stretch
+    }
+    if (answer != BlockSearch::Answer::kSearched) u = FindHit(reader.Get(a, kWindowSize), acceptAll);
     if (u < 0) {
       ReportProgress(a, true);  // every window without a block is reported
+      quiet = SatAdd(quiet, kWindowSize);
     } else {
-      if (u > 0) {
-        a = SatAdd(a, static_cast<std::uint64_t>(u));
-        w = reader.Get(a, kWindowSize);
-      }
+      quiet = 0;
+      a = SatAdd(a, static_cast<std::uint64_t>(u));
       ++blocksFound_;
-      const BlockStep s = onBlock(a, w);
+      const BlockStep s = onBlock(a, reader.Get(a, kWindowSize));
       a = SatAdd(a, s.skip);
       step = s.next;
     }
@@ -178,6 +205,12 @@ void Scanner::WindowLoop(Reader& reader, bool acceptAll, OnBlock&& onBlock) {
     a = SatAdd(a, step);
     step = kWindowSize;
     percent_ = static_cast<float>(100.0 * static_cast<double>(a) / static_cast<double>(rangeEnd_));
+  }
+  bytesRead_ = reader.BytesRead();
+  if (search) {
+    search->Close();
+    running_ = nullptr;
+    bytesRead_ += search->BytesRead();
   }
 }
 

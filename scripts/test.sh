@@ -26,8 +26,8 @@ if [ "$fuzz_seconds" -gt 0 ] && command -v clang++ >/dev/null &&
   CC=clang CXX=clang++ cmake -S . -B build/fuzz-smoke -DOSTREL_FUZZ=ON -DBUILD_TESTING=OFF \
     -DOSTREL_BUILD_GUI=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build build/fuzz-smoke -j "$jobs" --target scan_fuzzer advanced_scan_fuzzer snapshot_fuzzer \
-    lzs_fuzzer extract_fuzzer
-  for target in scan_fuzzer advanced_scan_fuzzer snapshot_fuzzer lzs_fuzzer extract_fuzzer; do
+    lzs_fuzzer extract_fuzzer parallel_scan_fuzzer
+  for target in scan_fuzzer advanced_scan_fuzzer snapshot_fuzzer lzs_fuzzer extract_fuzzer parallel_scan_fuzzer; do
     corpus=build/fuzz-smoke/corpus/$target
     mkdir -p "$corpus"
     echo "fuzz smoke: $target for ${fuzz_seconds}s"
