@@ -5,8 +5,6 @@
 #include <cerrno>
 
 #include <QFile>
-#include <QSet>
-#include <QStringList>
 
 #include "preview/temp_folder.h"
 
@@ -63,7 +61,7 @@ QByteArray ImagePage(const QString& path) {
 // There is no media-player object to host: an HTML5 element plays the file,
 // in the object's place and size, starting by itself as the object did.
 QByteArray MediaPage(const QString& path, const QString& upperExtension) {
-  const char* element = IsAudioOnlyExtension(upperExtension) ? "audio" : "video";
+  const char* element = IsSoundOnlyExtension(upperExtension) ? "audio" : "video";
   const QByteArray templateText = QByteArray("<") + element +
                                   " ID=\"MediaPlayer1\" WIDTH=320 HEIGHT=240 style=\"width:320px;height:240px\""
                                   " controls autoplay src=\"music.mp3\"></" + element + ">";
@@ -85,15 +83,6 @@ QByteArray FlashPage(const QString& path) {
 }
 
 }  // namespace
-
-bool IsAudioOnlyExtension(const QString& upperExtension) {
-  static const QSet<QString> audio = [] {
-    const QStringList list = QStringLiteral("MP3 MID MIDI MP2 AU SND WAV WMA WAX RA RAM MPA RMI AIF AIFC AIFF M3U")
-                                 .split(QLatin1Char(' '));
-    return QSet<QString>(list.begin(), list.end());
-  }();
-  return audio.contains(upperExtension);
-}
 
 QByteArray PreviewPageBytes(PreviewPage kind, const QString& path, const QString& upperExtension) {
   QByteArray page;

@@ -29,7 +29,4 @@ QByteArray PreviewPageBytes(PreviewPage kind, const QString& path, const QString
 std::optional<QString> WritePreviewPage(PreviewPage kind, const QString& path, const QString& folder,
                                         const QString& upperExtension);
 
-// True for the media extensions that carry sound only.
-bool IsAudioOnlyExtension(const QString& upperExtension);
-
 }  // namespace ostrel::preview

@@ -38,6 +38,11 @@ const QSet<QString>& BrowserMediaPages() {
   return set;
 }
 
+const QSet<QString>& SoundOnlyMediaPages() {
+  static const QSet<QString> set = SetOf("MP3 MID MIDI MP2 AU SND WAV WMA WAX RA RAM MPA RMI AIF AIFC AIFF M3U");
+  return set;
+}
+
 const QSet<QString>& BrowserOwnPages() {
   static const QSet<QString> set = SetOf("XML MHT HTML HTM XAP XTM XTML");
   return set;
@@ -73,5 +78,7 @@ PreviewPage PreviewPageOf(const QString& upperExtension) {
   if (upperExtension == QLatin1String("SWF")) return PreviewPage::Flash;
   return PreviewPage::None;
 }
+
+bool IsSoundOnlyExtension(const QString& upperExtension) { return SoundOnlyMediaPages().contains(upperExtension); }
 
 }  // namespace ostrel::preview

@@ -33,5 +33,8 @@ QString GetFileExtension(const QString& name);
 PreviewGroup PreviewGroupOf(const QString& upperExtension);
 // For the browser group.
 PreviewPage PreviewPageOf(const QString& upperExtension);
+// The media-page extensions that carry sound only (an audio element plays
+// them; the others get a video element).
+bool IsSoundOnlyExtension(const QString& upperExtension);
 
 }  // namespace ostrel::preview
