@@ -18,6 +18,7 @@ bool Catalogue::RenameFileNode(std::uint64_t index, std::u16string_view name) {
 void Catalogue::RemoveAllFiles() {
   files_.clear();
   names_.Clear();
+  dates_.ClearFiles();
 }
 
 }  // namespace ostrel

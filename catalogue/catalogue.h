@@ -6,6 +6,7 @@
 #include <deque>
 #include <string_view>
 
+#include "catalogue/dates.h"
 #include "catalogue/name_arena.h"
 #include "catalogue/nodes.h"
 #include "catalogue/tree.h"
@@ -33,10 +34,15 @@ class Catalogue {
   bool RenameFileNode(std::uint64_t index, std::u16string_view name);
   void RemoveAllFiles();
 
+  // The modification dates, by the same file and folder indices.
+  CatalogueDates& Dates() { return dates_; }
+  const CatalogueDates& Dates() const { return dates_; }
+
  private:
   FolderTree tree_;
   std::deque<FileNode> files_;
   NameArena names_;
+  CatalogueDates dates_;
 };
 
 }  // namespace ostrel

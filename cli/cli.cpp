@@ -336,6 +336,9 @@ std::string Index(std::uint64_t v) {
   return std::to_string(v);
 }
 
+// "\"2011-07-22T11:32:40Z\"", or null for an unknown date.
+std::string DateJson(std::optional<std::int64_t> date) { return date ? "\"" + IsoDate(*date) + "\"" : "null"; }
+
 // The "path" member of the files of one folder: the folder names from below
 // the root down to it, as a JSON array. Walked up through the parent links,
 // at most as many steps as there are folders.
@@ -373,10 +376,10 @@ void PrintCatalogueJson(std::FILE* out, const Catalogue& cat, const std::string&
     const FolderNode& n = tree.NodeAt(i);
     std::fprintf(out,
                  "%s\n  {\"index\": %s, \"name\": %s, \"parent\": %s, \"firstChild\": %s, "
-                 "\"nextSibling\": %s, \"firstFile\": %s, \"lastFile\": %s}",
+                 "\"nextSibling\": %s, \"firstFile\": %s, \"lastFile\": %s, \"modified\": %s}",
                  i == 0 ? "" : ",", Index(n.index).c_str(), JsonString(Utf16ToUtf8(n.name)).c_str(),
                  Index(n.parent).c_str(), Index(n.firstChild).c_str(), Index(n.nextSibling).c_str(),
-                 Index(n.firstFile).c_str(), Index(n.lastFile).c_str());
+                 Index(n.firstFile).c_str(), Index(n.lastFile).c_str(), DateJson(cat.Dates().Folder(i)).c_str());
   }
   std::fprintf(out, "\n ],\n \"files\": [");
   // A folder's files lie together: its path is made once for them.
@@ -391,10 +394,11 @@ void PrintCatalogueJson(std::FILE* out, const Catalogue& cat, const std::string&
     const char* packed = i >= compressed.size() ? "null" : compressed[i] ? "true" : "false";
     std::fprintf(out,
                  "%s\n  {\"index\": %s, \"name\": %s, \"nameSize\": %u, \"parent\": %s, "
-                 "\"dataPosition\": %" PRIu64 ", \"dataLength\": %" PRIu64 ", \"path\": %s, \"compressed\": %s}",
+                 "\"dataPosition\": %" PRIu64 ", \"dataLength\": %" PRIu64
+                 ", \"path\": %s, \"compressed\": %s, \"modified\": %s}",
                  i == 0 ? "" : ",", Index(f.index).c_str(), JsonString(Utf16ToUtf8(f.name)).c_str(),
                  static_cast<unsigned>(f.nameSize), Index(f.parent).c_str(), f.dataPosition,
-                 f.dataLength, path.c_str(), packed);
+                 f.dataLength, path.c_str(), packed, DateJson(cat.Dates().File(i)).c_str());
   }
   std::fprintf(out, "\n ]\n}\n");
 }
@@ -424,8 +428,10 @@ void PrintCatalogueTree(std::FILE* out, const Catalogue& cat, bool rawSizes) {
     if (f.firstFile != kNone && f.lastFile != kNone) {
       for (std::uint64_t i = f.firstFile; i <= f.lastFile && i < cat.FileCount(); ++i) {
         const FileNode& file = cat.FileAt(i);
-        std::fprintf(out, "%s  [%" PRIu64 "] %s  (%s bytes)\n", indent.c_str(), i,
-                     ForTerminal(Utf16ToUtf8(file.name)).c_str(), Count(file.dataLength, rawSizes).c_str());
+        const auto modified = cat.Dates().File(i);
+        std::fprintf(out, "%s  [%" PRIu64 "] %s  (%s bytes%s)\n", indent.c_str(), i,
+                     ForTerminal(Utf16ToUtf8(file.name)).c_str(), Count(file.dataLength, rawSizes).c_str(),
+                     modified ? (", " + ShortDate(*modified)).c_str() : "");
       }
     }
     children.clear();

@@ -23,7 +23,7 @@ const char kExtractUsage[] =
     "Usage: ostrel-bkf extract BKF --to DIR [--flat] [--index N]... [--pattern WILDCARD]...\n"
     "                          [--mode standard|advanced] [--heuristic] [--range START END]\n"
     "                          [--threads N] [--skip-damaged] [--verbose] [--overwrite]\n"
-    "                          [--portable-names] [--no-read-limit] [--bytes]\n"
+    "                          [--portable-names] [--no-read-limit] [--no-dates] [--bytes]\n"
     "       ostrel-bkf extract --from-snapshot IN --to DIR [--flat] [--index N]...\n"
     "                          [--pattern WILDCARD]... [--skip-damaged] [--verbose]\n"
     "                          [--overwrite] [--portable-names] [--no-read-limit] [--bytes]\n"
@@ -65,6 +65,9 @@ const char kExtractUsage[] =
     "  --no-read-limit         read as much of the BKF file as the catalogue asks;\n"
     "                          without it the run stops once it has read four times\n"
     "                          the BKF file's size (hostile or looping records)\n"
+    "  --no-dates              give the written files and folders the current time\n"
+    "                          instead of the modification date the backup stores\n"
+    "                          (a snapshot stores no dates: its files always do)\n"
     "  --bytes                 print the summary's numbers without thousands\n"
     "                          separators\n"
     "  -h, --help              show this text\n"
@@ -120,6 +123,7 @@ struct ExtractOptions {
   bool overwrite = false;
   bool portableNames = false;
   bool noReadLimit = false;
+  bool noDates = false;
   ScanOptions scan;
 };
 
@@ -209,6 +213,8 @@ std::optional<int> ParseExtractArgs(const Args& args, ExtractOptions& options) {
       options.portableNames = true;
     } else if (a == "--no-read-limit") {
       options.noReadLimit = true;
+    } else if (a == "--no-dates") {
+      options.noDates = true;
     } else if (a == "--bytes") {
       options.rawSizes = true;
     } else if (a == "--index") {
@@ -381,11 +387,13 @@ int ExtractCommand(const Args& args) {
   SaveOptions saveOptions;
   saveOptions.existing = options.overwrite ? ExistingFiles::Replace : ExistingFiles::KeepBoth;
   saveOptions.portableNames = options.portableNames;
+  saveOptions.keepDates = !options.noDates;
   SaveRun run(cat, session->file, std::move(*destination), !options.flat, stop,
               std::move(saveOptions));
   run.SetSkipUnreadable(options.skipDamaged);
   if (options.noReadLimit) run.LiftReadLimit();
   const ExtractTally t = SaveSelected(run, cat, *selected, options);
+  run.Finish();
   const auto n = [&](std::uint64_t v) { return Count(v, options.rawSizes); };
   std::printf("Files written: %s (%s empty)\n", n(t.written).c_str(), n(t.empty).c_str());
   std::printf("Bytes written: %s\n", n(t.bytes).c_str());

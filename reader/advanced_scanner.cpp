@@ -238,8 +238,13 @@ std::uint64_t AdvancedScanner::HandleDirb(std::uint64_t b) {
   // An unusable name only rejects the block: the scan moves on by 1,024.
   if (!NameAddressOk(addr, 0)) return 0;
   const std::u16string converted = CatalogueBuilder::ConvertDirectoryName(w, addr.offset, addr.size);
-  // The volume root adds nothing but is jumped over like any directory.
-  if (!converted.empty()) builder_.AddDirectoryPath(converted, true);
+  // The volume root adds no folder but is jumped over like any directory.
+  const std::optional<std::int64_t> modified = mtf::ReadDate(w, mtf::kModifiedDate);
+  if (converted.empty()) {
+    builder_.DateVolumeRoot(modified);
+  } else {
+    builder_.AddDirectoryPath(converted, true, modified);
+  }
   return MeasureBlock(b, FirstEvent());
 }
 
@@ -264,7 +269,7 @@ std::uint64_t AdvancedScanner::HandleFile(std::uint64_t b) {
   // No comparison with the range end: a partial scan keeps every file found
   // before it, whatever its streams' lengths.
   builder_.AppendFile(name, addr.size, SatAdd(b, SatAdd(stop.offset, mtf::kStreamHeaderSize)),
-             stop.atStan ? stop.stanLength : 0);
+             stop.atStan ? stop.stanLength : 0, mtf::ReadDate(w, mtf::kModifiedDate));
   return MeasureBlock(b, first);
 }
 

@@ -73,7 +73,12 @@ std::u16string CatalogueBuilder::ConvertDirectoryName(ByteView block, std::uint1
   return units;
 }
 
-void CatalogueBuilder::AddDirectoryPath(std::u16string_view converted, bool stoppable) {
+void CatalogueBuilder::DateVolumeRoot(std::optional<std::int64_t> modified) {
+  if (modified && volumeCreated_) catalogue_.Dates().SetFolder(volumeNode_, *modified);
+}
+
+void CatalogueBuilder::AddDirectoryPath(std::u16string_view converted, bool stoppable,
+                                        std::optional<std::int64_t> modified) {
   auto& tree = catalogue_.Tree();
   std::u16string full = pathPrefix_;
   full += converted;
@@ -118,10 +123,12 @@ void CatalogueBuilder::AddDirectoryPath(std::u16string_view converted, bool stop
     }
     ++depth;
   }
+  // Only a folder the whole path reached: not where a deep path was cut.
+  if (modified && r != kNotFound && tree.IsNode(r)) catalogue_.Dates().SetFolder(r, *modified);
 }
 
 void CatalogueBuilder::AppendFile(std::u16string_view name, std::uint16_t nameSize, std::uint64_t dataPosition,
-                                  std::uint64_t dataLength) {
+                                  std::uint64_t dataLength, std::optional<std::int64_t> modified) {
   ++filesFound_;
   FileNode node;
   node.nameSize = nameSize;
@@ -131,6 +138,7 @@ void CatalogueBuilder::AppendFile(std::u16string_view name, std::uint16_t nameSi
   node.dataPosition = dataPosition;
   node.dataLength = dataLength;
   const std::uint64_t index = catalogue_.AppendFile(node, name);
+  if (modified) catalogue_.Dates().SetFile(index, *modified);
   FolderNode& folder = catalogue_.Tree().NodeAt(currentNode_);
   if (currentNode_ != previousFileFolder_) folder.firstFile = index;
   folder.lastFile = index;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,13 +35,16 @@ class CatalogueBuilder {
   void AddSet(std::uint16_t number, std::u16string_view name);
   void AddVolume(std::u16string_view label);
   // Walks the components of a DIRB's full path (already converted) and adds
-  // the missing folders. Stops early when a stop is requested and `stoppable`
-  // is set.
-  void AddDirectoryPath(std::u16string_view converted, bool stoppable);
+  // the missing folders; the folder the path ends at takes the DIRB's date,
+  // when it has one. Stops early when a stop is requested and `stoppable` is
+  // set.
+  void AddDirectoryPath(std::u16string_view converted, bool stoppable, std::optional<std::int64_t> modified);
+  // The date of a DIRB naming the volume's root: the volume's folder takes it.
+  void DateVolumeRoot(std::optional<std::int64_t> modified);
   // The placeholders a FILE block needs when no volume has been met.
   void MakeFilePlaceholders();
   void AppendFile(std::u16string_view name, std::uint16_t nameSize, std::uint64_t dataPosition,
-                  std::uint64_t dataLength);
+                  std::uint64_t dataLength, std::optional<std::int64_t> modified);
 
   std::uint64_t FilesFound() const { return filesFound_; }
   // Whether a tape, set, volume or folder would have nested deeper than

@@ -61,4 +61,25 @@ std::u16string CopyName(ByteView block, std::uint16_t offset, std::uint16_t size
   return units;
 }
 
+DateTime UnpackDate(std::uint64_t v) {
+  DateTime d;
+  d.second = static_cast<int>(v & 0x3F);
+  d.minute = static_cast<int>(v >> 6 & 0x3F);
+  d.hour = static_cast<int>(v >> 12 & 0x1F);
+  d.day = static_cast<int>(v >> 17 & 0x1F);
+  d.month = static_cast<int>(v >> 22 & 0x0F);
+  d.year = static_cast<int>(v >> 26 & 0x3FFF);
+  return d;
+}
+
+std::optional<std::int64_t> ReadDate(ByteView block, std::size_t at) {
+  if (!block.Has(at, kDateSize)) return std::nullopt;
+  std::uint64_t packed = 0;
+  for (std::size_t i = 0; i < kDateSize; ++i) packed = packed << 8 | block.U8(at + i).value_or(0);
+  // All zero bits fail the check too: month and day are 0.
+  const DateTime d = UnpackDate(packed);
+  if (!IsValidDate(d)) return std::nullopt;
+  return ToUnixSeconds(d);
+}
+
 }  // namespace ostrel::mtf

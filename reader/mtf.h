@@ -4,6 +4,9 @@
 //   0  4  block ID ("TAPE", "SSET", ...)
 //   8  u16 offset to first event: first stream header, from the block start
 //  11  u8  OS version (read by the advanced scanner only)
+// FILE and DIRB blocks: u32 attributes at 52, the last modification date at 56.
+// Date (5 bytes, a 40-bit number read most significant byte first): year (14
+// bits), month (4), day (5), hour (5), minute (6) and second (6). All zero: unknown.
 // String address (4 bytes): u16 size in bytes, u16 offset from the block start.
 // Stream header (22 bytes):
 //   0  4  stream ID      6 u16 media-format attributes (bit 0: continuation)
@@ -14,9 +17,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/bytes.h"
+#include "catalogue/dates.h"
 
 namespace ostrel::mtf {
 
@@ -55,6 +60,8 @@ inline constexpr std::size_t kSsetName = 64;
 inline constexpr std::size_t kVolbDeviceName = 56;
 inline constexpr std::size_t kDirbName = 80;
 inline constexpr std::size_t kFileName = 84;
+inline constexpr std::size_t kModifiedDate = 56;  // FILE and DIRB
+inline constexpr std::size_t kDateSize = 5;
 
 inline constexpr std::size_t kStreamHeaderSize = 22;
 inline constexpr std::size_t kStreamMediaAttrOffset = 6;
@@ -75,6 +82,14 @@ std::u16string CopyNameUnits(ByteView block, std::uint16_t offset, std::uint16_t
 
 // The same name up to its first NUL unit.
 std::u16string CopyName(ByteView block, std::uint16_t offset, std::uint16_t size);
+
+// A date's 40 bits (the five bytes, first byte highest) unpacked into their
+// fields, unchecked.
+DateTime UnpackDate(std::uint64_t packed);
+// The date at `at` inside the block as seconds since 1970 (UTC): nullopt when
+// the view does not hold it, when all its bits are zero, or when a field is
+// out of range.
+std::optional<std::int64_t> ReadDate(ByteView block, std::size_t at);
 
 // Next header position after a stream whose header is at `header`:
 // header + 22 + length, rounded up to a multiple of 4 (saturating).

@@ -146,6 +146,9 @@ class RecoveryLayout {
   std::vector<std::string> Claim(std::uint64_t fileIndex);
   // Gives a claimed file name back when no file was left under it.
   void Release(const Claimed& claimed);
+  // The output folder of each catalogue folder placed so far (the one its
+  // last name component made), by catalogue folder.
+  const std::unordered_map<std::uint64_t, std::uint64_t>& OutputFolders() const { return outputFolders_; }
 
  private:
   enum class Kind : std::uint8_t { File, Folder, Foreign };

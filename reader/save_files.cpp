@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 namespace ostrel {
@@ -193,6 +194,7 @@ class DestinationPlacer : public NamePlacer {
     if (nodes_.size() <= id) nodes_.resize(id + 1);
     nodes_[id] = {parent, name, nodes_[0].ignoresCase || CaseFolding(fd)};
     Remember(id, fd);
+    if (made) madeFolders_.insert(id);
     return made ? Answer::Made : Answer::Existing;
   }
 
@@ -233,12 +235,15 @@ class DestinationPlacer : public NamePlacer {
   // The file the last PlaceFile made (-1 when none).
   int FileFd() const { return file_.fd; }
 
-  // Keeps that file: closes it and moves a replacement over the file it
-  // replaces. False, with errno in Error(), when either fails; the file is
-  // removed then. The folder's descriptor is still open: nothing is placed
-  // between a file and its Keep or Discard.
-  bool Keep() {
+  // Keeps that file: gives it its modification date (when known), closes it
+  // and moves a replacement over the file it replaces. False, with errno in
+  // Error(), when closing or moving fails; the file is removed then. The
+  // folder's descriptor is still open: nothing is placed between a file and
+  // its Keep or Discard.
+  bool Keep(std::optional<std::int64_t> modified) {
     if (file_.fd < 0) return false;
+    // A date the file system cannot hold leaves the file with the current time.
+    if (modified) SetModified(file_.fd, *modified);
     const int folderFd = FolderFd(file_.folder);
     int e = ::close(std::exchange(file_.fd, -1)) == 0 ? 0 : errno;
     if (e == 0 && !file_.temp.empty() &&
@@ -249,6 +254,14 @@ class DestinationPlacer : public NamePlacer {
     file_ = {};
     error_ = e;
     return e == 0;
+  }
+
+  // Gives output folder `id` the date `modified`, when this run made it: a
+  // folder the destination held already keeps its own.
+  void DateFolder(std::uint64_t id, std::int64_t modified) {
+    if (madeFolders_.count(id) == 0) return;
+    const int fd = FolderFd(id);
+    if (fd >= 0) SetModified(fd, modified);
   }
 
   // Removes the file the last PlaceFile made, and only it, and closes it.
@@ -262,6 +275,10 @@ class DestinationPlacer : public NamePlacer {
 
  private:
   using FileId = std::pair<dev_t, ino_t>;
+  static void SetModified(int fd, std::int64_t modified) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(modified), 0}};
+    ::futimens(fd, times);
+  }
   struct Node {
     std::uint64_t parent = 0;
     std::string name;
@@ -339,6 +356,7 @@ class DestinationPlacer : public NamePlacer {
   std::vector<Node> nodes_;  // by output folder; 0 is the destination
   std::unordered_map<std::uint64_t, int> open_;
   std::set<FileId> made_;  // the files this run made: never taken for the user's
+  std::unordered_set<std::uint64_t> madeFolders_;  // the output folders this run made
   Current file_;
   int error_ = 0;
 };
@@ -359,12 +377,27 @@ SaveRun::SaveRun(const Catalogue& catalogue, const BkfFile& bkfFile, Destination
       budget_(bkfFile.Size()),
       placer_(std::make_unique<DestinationPlacer>(destination_, options_)) {}
 
-SaveRun::~SaveRun() = default;
+SaveRun::~SaveRun() { Finish(); }
+
+void SaveRun::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  if (!options_.keepDates) return;
+  // Setting a folder's time changes no other folder's, and no file is
+  // written after this: the order does not matter.
+  for (const auto& [catalogueFolder, outputFolder] : layout_.OutputFolders()) {
+    if (const auto date = catalogue_.Dates().Folder(catalogueFolder)) placer_->DateFolder(outputFolder, *date);
+  }
+}
+
+std::optional<std::int64_t> SaveRun::FileDate(std::uint64_t fileIndex) const {
+  return options_.keepDates ? catalogue_.Dates().File(fileIndex) : std::nullopt;
+}
 
 // A file whose data was copied: kept whole, kept with what could not be
 // read said, or removed (a write error, Stop, unreadable data the user
 // leaves out, or a file that could not be completed).
-void SaveRun::SettleExtracted(SaveResult& result, const ExtractStats& stats,
+void SaveRun::SettleExtracted(std::uint64_t fileIndex, SaveResult& result, const ExtractStats& stats,
                               const std::function<void()>& dropFile) {
   if (stats.systemError != 0) {
     dropFile();
@@ -384,7 +417,7 @@ void SaveRun::SettleExtracted(SaveResult& result, const ExtractStats& stats,
     result.cutShort = stats.cutShort;
     result.status = SaveStatus::NotRecovered;
     result.reason = UnreadableDataText(stats.damage) + "; left out";
-  } else if (!placer_->Keep()) {
+  } else if (!placer_->Keep(FileDate(fileIndex))) {
     dropFile();
     result.status = SaveStatus::WriteFailed;
     result.reason = std::string("the file could not be completed: ") +
@@ -462,10 +495,10 @@ SaveResult SaveRun::Save(std::uint64_t fileIndex, const ExtractProgress& progres
   }
   switch (outcome) {
     case ExtractOutcome::Extracted:
-      SettleExtracted(result, stats, dropFile);
+      SettleExtracted(fileIndex, result, stats, dropFile);
       break;
     case ExtractOutcome::Empty:
-      if (placer_->Keep()) {
+      if (placer_->Keep(FileDate(fileIndex))) {
         result.status = SaveStatus::Saved;
         result.reason = OutcomeReason(outcome);
       } else {

@@ -98,6 +98,10 @@ struct SaveOptions {
   bool portableNames = false;
   // The calls that make names; null for the system's.
   NameMaker* maker = nullptr;
+  // Each saved file takes the modification date the backup gives it, and
+  // each folder the run made its folder's date once the run is over. Files
+  // and folders without a date keep the time they were written.
+  bool keepDates = true;
 };
 
 enum class SaveStatus {
@@ -160,11 +164,17 @@ class SaveRun {
   void LiftReadLimit() { budget_ = ReadBudget::Unlimited(); }
   // Which names the run gives the destination.
   NameForm Names() const { return form_; }
+  // Ends the run: the folders it made take their dates. The destructor
+  // does it when it has not been done; nothing may be saved after it.
+  void Finish();
 
  private:
   SaveResult Save(std::uint64_t fileIndex, const ExtractProgress& progress);
   // Keeps or removes a file whose data was copied, and says why.
-  void SettleExtracted(SaveResult& result, const ExtractStats& stats, const std::function<void()>& dropFile);
+  void SettleExtracted(std::uint64_t fileIndex, SaveResult& result, const ExtractStats& stats,
+                       const std::function<void()>& dropFile);
+  // The date file `fileIndex` is to take, if any.
+  std::optional<std::int64_t> FileDate(std::uint64_t fileIndex) const;
 
   const Catalogue& catalogue_;
   const BkfFile& bkfFile_;
@@ -177,6 +187,7 @@ class SaveRun {
   ReadBudget budget_;
   std::uint64_t handled_ = 0;  // files this run went through before its budget was spent
   std::unique_ptr<DestinationPlacer> placer_;
+  bool finished_ = false;
 };
 
 // The file's place in the catalogue: its folder's path followed by its name

@@ -197,8 +197,12 @@ bool StandardScanner::HandleDirb(ByteView w) {
   const auto addr = mtf::ReadStringAddress(w, mtf::kDirbName);
   if (!NameAddressOk(addr, 0)) return false;
   const std::u16string converted = CatalogueBuilder::ConvertDirectoryName(w, addr.offset, addr.size);
-  if (converted.empty()) return true;  // the volume root
-  builder_.AddDirectoryPath(converted, false);
+  const std::optional<std::int64_t> modified = mtf::ReadDate(w, mtf::kModifiedDate);
+  if (converted.empty()) {  // the volume root
+    builder_.DateVolumeRoot(modified);
+    return true;
+  }
+  builder_.AddDirectoryPath(converted, false, modified);
   return true;
 }
 
@@ -236,7 +240,8 @@ std::uint64_t StandardScanner::HandleFile(ByteView w, std::uint64_t a) {
   const std::uint64_t dataLength = atStan ? headerLength : 0;
   if (headerLength >= rangeEnd_ || s >= rangeEnd_) return 0;
 
-  builder_.AppendFile(name, addr.size, SatAdd(a, SatAdd(s, mtf::kStreamHeaderSize)), dataLength);
+  builder_.AppendFile(name, addr.size, SatAdd(a, SatAdd(s, mtf::kStreamHeaderSize)), dataLength,
+                      mtf::ReadDate(w, mtf::kModifiedDate));
   // The loop moves on past the STAN data; when the walk left the window, s
   // already counts the last stream stepped over.
   return atStan ? SatAdd(s, headerLength) : s;

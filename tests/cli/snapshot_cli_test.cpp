@@ -9,6 +9,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "tests/fixtures/catalogue_json.h"
 #include "tests/fixtures/files.h"
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/run_process.h"
@@ -19,21 +20,12 @@ namespace ostrel {
 namespace {
 
 namespace fs = std::filesystem;
+using fixtures::CatalogueRecords;
 using fixtures::FilesBelow;
 using fixtures::RunCli;
 using nlohmann::json;
 
 const std::string kConformance = std::string(OSTREL_TEST_DATA_DIR) + "/conformance/";
-
-// The file records without the members derived from the catalogue ("path")
-// or from the BKF file ("compressed"), as the expected examples hold them.
-json CatalogueFiles(json files) {
-  for (auto& f : files) {
-    f.erase("path");
-    f.erase("compressed");
-  }
-  return files;
-}
 
 std::string Joined(const std::vector<std::string>& args) {
   std::string s;
@@ -58,8 +50,8 @@ TEST(ScanModes, AdvancedExamplesMatch) {
     const auto r = RunCli(args);
     ASSERT_EQ(r.exitCode, 0) << c.example << "\n" << r.err;
     const json got = json::parse(r.out);
-    EXPECT_EQ(got["folders"], expected["folders"]) << c.example;
-    EXPECT_EQ(CatalogueFiles(got["files"]), expected["files"]) << c.example;
+    EXPECT_EQ(CatalogueRecords(got["folders"]), expected["folders"]) << c.example;
+    EXPECT_EQ(CatalogueRecords(got["files"]), expected["files"]) << c.example;
   }
 }
 
@@ -144,7 +136,7 @@ TEST(ListCommand, PrintsTheStoredCatalogue) {
   const json missing = json::parse(gone.out);
   EXPECT_EQ(missing["bkfOpens"], false);
   EXPECT_EQ(missing["bkfError"], "No such file or directory");
-  EXPECT_EQ(CatalogueFiles(missing["files"]), CatalogueFiles(scanned["files"]));
+  EXPECT_EQ(CatalogueRecords(missing["files"]), CatalogueRecords(scanned["files"]));
   for (const auto& f : missing["files"]) EXPECT_TRUE(f["compressed"].is_null()) << f;
   const auto goneTree = RunCli({"list", snap});
   EXPECT_NE(goneTree.out.find("(cannot be opened: No such file or directory)"), std::string::npos);
