@@ -17,6 +17,19 @@
 #include "widgets/check_tree.h"
 
 namespace ostrel::app {
+namespace {
+
+// The file list's "Modified" text of a node: its date, in UTC as the backup
+// stores it, or nothing when the backup stores none.
+QString ModifiedText(const Catalogue& catalogue, NodeRef ref) {
+  std::optional<std::int64_t> date;
+  if (ref.kind == NodeKind::File) date = catalogue.Dates().File(ref.index);
+  if (ref.kind == NodeKind::Folder) date = catalogue.Dates().Folder(ref.index);
+  return date ? QString::fromStdString(ShortDate(*date)) : QString();
+}
+
+}  // namespace
+
 void CMainFrame::ResetCatalogueView() {
   List()->Rows()->Clear();
   listSource_ = nullptr;
@@ -68,7 +81,10 @@ void CMainFrame::PopulateFolder(QTreeWidgetItem* item, bool checked, bool listTo
     QList<QPair<QString, QIcon>> labels;
     for (std::uint64_t s : subfolders) {
       labels.append({NameText(tree.NodeAt(s).name), FolderIcon()});
-      if (listToo) rows.push_back({labels.back().first, FolderIcon(), kFolderTypeName});
+      if (listToo) {
+        rows.push_back({labels.back().first, FolderIcon(), kFolderTypeName,
+                        ModifiedText(catalogue, {NodeKind::Folder, s})});
+      }
     }
     const QList<QTreeWidgetItem*> items = view->InsertItems(item, labels, checked, [&](int k, QTreeWidgetItem* sub) {
       const std::uint64_t index = subfolders[static_cast<std::size_t>(k)];
@@ -91,7 +107,7 @@ void CMainFrame::PopulateFolder(QTreeWidgetItem* item, bool checked, bool listTo
       const QIcon icon = FileIcon(name);
       labels.append({name, icon});
       indices.push_back(i);
-      if (listToo) rows.push_back({name, icon, FileTypeName(name)});
+      if (listToo) rows.push_back({name, icon, FileTypeName(name), ModifiedText(catalogue, {NodeKind::File, i})});
     }
     if (!labels.isEmpty()) {
       // Each node is attached before its item's check message goes out.
@@ -125,10 +141,13 @@ void CMainFrame::OnTreeItemSelected(QTreeWidgetItem* item, int) {
     for (int i = 0; i < item->childCount() && app_.IsProcessRunning(); ++i) {
       QTreeWidgetItem* child = item->child(i);
       const QString text = child->text(0);
-      rows.push_back({text, child->icon(0), RefOf(child).kind == NodeKind::Folder ? kFolderTypeName : FileTypeName(text)});
+      const NodeRef ref = RefOf(child);
+      rows.push_back({text, child->icon(0), ref.kind == NodeKind::Folder ? kFolderTypeName : FileTypeName(text),
+                      HasCatalogue() ? ModifiedText(session_->catalogue, ref) : QString()});
     }
-  } else if (RefOf(item).kind != NodeKind::None) {
-    rows.push_back({item->text(0), item->icon(0), FileTypeName(item->text(0))});
+  } else if (const NodeRef ref = RefOf(item); ref.kind != NodeKind::None) {
+    rows.push_back({item->text(0), item->icon(0), FileTypeName(item->text(0)),
+                    HasCatalogue() ? ModifiedText(session_->catalogue, ref) : QString()});
   }
   List()->Rows()->SetRows(std::move(rows));
 }

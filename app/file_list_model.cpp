@@ -12,12 +12,12 @@ int FileListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
-int FileListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 2; }
+int FileListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 3; }
 
 QVariant FileListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
   const FileListRow& row = rows_[static_cast<std::size_t>(index.row())];
-  const QString& text = index.column() == 0 ? row.name : row.type;
+  const QString& text = index.column() == 0 ? row.name : index.column() == 1 ? row.type : row.modified;
   switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:  // a cell's tooltip is its text
@@ -31,7 +31,11 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
 
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  return section == 0 ? QStringLiteral("File Name") : QStringLiteral("File Type");
+  switch (section) {
+    case 0: return QStringLiteral("File Name");
+    case 1: return QStringLiteral("File Type");
+    default: return QStringLiteral("Modified");
+  }
 }
 
 }  // namespace ostrel::app

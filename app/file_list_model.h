@@ -1,4 +1,5 @@
-// The rows of the file list: "File Name" and "File Type". A fill builds all
+// The rows of the file list: "File Name", "File Type" and "Modified" (the
+// date the backup stores, empty when it stores none). A fill builds all
 // rows first and resets the views once, so a folder of a hundred thousand
 // files shows at once.
 #pragma once
@@ -14,6 +15,7 @@ struct FileListRow {
   QString name;
   QIcon icon;
   QString type;
+  QString modified;
 };
 
 class FileListModel : public QAbstractTableModel {

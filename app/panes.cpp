@@ -118,6 +118,7 @@ CKorvaneRightViewListCtrl::CKorvaneRightViewListCtrl(QWidget* parent)
   header->setStretchLastSection(true);
   header->resizeSection(0, 400);
   header->resizeSection(1, 150);
+  header->resizeSection(2, 170);
 }
 
 void CKorvaneRightViewListCtrl::mousePressEvent(QMouseEvent* event) {

@@ -59,8 +59,8 @@ class CMyRibbonStatusBar : public QStatusBar {
   int progressElements_ = 0;
 };
 
-// CKorvaneRightViewListCtrl: the file list, in two columns "File Name" and
-// "File Type", with grid lines and whole-row selection. A picture is stretched
+// CKorvaneRightViewListCtrl: the file list, in the columns "File Name",
+// "File Type" and "Modified", with grid lines and whole-row selection. A picture is stretched
 // behind the rows; the last column always reaches the right edge.
 class CKorvaneRightViewListCtrl : public QTableView {
   Q_OBJECT

@@ -6,9 +6,12 @@
 
 #include "reader/scanner.h"
 #include "reader/window_search.h"
+#include "tests/fixtures/mtf_writer.h"
 
 namespace ostrel::mtf {
 namespace {
+
+using fixtures::MtfWriter;
 
 int Block(const std::string& four) { return FindBlockTag(reinterpret_cast<const std::uint8_t*>(four.data())); }
 int StreamTag(const std::string& four) { return FindStreamTag(reinterpret_cast<const std::uint8_t*>(four.data())); }
@@ -130,3 +133,51 @@ TEST(WindowSearch, AgreesWithTheByteByByteDefinition) {
 
 }  // namespace
 }  // namespace ostrel
+
+namespace ostrel::mtf {
+namespace {
+
+// The date at 56 of a block of `size` bytes holding the 40 bits `packed`.
+std::string DateAt56(std::uint64_t packed, std::size_t size = 61) {
+  std::vector<std::uint8_t> block(size, 0);
+  for (std::size_t i = 0; i < kDateSize && kModifiedDate + i < size; ++i)
+    block[kModifiedDate + i] = static_cast<std::uint8_t>(packed >> (8 * (kDateSize - 1 - i)));
+  const auto seconds = ReadDate(ByteView(block.data(), block.size()), kModifiedDate);
+  return seconds ? IsoDate(*seconds) : "unknown";
+}
+
+TEST(Dates, DecodedFromTheirFortyBits) {
+  const auto pack = MtfWriter::PackDate;
+  const struct {
+    std::uint64_t packed;
+    const char* expected;
+  } cases[] = {
+      // The five bytes of boot.ini's FILE block in the real NTBackup sample.
+      {0x1f6decb828, "2011-07-22T11:32:40Z"},
+      {pack(2011, 7, 22, 11, 32, 40), "2011-07-22T11:32:40Z"},
+      {0, "unknown"},
+      {pack(16383, 12, 31, 23, 59, 59), "16383-12-31T23:59:59Z"},  // the largest
+      {pack(1601, 1, 1, 0, 0, 0), "1601-01-01T00:00:00Z"},         // before 1970
+      {pack(2012, 2, 29, 0, 0, 0), "2012-02-29T00:00:00Z"},         // a leap day
+      {pack(1970, 1, 1, 0, 0, 0), "1970-01-01T00:00:00Z"},
+      // A field out of range: the date is unknown.
+      {pack(2011, 0, 22, 11, 32, 40), "unknown"},
+      {pack(2011, 13, 22, 11, 32, 40), "unknown"},
+      {pack(2011, 15, 22, 11, 32, 40), "unknown"},
+      {pack(2011, 7, 0, 11, 32, 40), "unknown"},
+      {pack(2011, 4, 31, 11, 32, 40), "unknown"},  // April has 30 days
+      {pack(2011, 2, 29, 11, 32, 40), "unknown"},  // not a leap year
+      {pack(1900, 2, 29, 11, 32, 40), "unknown"},  // nor is 1900
+      {pack(2011, 7, 22, 24, 32, 40), "unknown"},
+      {pack(2011, 7, 22, 31, 32, 40), "unknown"},
+      {pack(2011, 7, 22, 11, 60, 40), "unknown"},
+      {pack(2011, 7, 22, 11, 32, 60), "unknown"},
+      {pack(2011, 7, 22, 11, 63, 63), "unknown"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DateAt56(c.packed), c.expected) << std::hex << c.packed;
+  // A block cut short of the date's last byte has none.
+  EXPECT_EQ(DateAt56(0x1f6decb828, 60), "unknown");
+}
+
+}  // namespace
+}  // namespace ostrel::mtf

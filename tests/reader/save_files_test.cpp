@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -217,6 +218,53 @@ TEST_F(SaveTest, AStoppedFileRemovesOnlyWhatThisRunMade) {
   EXPECT_EQ(stopped.status, SaveStatus::Stopped);
   EXPECT_TRUE(stopped.changes.empty());
   EXPECT_EQ(fixtures::FilesBelow(dest_), (std::map<std::string, std::string>{{"thesis.docx", "the user's thesis"}}));
+}
+
+// Seconds since 1970 of a file's modification time.
+std::int64_t ModifiedAt(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st.st_mtim.tv_sec;
+}
+
+// Files take their FILE block's date, folders their DIRB's once all their
+// files are written; a file without a date, and a folder the destination
+// held already, keep their own time.
+TEST_F(SaveTest, FilesAndFoldersTakeTheirDatesFromTheBackup) {
+  constexpr std::int64_t kRoot = 946684800;   // 2000-01-01 00:00:00
+  constexpr std::int64_t kDocs = 1311334360;  // 2011-07-22 11:32:40
+  constexpr std::int64_t kFile = 1000000000;  // 2001-09-09 01:46:40
+  MtfWriter w;
+  w.Tape(u"Tape");
+  w.Sset(1, u"Set");
+  w.Volb(u"C:");
+  w.SetDate(w.Dirb(u""), MtfWriter::PackDate(2000, 1, 1, 0, 0, 0));
+  w.SetDate(w.Dirb(u"Docs"), MtfWriter::PackDate(2011, 7, 22, 11, 32, 40));
+  w.SetDate(w.File(u"thesis.docx", {Stan("chapter one")}), MtfWriter::PackDate(2001, 9, 9, 1, 46, 40));
+  w.File(u"undated.txt", {Stan("no date")});
+  w.Bare("ESET");
+  Scan(w);
+  const std::string base = dest_ + "/Tape/SET 1 :Set/C:";
+  const std::int64_t before = std::time(nullptr);
+
+  for (const SaveResult& r : Save(true)) EXPECT_EQ(r.status, SaveStatus::Saved) << r.path << ": " << r.reason;
+  EXPECT_EQ(ModifiedAt(base + "/Docs/thesis.docx"), kFile);
+  EXPECT_EQ(ModifiedAt(base + "/Docs"), kDocs);  // set after its two files were written
+  EXPECT_EQ(ModifiedAt(base), kRoot);            // the volume root's DIRB
+  EXPECT_GE(ModifiedAt(base + "/Docs/undated.txt"), before);
+
+  // A second run merges into the folders the first one made: they are the
+  // destination's now, and keep the time its new files give them.
+  for (const SaveResult& r : Save(true)) EXPECT_EQ(r.status, SaveStatus::Saved) << r.reason;
+  EXPECT_EQ(ModifiedAt(base + "/Docs/thesis (2).docx"), kFile);
+  EXPECT_GE(ModifiedAt(base + "/Docs"), before);
+
+  // Without dates every file and folder keeps the time it was written.
+  fs::remove_all(dest_);
+  SaveOptions noDates;
+  noDates.keepDates = false;
+  for (const SaveResult& r : Save(true, noDates)) EXPECT_EQ(r.status, SaveStatus::Saved) << r.reason;
+  for (const char* path : {"/Docs/thesis.docx", "/Docs", ""}) EXPECT_GE(ModifiedAt(base + path), before) << path;
 }
 
 TEST_F(SaveTest, TwoRunsAtOnceIntoOneFolderKeepEveryFile) {
