@@ -1,6 +1,7 @@
 // Writes a BKF file in which every 1,024-byte window holds a valid-looking
-// FILE block with a 3-byte data stream and a 9-character name (f00000000,
-// f00000001, ...): the worst case for the catalogue's memory.
+// FILE block with a 3-byte data stream, a 9-character name (f00000000,
+// f00000001, ...) and a modification date: the worst case for the
+// catalogue's memory.
 //
 //   make_window_files_bkf OUTPUT COUNT
 #include <algorithm>
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
   Stream data;
   data.id = "STAN";
   data.data = {1, 2, 3};
-  one.File(u"f00000000", {data});
+  one.SetDate(one.File(u"f00000000", {data}), MtfWriter::PackDate(2011, 7, 22, 11, 32, 40));
   one.PadTo(1024);
   std::vector<std::uint8_t> window(one.Bytes().begin(), one.Bytes().begin() + 1024);
   const std::vector<std::uint8_t> pattern = ostrel::fixtures::Utf16Bytes(u"f00000000");

@@ -337,7 +337,13 @@ std::string Index(std::uint64_t v) {
 }
 
 // "\"2011-07-22T11:32:40Z\"", or null for an unknown date.
-std::string DateJson(std::optional<std::int64_t> date) { return date ? "\"" + IsoDate(*date) + "\"" : "null"; }
+std::string DateJson(std::optional<std::int64_t> date) {
+  if (!date) return "null";
+  std::string out = "\"";
+  out += IsoDate(*date);
+  out += '"';
+  return out;
+}
 
 // The "path" member of the files of one folder: the folder names from below
 // the root down to it, as a JSON array. Walked up through the parent links,

@@ -97,25 +97,29 @@ MtfWriter Backup() {
   w.Tape(u"T");
   w.Sset(1, u"Daily");
   w.Volb(u"C:");
-  w.File(u"Photo.JPG", {Stan(Sample(QStringLiteral("images/sample.jpg")))});
+  w.SetDate(w.File(u"Photo.JPG", {Stan(Sample(QStringLiteral("images/sample.jpg")))}),
+            MtfWriter::PackDate(2009, 3, 14, 9, 15, 30));
   w.File(u"jpeg-inside.png", {Stan(Sample(QStringLiteral("images/sample.jpg")))});
-  w.File(u"Sunset.png", {Stan(Painting())});
+  w.SetDate(w.File(u"Sunset.png", {Stan(Painting())}), MtfWriter::PackDate(2010, 8, 2, 19, 42, 5));
   w.File(u"not-a-picture.png", {Stan("plain words, no picture")});
-  w.File(u"Notes.TXT", {Stan(std::string("Notes in upper case\0after the zero", 34))});
+  w.SetDate(w.File(u"Notes.TXT", {Stan(std::string("Notes in upper case\0after the zero", 34))}),
+            MtfWriter::PackDate(2004, 1, 5, 8, 0, 0));
   w.File(u"Readme.txt", {Stan("Ostrel BKF Repair\r\n=================\r\n\r\nThe text view shows the start of a file, "
                               "up to 1 MiB,\r\nread-only, one character for each byte.\r\n")});
-  w.File(u"notes.txt", {Stan("notes in lower case")});
+  w.SetDate(w.File(u"notes.txt", {Stan("notes in lower case")}), MtfWriter::PackDate(2011, 7, 22, 11, 32, 40));
   w.File(u"a/b.txt", {Stan("a name with a slash")});
   w.File(u"at 1:05 PM.txt", {Stan("a name Windows refuses")});
-  w.File(u"Inbox.dbx", {Stan("mail folder")});
+  w.SetDate(w.File(u"Inbox.dbx", {Stan("mail folder")}), MtfWriter::PackDate(2008, 11, 30, 23, 59, 59));
   w.File(u"index.html", {Stan("<html><head><title>Quarterly report</title></head><body style='font-family:"
                                "sans-serif'><h2>Quarterly report</h2><p>Sales rose in every region but one.</p>"
                                "<table border=1 cellpadding=4><tr><th>Region</th><th>Sales</th></tr><tr><td>"
                                "North</td><td>1,204</td></tr><tr><td>South</td><td>987</td></tr></table>"
                                "</body></html>")});
-  w.File(u"Banner.gif", {Stan(Sample(QStringLiteral("images/sample.gif")))});
+  w.SetDate(w.File(u"Banner.gif", {Stan(Sample(QStringLiteral("images/sample.gif")))}),
+            MtfWriter::PackDate(2007, 6, 1, 12, 0, 0));
   w.File(u"broken.zip", {Stan("PK but not a zip")});
-  w.File(u"Backup.ZIP", {Stan(Sample(QStringLiteral("archives/sample.zip")))});
+  w.SetDate(w.File(u"Backup.ZIP", {Stan(Sample(QStringLiteral("archives/sample.zip")))}),
+            MtfWriter::PackDate(2012, 11, 19, 13, 5, 0));
   w.File(u"Report.FLV", {Stan("FLV\x01 video")});
   w.File(u"noext", {Stan("no extension")});
   w.File(u"trailing.", {Stan("trailing dot")});
@@ -128,7 +132,7 @@ MtfWriter Backup() {
   // 4-aligned place of that header.
   const std::uint64_t split = w.File(u"split.txt", {Stan("abcdefgh")});
   w.Bare("SFMB", split + MtfWriter::FirstEventFor(2 * 9) + 22 + 10);
-  w.Dirb(u"Sub");
+  w.SetDate(w.Dirb(u"Sub"), MtfWriter::PackDate(2009, 3, 14, 9, 10, 0));
   w.File(u"inside.txt", {Stan("inside")});
   return w;
 }
