@@ -35,18 +35,7 @@ TarRun::TarRun(const Catalogue& catalogue, const BkfFile& bkfFile, TarWriter& wr
       budget_(options.readLimit ? ReadBudget(bkfFile.Size()) : ReadBudget::Unlimited()) {}
 
 SaveResult TarRun::AddFile(std::uint64_t fileIndex) {
-  SaveResult result;
-  if (budget_.Spent()) {
-    result.status = SaveStatus::ReadLimit;
-  } else {
-    result = Add(fileIndex);
-  }
-  if (result.status == SaveStatus::ReadLimit) {
-    result.reason = ReadLimitText(handled_);
-  } else {
-    ++handled_;
-  }
-  return result;
+  return WithinReadBudget(budget_, handled_, [&] { return Add(fileIndex); });
 }
 
 std::optional<std::uint64_t> TarRun::EntrySize(const PreparedData& data, SaveResult& result) {
@@ -85,14 +74,9 @@ std::optional<std::uint64_t> TarRun::EntrySize(const PreparedData& data, SaveRes
 }
 
 SaveResult TarRun::Add(std::uint64_t fileIndex) {
-  SaveResult result;
   const FileNode& node = catalogue_.FileAt(fileIndex);
-  if (node.dataPosition == 0) {
-    // Nothing to write: no name is taken for it.
-    result.outcome = ExtractOutcome::NoData;
-    result.reason = OutcomeReason(ExtractOutcome::NoData);
-    return result;
-  }
+  if (auto none = NothingToWrite(node)) return std::move(*none);
+  SaveResult result;
   const RecoveryLayout::Claimed claimed = layout_.Claim(fileIndex, placer_);
   result.changes = claimed.changes;
   if (claimed.path.empty()) {
