@@ -14,15 +14,10 @@
 #   OSTREL_BENCH_DIR    where the inputs and outputs go (default /tmp/ostrel-bench)
 #   OSTREL_BENCH_BUILD  the Release build folder (default build/release)
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
+. "$(dirname "$0")/release_build.sh"
 plain_mib="${1:-1024}"
 lzs_mib="${2:-256}"
-work="${OSTREL_BENCH_DIR:-/tmp/ostrel-bench}"
-build="${OSTREL_BENCH_BUILD:-$root/build/release}"
-mkdir -p "$work"
-
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target ostrel-bkf make_extract_bench_bkf >/dev/null
+release_build ostrel-bkf make_extract_bench_bkf
 cli="$build/cli/ostrel-bkf"
 plain="$work/extract-plain-${plain_mib}m.bkf"
 lzs="$work/extract-lzs-${lzs_mib}m.bkf"
@@ -30,22 +25,8 @@ lzs="$work/extract-lzs-${lzs_mib}m.bkf"
 [ -f "$lzs" ] || "$build/bench/make_extract_bench_bkf" "$lzs" lzs "$lzs_mib"
 out="$work/extract-out"
 
-# Five runs of "$@", each after `clean` (untimed): the best elapsed time and
-# the best CPU time (user + system; steadier on a busy machine) in seconds, and
-# the highest peak RSS in KiB, as "SECONDS CPU_SECONDS KIB".
-measure() {
-  local runs=""
-  for _ in 1 2 3 4 5; do
-    clean
-    runs+="$(/usr/bin/time -f '%e %U %S %M' "$@" 2>&1 >/dev/null | tail -n 1)"$'\n'
-  done
-  clean
-  printf '%s' "$runs" | awk 'NF == 4 {
-    if (t == "" || $1 < t) t = $1
-    if (c == "" || $2 + $3 < c) c = $2 + $3
-    if ($4 > m) m = $4
-  } END { printf "%.2f %.2f %d", t, c, m }'
-}
+# Five runs of "$@" (best_of), each after `clean`.
+measure() { best_of 5 clean "$@"; }
 clean() { rm -rf "$out" "$work/cp-copy"; sync -f "$work" 2>/dev/null || true; }
 
 cat "$plain" "$lzs" >/dev/null  # into the page cache

@@ -106,8 +106,8 @@ struct ShortForm {
   const char* name;
 };
 constexpr ShortForm kShortForms[] = {{'o', "--to"}, {'m', "--mode"}, {'p', "--pattern"}, {'i', "--index"}};
-constexpr const char* kValueOptions[] = {"--to",    "--mode",     "--pattern",       "--index",
-                                         "--range", "--snapshot", "--from-snapshot", "--threads"};
+constexpr const char* kValueOptions[] = {"--to",       "--mode",          "--pattern", "--index", "--range",
+                                         "--snapshot", "--from-snapshot", "--threads", "--tar"};
 
 bool TakesValue(const std::string& name) {
   return std::any_of(std::begin(kValueOptions), std::end(kValueOptions),

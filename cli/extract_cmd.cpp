@@ -1,14 +1,22 @@
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/tar_run.h"
+#include "cli/tar_writer.h"
 #include "reader/extract.h"
 #include "reader/recovery_paths.h"
 #include "reader/save_files.h"
@@ -27,6 +35,8 @@ const char kExtractUsage[] =
     "       ostrel-bkf extract --from-snapshot IN --to DIR [--flat] [--index N]...\n"
     "                          [--pattern WILDCARD]... [--skip-damaged] [--verbose]\n"
     "                          [--overwrite] [--portable-names] [--no-read-limit] [--bytes]\n"
+    "       ostrel-bkf extract BKF --tar OUT|- [the options above but --to and --overwrite]\n"
+    "       ostrel-bkf extract --from-snapshot IN --tar OUT|- [...]\n"
     "\n"
     "Scans BKF and writes the files of the catalogue it rebuilds into DIR (created\n"
     "if missing), in their folder hierarchy (tape, backup set, volume, folders).\n"
@@ -36,6 +46,9 @@ const char kExtractUsage[] =
     "\n"
     "Options:\n"
     "  -o, --to DIR            the destination folder\n"
+    "  --tar OUT               write the files as one tar archive (POSIX pax) to\n"
+    "                          OUT instead, or to standard output with '-'; see\n"
+    "                          below\n"
     "  --flat                  put every file directly in DIR\n"
     "  -i, --index N           extract file N of the catalogue (the number in\n"
     "                          brackets in 'ostrel-bkf scan'); may be repeated\n"
@@ -104,9 +117,22 @@ const char kExtractUsage[] =
     "end of the backup: N of M bytes\"); both count as files with problems. The\n"
     "parts of the BKF file that could not be read are summed up on stderr\n"
     "(\"Unreadable:\").\n"
+    "With --tar each file becomes an entry of the archive under the path it would\n"
+    "have below DIR (the same names and numbering; with '/' between folders), each\n"
+    "folder an entry before its first file; entries take the backup's dates (or\n"
+    "the time of the run), mode 0644 (folders 0755) and owner 0. OUT is created\n"
+    "new: a file that exists is never replaced, only a character device such as\n"
+    "/dev/null or a FIFO is written to as it is. In this mode every report and\n"
+    "the summary go to stderr, so that standard output holds only the archive.\n"
+    "Files that cannot be recovered (and, with --skip-damaged, damaged ones) are\n"
+    "left out of the archive; no entry is ever cut short by the read limit. An\n"
+    "archive that cannot be written (a closed pipe, a full disk) ends the run\n"
+    "with the reason and exit status 2.\n"
+    "\n"
     "Exit status: 0 every selected file was extracted whole, 1 some were not or\n"
     "parts of the BKF file could not be read, 2 bad arguments, a selection that\n"
-    "holds no file or a BKF file that cannot be opened.\n";
+    "holds no file, a BKF file that cannot be opened or a tar archive that cannot\n"
+    "be written.\n";
 
 int Usage(const std::string& problem) { return UsageError("extract", problem); }
 
@@ -114,6 +140,7 @@ struct ExtractOptions {
   std::string bkfPath;
   std::string snapshotPath;
   std::string destination;
+  std::optional<std::string> tar;  // --tar OUT: the archive's path, or "-"
   bool flat = false;
   bool skipDamaged = false;
   bool verbose = false;
@@ -201,6 +228,10 @@ std::optional<int> ParseExtractArgs(const Args& args, ExtractOptions& options) {
       const std::optional<std::string> to = reader.Value();
       if (!to) return Usage("--to needs a folder");
       options.destination = *to;
+    } else if (a == "--tar") {
+      const std::optional<std::string> tar = reader.Value();
+      if (!tar || tar->empty()) return Usage("--tar needs a file, or '-' for standard output");
+      options.tar = *tar;
     } else if (a == "--flat") {
       options.flat = true;
     } else if (a == "--skip-damaged") {
@@ -257,7 +288,15 @@ std::optional<int> CheckExtractOptions(const ExtractOptions& options) {
   } else if (options.bkfPath.empty()) {
     return Usage("no BKF file given (or --from-snapshot IN)");
   }
-  if (options.destination.empty()) return Usage("no destination given (--to DIR)");
+  if (options.tar) {
+    if (!options.destination.empty()) return Usage("--to and --tar are two destinations: give one");
+    if (options.overwrite) return Usage("--overwrite replaces files in a folder; --tar writes a new archive");
+    if (const std::string problem = TarOutputProblem(*options.tar); !problem.empty()) {
+      return Usage("cannot write the tar stream to '" + *options.tar + "': " + problem);
+    }
+  } else if (options.destination.empty()) {
+    return Usage("no destination given (--to DIR or --tar OUT)");
+  }
   if (const std::string problem = CheckScanOptions(options.scan); !problem.empty()) return Usage(problem);
   return std::nullopt;
 }
@@ -268,16 +307,18 @@ struct ExtractTally {
   std::uint64_t renamed = 0, kept = 0, replaced = 0;
 };
 
-// Saves the selected files one by one, printing a line for each problem and
-// each changed name.
-ExtractTally SaveSelected(SaveRun& run, const Catalogue& cat, const std::vector<std::uint64_t>& selected,
-                          const ExtractOptions& options) {
+// Saves the selected files one by one through `save` (into a folder, or into
+// a tar stream), printing a line to `text` for each problem and each changed
+// name. A tar stream that fails ends the run; the caller says why.
+ExtractTally SaveSelected(const std::function<SaveResult(std::uint64_t)>& save, const Catalogue& cat,
+                          const std::vector<std::uint64_t>& selected, const ExtractOptions& options,
+                          std::FILE* text) {
   ExtractTally t;
   ProgressBar progress("Extracting");
   std::uint64_t done = 0;
-  // A written file is named by its path on disk, which the user can paste,
-  // and by its name in the backup where that differs; a file not written by
-  // its path in the catalogue.
+  // A written file is named by its path on disk (or in the archive), which
+  // the user can paste, and by its name in the backup where that differs; a
+  // file not written by its path in the catalogue.
   auto report = [&](const char* what, std::uint64_t index, const SaveResult& saved, const std::string& reason) {
     progress.Finish();
     std::string name;
@@ -288,17 +329,18 @@ ExtractTally SaveSelected(SaveRun& run, const Catalogue& cat, const std::vector<
       const std::string stored = Utf16ToUtf8(cat.FileAt(index).name);
       if (std::filesystem::path(saved.path).filename().string() != stored) name += " (" + stored + " in the backup)";
     }
-    std::printf("%s: %s: %s\n", what, ForTerminal(name).c_str(), ForTerminal(reason).c_str());
+    std::fprintf(text, "%s: %s: %s\n", what, ForTerminal(name).c_str(), ForTerminal(reason).c_str());
   };
   for (std::uint64_t index : selected) {
     progress.Show(done++, selected.size(), t.written);
-    const SaveResult saved = run.SaveFile(index);
+    const SaveResult saved = save(index);
+    if (options.tar && saved.status == SaveStatus::WriteFailed) break;
     for (const NameChange& change : saved.changes) {
       t.renamed += change.portable;
       t.kept += change.existing && !change.folder;
       t.replaced += change.replaced;
       progress.Finish();
-      std::printf("%s\n", ForTerminal(change.message).c_str());
+      std::fprintf(text, "%s\n", ForTerminal(change.message).c_str());
     }
     std::string reason = saved.reason;
     if (saved.outcome) {
@@ -342,6 +384,99 @@ ExtractTally SaveSelected(SaveRun& run, const Catalogue& cat, const std::vector<
   return t;
 }
 
+// The summary to `text`, the unreadable parts of the backup, and the exit
+// code of a run that wrote what `t` counts.
+int EndOfRun(const ExtractTally& t, const ExtractOptions& options, const RecoverySession& session,
+             std::FILE* text, const char* interrupted) {
+  const auto n = [&](std::uint64_t v) { return Count(v, options.rawSizes); };
+  std::fprintf(text, "Files written: %s (%s empty)\n", n(t.written).c_str(), n(t.empty).c_str());
+  std::fprintf(text, "Bytes written: %s\n", n(t.bytes).c_str());
+  std::fprintf(text, "Files with problems: %s\n", n(t.problems).c_str());
+  if (t.renamed > 0) std::fprintf(text, "Names changed for the destination: %s\n", n(t.renamed).c_str());
+  if (t.kept > 0) std::fprintf(text, "Existing files kept (saved under a new name): %s\n", n(t.kept).c_str());
+  if (t.replaced > 0) std::fprintf(text, "Existing files replaced: %s\n", n(t.replaced).c_str());
+  std::fflush(text);
+  // Parts of the backup that could not be read may have held files the
+  // catalogue now lacks: not a full success either.
+  const bool unreadable = ReportUnreadable(session.file);
+  if (InterruptStops::Signal() != 0) {
+    Error(interrupted);
+    return InterruptStops::ExitCode();
+  }
+  return t.problems == 0 && !unreadable ? kExitOk : kExitSome;
+}
+
+int ExtractToFolder(const ExtractOptions& options, const RecoverySession& session,
+                    const std::vector<std::uint64_t>& selected, const StopToken& stop) {
+  std::string error;
+  std::optional<Destination> destination = PrepareDestination(options.destination, error);
+  if (!destination) {
+    Error("cannot use '" + options.destination + "' as the destination folder: " + error);
+    return kExitError;
+  }
+  if (destination->windowsNames && !options.portableNames) {
+    std::printf("The destination (%s) refuses the names Windows refuses: names are saved in their "
+                "portable form.\n",
+                destination->fileSystem.empty() ? "file system unknown" : destination->fileSystem.c_str());
+  }
+
+  SaveOptions saveOptions;
+  saveOptions.existing = options.overwrite ? ExistingFiles::Replace : ExistingFiles::KeepBoth;
+  saveOptions.portableNames = options.portableNames;
+  saveOptions.keepDates = !options.noDates;
+  SaveRun run(session.catalogue, session.file, std::move(*destination), !options.flat, stop,
+              std::move(saveOptions));
+  run.SetSkipUnreadable(options.skipDamaged);
+  if (options.noReadLimit) run.LiftReadLimit();
+  const ExtractTally t = SaveSelected([&](std::uint64_t i) { return run.SaveFile(i); }, session.catalogue,
+                                      selected, options, stdout);
+  run.Finish();
+  return EndOfRun(t, options, session, stdout,
+                  "interrupted; the file being written was removed, the files listed above are complete");
+}
+
+// The files as one tar stream. Standard output may be the stream: every
+// line goes to stderr.
+int ExtractToTar(const ExtractOptions& options, const RecoverySession& session,
+                 const std::vector<std::uint64_t>& selected, const StopToken& stop) {
+  // A reader that goes away makes the next write fail with EPIPE, which the
+  // run reports, instead of killing the process.
+  std::signal(SIGPIPE, SIG_IGN);
+  const std::string& out = *options.tar;
+  std::string error;
+  const std::optional<TarOutput> output = OpenTarOutput(out, error);
+  if (!output) {
+    Error("cannot write the tar stream to '" + out + "': " + error);
+    return kExitError;
+  }
+  TarOptions tarOptions;
+  tarOptions.hierarchy = !options.flat;
+  tarOptions.portableNames = options.portableNames;
+  tarOptions.keepDates = !options.noDates;
+  tarOptions.skipDamaged = options.skipDamaged;
+  tarOptions.readLimit = !options.noReadLimit;
+  tarOptions.startTime = static_cast<std::int64_t>(std::time(nullptr));
+  TarWriter writer(output->fd);
+  TarRun run(session.catalogue, session.file, writer, stop, tarOptions);
+  const ExtractTally t = SaveSelected([&](std::uint64_t i) { return run.AddFile(i); }, session.catalogue,
+                                      selected, options, stderr);
+  // A stream given up inside an entry keeps no end: it shows as cut short.
+  bool written = run.InsideEntry() ? writer.Error() == 0 : writer.Close();
+  std::string reason = writer.ErrorText();
+  if (output->created && ::close(output->fd) != 0 && written) {
+    written = false;
+    reason = std::strerror(errno);
+  }
+  if (!written) Error("cannot write the tar stream to '" + out + "': " + reason);
+  const int status = EndOfRun(t, options, session, stderr,
+                              run.InsideEntry()
+                                  ? "interrupted; the tar stream ends inside the file being written, "
+                                    "without the end of the archive; the files before it are whole"
+                                  : "interrupted; the tar stream holds the files written before, whole, "
+                                    "and its end");
+  return written || InterruptStops::Signal() != 0 ? status : kExitError;
+}
+
 }  // namespace
 
 int ExtractCommand(const Args& args) {
@@ -364,52 +499,15 @@ int ExtractCommand(const Args& args) {
   }
   // Stop ends the work around a failing disk's bad pieces too.
   session->file.SetStopToken(&stop);
-  const Catalogue& cat = session->catalogue;
   // An empty selection is refused before anything is made, whether the
   // indices or the patterns left it empty.
-  const auto selected = SelectFiles(cat, options, error);
+  const auto selected = SelectFiles(session->catalogue, options, error);
   if (!selected) {
     Error(error);
     return kExitError;
   }
-
-  std::optional<Destination> destination = PrepareDestination(options.destination, error);
-  if (!destination) {
-    Error("cannot use '" + options.destination + "' as the destination folder: " + error);
-    return kExitError;
-  }
-  if (destination->windowsNames && !options.portableNames) {
-    std::printf("The destination (%s) refuses the names Windows refuses: names are saved in their "
-                "portable form.\n",
-                destination->fileSystem.empty() ? "file system unknown" : destination->fileSystem.c_str());
-  }
-
-  SaveOptions saveOptions;
-  saveOptions.existing = options.overwrite ? ExistingFiles::Replace : ExistingFiles::KeepBoth;
-  saveOptions.portableNames = options.portableNames;
-  saveOptions.keepDates = !options.noDates;
-  SaveRun run(cat, session->file, std::move(*destination), !options.flat, stop,
-              std::move(saveOptions));
-  run.SetSkipUnreadable(options.skipDamaged);
-  if (options.noReadLimit) run.LiftReadLimit();
-  const ExtractTally t = SaveSelected(run, cat, *selected, options);
-  run.Finish();
-  const auto n = [&](std::uint64_t v) { return Count(v, options.rawSizes); };
-  std::printf("Files written: %s (%s empty)\n", n(t.written).c_str(), n(t.empty).c_str());
-  std::printf("Bytes written: %s\n", n(t.bytes).c_str());
-  std::printf("Files with problems: %s\n", n(t.problems).c_str());
-  if (t.renamed > 0) std::printf("Names changed for the destination: %s\n", n(t.renamed).c_str());
-  if (t.kept > 0) std::printf("Existing files kept (saved under a new name): %s\n", n(t.kept).c_str());
-  if (t.replaced > 0) std::printf("Existing files replaced: %s\n", n(t.replaced).c_str());
-  std::fflush(stdout);
-  // Parts of the backup that could not be read may have held files the
-  // catalogue now lacks: not a full success either.
-  const bool unreadable = ReportUnreadable(session->file);
-  if (InterruptStops::Signal() != 0) {
-    Error("interrupted; the file being written was removed, the files listed above are complete");
-    return InterruptStops::ExitCode();
-  }
-  return t.problems == 0 && !unreadable ? kExitOk : kExitSome;
+  return options.tar ? ExtractToTar(options, *session, *selected, stop)
+                     : ExtractToFolder(options, *session, *selected, stop);
 }
 
 }  // namespace ostrel::cli

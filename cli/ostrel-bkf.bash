@@ -17,7 +17,7 @@ _ostrel_bkf() {
     words=("${COMP_WORDS[@]}")
   }
   local scan_opts="--mode --heuristic --range --threads --snapshot --json --bytes --help -m -h"
-  local extract_opts="--to --flat --index --pattern --mode --heuristic --range --threads --from-snapshot --skip-damaged --verbose --overwrite --portable-names --no-read-limit --no-dates --bytes --help -o -i -p -m -h"
+  local extract_opts="--to --tar --flat --index --pattern --mode --heuristic --range --threads --from-snapshot --skip-damaged --verbose --overwrite --portable-names --no-read-limit --no-dates --bytes --help -o -i -p -m -h"
   local list_opts="--json --bytes --help -h"
 
   if [[ $cword -eq 1 ]]; then
@@ -43,6 +43,8 @@ _ostrel_bkf() {
     --mode|-m) COMPREPLY=($(compgen -W "standard advanced" -- "$cur")); return ;;
     --to|-o) compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- "$cur")); return ;;
     --snapshot|--from-snapshot) _ostrel_bkf_files kvsnapshot; return ;;
+    # A new archive (any name), or '-' for standard output.
+    --tar) compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -f -- "$cur")); [[ -z $cur || $cur == - ]] && COMPREPLY+=(-); return ;;
     --range|--threads|--index|-i|--pattern|-p) return ;;
   esac
   case $command in

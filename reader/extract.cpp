@@ -249,12 +249,15 @@ bool LooksCompressed(ByteView header, std::uint64_t total) {
 
 namespace {
 
-// The output file, closed on every path on which it was created here.
-class OutputFile {
+// An output file as a sink: writes to a descriptor, which it closes only
+// when it created the file itself.
+class FileSink : public DataSink {
  public:
-  OutputFile() = default;
+  FileSink() = default;
   // Writes to `fd`, which stays open: its owner closes it.
-  explicit OutputFile(int fd) : fd_(fd), owned_(false) {}
+  explicit FileSink(int fd) : fd_(fd), owned_(false) {}
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
   // Creates or truncates `path` (mode 0644 less the umask); refuses a symbolic
   // link and anything that is not a regular file (a FIFO would block).
   bool Create(const std::string& path) {
@@ -274,14 +277,14 @@ class OutputFile {
     if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
     return true;
   }
-  ~OutputFile() { Close(); }
+  ~FileSink() override { Close(); }
   void Close() {
     if (fd_ >= 0 && owned_) ::close(fd_);
     fd_ = -1;
   }
 
   // Writes all `count` bytes; false (and no further writes) after a failure.
-  bool Write(const std::uint8_t* data, std::uint64_t count) {
+  bool Write(const std::uint8_t* data, std::uint64_t count) override {
     if (error_ != 0) return false;
     while (count > 0) {
       const ssize_t n =
@@ -293,24 +296,21 @@ class OutputFile {
       }
       data += n;
       count -= static_cast<std::uint64_t>(n);
-      written_ += static_cast<std::uint64_t>(n);
     }
     return true;
   }
   int Fd() const { return fd_; }
-  std::uint64_t Written() const { return written_; }
-  int Error() const { return error_; }
+  int Error() const override { return error_; }
 
  private:
   int fd_ = -1;
   bool owned_ = true;
   int error_ = 0;
-  std::uint64_t written_ = 0;
 };
 
 class Copier {
  public:
-  Copier(const ChunkList& chunks, const BkfFile& file, OutputFile& out,
+  Copier(const ChunkList& chunks, const BkfFile& file, DataSink& out,
          const StopToken& stop, const ExtractProgress& progress, ReadBudget* budget)
       : chunks_(chunks), file_(&file), out_(out), stop_(stop), progress_(progress), budget_(budget) {}
 
@@ -318,6 +318,7 @@ class Copier {
   bool Stopped() const { return stopped_; }
   bool OverBudget() const { return overBudget_; }
   const ReadDamage& Damage() const { return damage_; }
+  std::uint64_t Written() const { return written_; }
 
   // Each range read in blocks of at most 1 MiB (a range of up to 1 MiB in one
   // read) and written whole; bytes past the end of the BKF file read as zeros.
@@ -395,18 +396,20 @@ class Copier {
 
   bool Write(const std::uint8_t* data, std::uint64_t count) {
     if (!out_.Write(data, count)) return false;
-    if (progress_) progress_(out_.Written());
+    written_ += count;
+    if (progress_) progress_(written_);
     return true;
   }
 
   const ChunkList& chunks_;
   const BkfFile* file_;
-  OutputFile& out_;
+  DataSink& out_;
   const StopToken& stop_;
   const ExtractProgress& progress_;
   ReadBudget* budget_;
   bool stopped_ = false;
   bool overBudget_ = false;
+  std::uint64_t written_ = 0;
   ReadDamage damage_;
 };
 
@@ -427,6 +430,55 @@ bool DataIsCompressed(const FileNode& node, const BkfFile& bkfFile, const StopTo
   return streams.kind == DataStreams::Kind::Data && FirstFrameLooksCompressed(streams, bkfFile);
 }
 
+PreparedData PrepareFileData(const FileNode& node, const BkfFile& bkfFile,
+                             std::optional<std::uint64_t> limit, const StopToken& stop,
+                             ReadBudget* budget) {
+  PreparedData out;
+  if (node.dataPosition == 0) return out;
+  out.outcome = ExtractOutcome::Empty;
+  if (node.dataLength == 0) return out;
+
+  out.streams = FindDataStreams(node, bkfFile, limit, stop, budget);
+  out.outcome = ExtractOutcome::Extracted;
+  if (budget != nullptr && budget->Spent()) {
+    // The walk ended early: what it found is not the file's data.
+    out.overBudget = true;
+    out.streams = {};
+    return out;
+  }
+  if (out.streams.kind == DataStreams::Kind::Continuation) out.outcome = ExtractOutcome::Continuation;
+  if (out.streams.kind == DataStreams::Kind::Split) out.outcome = ExtractOutcome::Split;
+  if (out.outcome != ExtractOutcome::Extracted) return out;
+
+  if (budget != nullptr && !budget->Spend(kFrameHeaderSize)) {
+    out.overBudget = true;
+    return out;
+  }
+  out.compressed = FirstFrameLooksCompressed(out.streams, bkfFile);
+  return out;
+}
+
+void CopyFileData(const PreparedData& data, const BkfFile& bkfFile, DataSink& sink,
+                  const StopToken& stop, ExtractStats& stats, const ExtractProgress& progress,
+                  ReadBudget* budget) {
+  stats = {};
+  stats.compressed = data.compressed;
+  Copier copier(data.streams.chunks, bkfFile, sink, stop, progress, budget);
+  if (data.compressed) {
+    copier.Compressed();
+  } else {
+    copier.Plain();
+  }
+  stats.bytesWritten = copier.Written();
+  stats.systemError = sink.Error();
+  stats.stopped = copier.Stopped();
+  stats.overBudget = copier.OverBudget();
+  stats.damage = copier.Damage();
+  stats.cutShort = data.streams.CutShort();
+  stats.dataHeld = data.streams.held;
+  stats.dataPromised = data.streams.promised;
+}
+
 ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile, int outputFd,
                                std::optional<std::uint64_t> limit,
                                const StopToken& stop, ExtractStats* stats,
@@ -434,39 +486,14 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile, int
   ExtractStats local;
   ExtractStats& st = stats ? *stats : local;
   st = {};
-  if (node.dataPosition == 0) return ExtractOutcome::NoData;
-  OutputFile out(outputFd);
-  if (node.dataLength == 0) return ExtractOutcome::Empty;
-
-  const DataStreams streams = FindDataStreams(node, bkfFile, limit, stop, budget);
-  if (budget != nullptr && budget->Spent()) {
-    // The walk ended early: what it found is not the file's data.
+  const PreparedData data = PrepareFileData(node, bkfFile, limit, stop, budget);
+  if (data.overBudget) {
     st.overBudget = true;
     return ExtractOutcome::Extracted;
   }
-  if (streams.kind == DataStreams::Kind::Continuation) return ExtractOutcome::Continuation;
-  if (streams.kind == DataStreams::Kind::Split) return ExtractOutcome::Split;
-
-  if (budget != nullptr && !budget->Spend(kFrameHeaderSize)) {
-    st.overBudget = true;
-    return ExtractOutcome::Extracted;
-  }
-  st.compressed = FirstFrameLooksCompressed(streams, bkfFile);
-
-  Copier copier(streams.chunks, bkfFile, out, stop, progress, budget);
-  if (st.compressed) {
-    copier.Compressed();
-  } else {
-    copier.Plain();
-  }
-  st.bytesWritten = out.Written();
-  st.systemError = out.Error();
-  st.stopped = copier.Stopped();
-  st.overBudget = copier.OverBudget();
-  st.damage = copier.Damage();
-  st.cutShort = streams.CutShort();
-  st.dataHeld = streams.held;
-  st.dataPromised = streams.promised;
+  if (data.outcome != ExtractOutcome::Extracted) return data.outcome;
+  FileSink out(outputFd);
+  CopyFileData(data, bkfFile, out, stop, st, progress, budget);
   return ExtractOutcome::Extracted;
 }
 
@@ -475,7 +502,7 @@ ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile,
                                const StopToken& stop, ExtractStats* stats,
                                const ExtractProgress& progress, ReadBudget* budget) {
   // A node without data gets no file.
-  OutputFile out;
+  FileSink out;
   if (node.dataPosition != 0 && !out.Create(outputPath)) {
     if (stats) {
       *stats = ExtractStats{};

@@ -198,6 +198,62 @@ using ExtractProgress = std::function<void(std::uint64_t bytesWritten)>;
 inline constexpr std::uint64_t kPlainBlockSize = 1048576;
 inline constexpr std::uint64_t kPreviewLimit = 10485760;
 
+// Where a copy puts the bytes it gives: an output file, an entry of a tar
+// stream, or nowhere (a pass that only measures the data).
+class DataSink {
+ public:
+  virtual ~DataSink() = default;
+  // Takes all `count` bytes; false once a write has failed (and for every
+  // write after it).
+  virtual bool Write(const std::uint8_t* data, std::uint64_t count) = 0;
+  // errno of the failed write, 0 while none has failed.
+  virtual int Error() const = 0;
+};
+
+// A sink that keeps nothing and counts what it is given.
+class CountingSink : public DataSink {
+ public:
+  bool Write(const std::uint8_t*, std::uint64_t count) override {
+    count_ = SatAdd(count_, count);
+    return true;
+  }
+  int Error() const override { return 0; }
+  std::uint64_t Count() const { return count_; }
+
+ private:
+  std::uint64_t count_ = 0;
+};
+
+// A file's data as the copy will read it: the outcome the stream walk
+// decided, the ranges and whether the data is compressed.
+struct PreparedData {
+  // Extracted when there is data to copy; NoData, Empty, Continuation or
+  // Split when there is none (CannotCreate never).
+  ExtractOutcome outcome = ExtractOutcome::NoData;
+  DataStreams streams;
+  bool compressed = false;
+  // The walk ended at the run's read budget: there is nothing to copy.
+  bool overBudget = false;
+  // Bytes a plain copy writes (the ranges' total); a compressed copy writes
+  // what the frames restore, known only once they are decoded.
+  std::uint64_t PlainSize() const { return streams.chunks.Total(); }
+};
+
+// Walks the streams of file `node` and reads the first bytes of its data
+// (each header read spent from `budget`, if given). `limit` cuts the data as
+// for ExtractFileData.
+PreparedData PrepareFileData(const FileNode& node, const BkfFile& bkfFile,
+                             std::optional<std::uint64_t> limit, const StopToken& stop,
+                             ReadBudget* budget = nullptr);
+
+// Copies prepared data (outcome Extracted) into `sink`: the ranges as they
+// are, or restored through the LZS decoder. Ends early, keeping what was
+// written, when a stop is requested, `budget` (if given) is spent or a write
+// fails. Fills `stats` with what the copy did.
+void CopyFileData(const PreparedData& data, const BkfFile& bkfFile, DataSink& sink,
+                  const StopToken& stop, ExtractStats& stats, const ExtractProgress& progress = {},
+                  ReadBudget* budget = nullptr);
+
 // Writes the data of file `node` to `outputPath` (created with mode 0644 less
 // the umask, or truncated; a symbolic link at that path is refused and gives
 // CannotCreate). `limit` cuts the data read from the BKF file (the preview's

@@ -245,15 +245,6 @@ std::string Describe(const std::string& prefix, const std::string& safe, const s
   return out + ")";
 }
 
-// A destination that takes every name.
-class TakesEveryName : public NamePlacer {
- public:
-  Answer PlaceFolder(std::uint64_t, const std::string&, std::uint64_t) override { return Answer::Made; }
-  Answer PlaceFile(std::uint64_t, const std::string&) override { return Answer::Made; }
-  bool IgnoresCase(std::uint64_t) const override { return false; }
-  int Error() const override { return 0; }
-};
-
 }  // namespace
 
 RecoveryLayout::RecoveryLayout(const Catalogue& catalogue, bool hierarchy, NameForm form)
@@ -434,6 +425,10 @@ RecoveryLayout::Claimed RecoveryLayout::Claim(std::uint64_t fileIndex, NamePlace
 std::vector<std::string> RecoveryLayout::Claim(std::uint64_t fileIndex) {
   TakesEveryName placer;
   return Claim(fileIndex, placer).path;
+}
+
+std::uint64_t RecoveryLayout::Parent(std::uint64_t folder) const {
+  return folder < folders_.size() ? folders_[folder].parent : 0;
 }
 
 void RecoveryLayout::Release(const Claimed& claimed) {

@@ -104,6 +104,16 @@ class NamePlacer {
   virtual int Error() const = 0;
 };
 
+// A destination that takes every name as it comes: a tar stream, or a layout
+// worked out without a destination.
+class TakesEveryName : public NamePlacer {
+ public:
+  Answer PlaceFolder(std::uint64_t, const std::string&, std::uint64_t) override { return Answer::Made; }
+  Answer PlaceFile(std::uint64_t, const std::string&) override { return Answer::Made; }
+  bool IgnoresCase(std::uint64_t) const override { return false; }
+  int Error() const override { return 0; }
+};
+
 // A name that did not go to the destination as it was stored.
 struct NameChange {
   bool folder = false;
@@ -146,6 +156,9 @@ class RecoveryLayout {
   std::vector<std::string> Claim(std::uint64_t fileIndex);
   // Gives a claimed file name back when no file was left under it.
   void Release(const Claimed& claimed);
+  // The output folder that holds output folder `folder` (0, the destination,
+  // for the destination itself and for a folder not placed).
+  std::uint64_t Parent(std::uint64_t folder) const;
   // The output folder of each catalogue folder placed so far (the one its
   // last name component made), by catalogue folder.
   const std::unordered_map<std::uint64_t, std::uint64_t>& OutputFolders() const { return outputFolders_; }

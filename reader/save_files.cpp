@@ -439,30 +439,38 @@ std::string ReadLimitText(std::uint64_t files) {
          (files == 1 ? " file" : " files");
 }
 
-SaveResult SaveRun::SaveFile(std::uint64_t fileIndex, const ExtractProgress& progress) {
+SaveResult WithinReadBudget(const ReadBudget& budget, std::uint64_t& handled,
+                            const std::function<SaveResult()>& save) {
   SaveResult result;
-  if (budget_.Spent()) {
+  if (budget.Spent()) {
     result.status = SaveStatus::ReadLimit;
   } else {
-    result = Save(fileIndex, progress);
+    result = save();
   }
   if (result.status == SaveStatus::ReadLimit) {
-    result.reason = ReadLimitText(handled_);
+    result.reason = ReadLimitText(handled);
   } else {
-    ++handled_;
+    ++handled;
   }
   return result;
 }
 
-SaveResult SaveRun::Save(std::uint64_t fileIndex, const ExtractProgress& progress) {
+std::optional<SaveResult> NothingToWrite(const FileNode& node) {
+  if (node.dataPosition != 0) return std::nullopt;
   SaveResult result;
+  result.outcome = ExtractOutcome::NoData;
+  result.reason = OutcomeReason(ExtractOutcome::NoData);
+  return result;
+}
+
+SaveResult SaveRun::SaveFile(std::uint64_t fileIndex, const ExtractProgress& progress) {
+  return WithinReadBudget(budget_, handled_, [&] { return Save(fileIndex, progress); });
+}
+
+SaveResult SaveRun::Save(std::uint64_t fileIndex, const ExtractProgress& progress) {
   const FileNode& node = catalogue_.FileAt(fileIndex);
-  if (node.dataPosition == 0) {
-    // Nothing to write: no name is taken for it.
-    result.outcome = ExtractOutcome::NoData;
-    result.reason = OutcomeReason(ExtractOutcome::NoData);
-    return result;
-  }
+  if (auto none = NothingToWrite(node)) return std::move(*none);
+  SaveResult result;
   RecoveryLayout::Claimed claimed = layout_.Claim(fileIndex, *placer_);
   result.changes = std::move(claimed.changes);
   if (claimed.path.empty()) {

@@ -140,6 +140,17 @@ struct SaveResult {
   std::vector<NameChange> changes;
 };
 
+// The result for file `node` when it holds no data to write: nothing is
+// written and no name is taken for it. Nullopt when it has data.
+std::optional<SaveResult> NothingToWrite(const FileNode& node);
+
+// One file of a run that reads within `budget`: `save` writes it, unless the
+// budget is spent already (ReadLimit). A ReadLimit result gets its reason
+// (ReadLimitText); every other counts in `handled`, the files the run went
+// through before its budget was spent.
+SaveResult WithinReadBudget(const ReadBudget& budget, std::uint64_t& handled,
+                            const std::function<SaveResult()>& save);
+
 class DestinationPlacer;
 
 class SaveRun {

@@ -8,6 +8,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   # mkntfs and the ntfs-3g FUSE driver: the test that saves onto an NTFS image
   ntfs-3g
+  # extract --tar writes its archive through libarchive
+  libarchive-dev
 )
 if [ "${OSTREL_BUILD_GUI:-ON}" != "OFF" ]; then
   packages+=(qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev xvfb xauth fonts-liberation2)

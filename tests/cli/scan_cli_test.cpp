@@ -65,7 +65,7 @@ TEST(Usage, AnErrorIsOneLineAndWhereTheHelpIs) {
     std::string err;
   } cases[] = {
       {{"scan", "--bogus"}, "ostrel-bkf: unknown option '--bogus'\nTry 'ostrel-bkf scan --help'.\n"},
-      {{"extract", kIntact}, "ostrel-bkf: no destination given (--to DIR)\nTry 'ostrel-bkf extract --help'.\n"},
+      {{"extract", kIntact}, "ostrel-bkf: no destination given (--to DIR or --tar OUT)\nTry 'ostrel-bkf extract --help'.\n"},
       {{"list"}, "ostrel-bkf: no snapshot or BKF file given\nTry 'ostrel-bkf list --help'.\n"},
       {{"frobnicate"}, "ostrel-bkf: unknown command 'frobnicate'\nTry 'ostrel-bkf --help'.\n"},
   };
