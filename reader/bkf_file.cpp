@@ -65,6 +65,7 @@ BkfFile::BkfFile(BkfFile&& other) noexcept
       path_(std::move(other.path_)),
       error_(std::move(other.error_)),
       openedSize_(other.openedSize_),
+      firstHole_(other.firstHole_),
       reader_(std::move(other.reader_)),
       stop_(other.stop_),
       observer_(std::move(other.observer_)),
@@ -79,6 +80,7 @@ BkfFile& BkfFile::operator=(BkfFile&& other) noexcept {
     path_ = std::move(other.path_);
     error_ = std::move(other.error_);
     openedSize_ = other.openedSize_;
+    firstHole_ = other.firstHole_;
     reader_ = std::move(other.reader_);
     stop_ = other.stop_;
     observer_ = std::move(other.observer_);
@@ -130,6 +132,9 @@ bool BkfFile::Open(const std::string& path) {
   fd_ = fd;
   path_ = path;
   openedSize_ = Size();
+  // Asked once here rather than at every large read.
+  const off_t hole = ::lseek(fd_, 0, SEEK_HOLE);
+  firstHole_ = hole > 0 ? static_cast<std::uint64_t>(hole) : 0;
   return true;
 }
 
@@ -175,8 +180,9 @@ std::size_t BkfFile::ReadAt(std::uint64_t position, void* buffer, std::size_t co
   auto* out = static_cast<unsigned char*>(buffer);
   std::size_t done = 0;
   // A hole of a sparse file reads as zeros: skip the reading (and the kernel's
-  // zero-filling copy) when the whole request lies in one.
-  if (fd_ >= 0 && count >= (64u << 10) && position <= kMaxOffset - count) {
+  // zero-filling copy) when the whole request lies in one. A request that
+  // begins before the first hole cannot.
+  if (fd_ >= 0 && count >= (64u << 10) && position >= firstHole_ && position <= kMaxOffset - count) {
     const off_t data = ::lseek(fd_, static_cast<off_t>(position), SEEK_DATA);
     const bool noDataAfter = data < 0 && errno == ENXIO;
     if (noDataAfter || (data >= 0 && static_cast<std::uint64_t>(data) >= position + count)) {

@@ -123,6 +123,9 @@ class BkfFile {
   std::string path_;
   std::string error_;
   std::uint64_t openedSize_ = 0;
+  // Where the first hole began when the file was opened (its size when it had
+  // none): a read that begins before it skips asking where data lies.
+  std::uint64_t firstHole_ = 0;
   ReadFunction reader_;
   const StopToken* stop_ = nullptr;
   FailureObserver observer_;
