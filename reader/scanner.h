@@ -48,25 +48,31 @@ inline constexpr char kEndRangeMessage[] =
 
 inline constexpr std::size_t kWindowSize = 1024;
 
-// Serves windows of the file from a large read-ahead buffer, so that the
-// scanner's one-window-at-a-time reading costs one system call per few MiB.
-// Bytes past the end of the file read as zeros.
+// Serves windows of the file from a read-ahead buffer. Reads that follow on
+// from the last one (the next window of a stretch without blocks, the next
+// block of a run of small ones) double the read-ahead, up to `maxAhead`, so
+// that a stretch costs one system call per few hundred KiB; a jump over a
+// block's data starts small again, so that an intact backup is read around
+// its headers only. Bytes past the end of the file read as zeros.
 class WindowReader {
  public:
-  explicit WindowReader(const BkfFile& file, std::size_t bufferSize = 128u << 10);
-  // `count` bytes at `position`, valid until the next call; `count` must not
-  // exceed the buffer size. The pointer is followed by at least kSlack more
-  // readable bytes (file bytes or zeros).
+  explicit WindowReader(const BkfFile& file, std::size_t maxAhead = 256u << 10);
+  // `count` bytes (at most 2,048) at `position`, valid until the next call.
+  // The pointer is followed by at least kSlack more readable bytes (file
+  // bytes or zeros).
   const std::uint8_t* Get(std::uint64_t position, std::size_t count);
   static constexpr std::size_t kSlack = 64;
+  static constexpr std::size_t kMinAhead = 4 * kWindowSize;
   std::uint64_t BytesRead() const { return bytesRead_; }
 
  private:
   const BkfFile& file_;
-  std::vector<std::uint8_t> buffer_;
-  std::size_t capacity_;
+  // Not cleared when made: only the part the reads reach is ever touched.
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::size_t maxAhead_;
   std::uint64_t start_ = 0;
   std::size_t valid_ = 0;  // bytes of buffer_ that hold [start_, start_ + valid_)
+  std::size_t ahead_ = kMinAhead;
   std::uint64_t bytesRead_ = 0;
 };
 
