@@ -4,6 +4,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -157,6 +158,17 @@ std::uint64_t BkfFile::Size() const {
 void BkfFile::Hint(std::uint64_t offset, std::uint64_t length, ReadHint hint) const {
   if (fd_ < 0 || offset > kMaxOffset) return;
   length = std::min(length, kMaxOffset - offset);
+  if (hint == ReadHint::kWillNeed && length > 0) {
+    // The kernel looks up every page of the range even when all of them are
+    // in memory, at a cost close to reading a cached range's bytes again. A
+    // range whose first and last bytes are in memory is taken to be there.
+    unsigned char byte = 0;
+    iovec one{&byte, 1};
+    const auto cached = [&](std::uint64_t at) {
+      return ::preadv2(fd_, &one, 1, static_cast<off_t>(at), RWF_NOWAIT) == 1;
+    };
+    if (cached(offset) && cached(offset + length - 1)) return;
+  }
   const int advice = hint == ReadHint::kSequential ? POSIX_FADV_SEQUENTIAL : POSIX_FADV_WILLNEED;
   (void)::posix_fadvise(fd_, static_cast<off_t>(offset), static_cast<off_t>(length), advice);
 }
