@@ -22,7 +22,7 @@
 // The workers run at most a few segments ahead of the walk. Segments the walk
 // passes are given up (one being read stops at its next chunk, one not begun
 // is never read), and when the walk jumps past every segment (a file's data),
-// or meets a block in every window for a while (it reads those bytes itself
+// or meets blocks close together for a while (it reads those bytes itself
 // anyway), the stretch ends; the scanner starts a new one only after the walk
 // has met a run of windows without a block again. An intact backup, whose
 // walk lands on the next block after every jump, is thus read around its
@@ -104,7 +104,7 @@ class BlockSearch {
   Answer FindHit(std::uint64_t position, int& hit);
 
   // Ends the stretch: every segment is given up (the walk meets blocks so
-  // densely that it reads every byte itself).
+  // close together that it reads every byte itself).
   void End();
 
   // Called by the file's failure observer: on a worker's thread, hands the

@@ -47,8 +47,9 @@ inline constexpr char kEndRangeMessage[] =
     "End range exceeds the file size so file will parse to the end of file size.";
 
 inline constexpr std::size_t kWindowSize = 1024;
-// Bytes of windows that each hold a block after which the window loop sends
-// the search's workers away.
+// Where the blocks lie at most kDenseGap bytes of windows apart for
+// kBusyBytes, the window loop sends the search's workers away.
+inline constexpr std::uint64_t kDenseGap = 4 * kWindowSize;
 inline constexpr std::uint64_t kBusyBytes = 64 * 1024;
 
 // Serves windows of the file from a read-ahead buffer. Reads that follow on
@@ -86,8 +87,8 @@ class WindowReader {
 // than one search thread the loop takes each window's first ID from a
 // BlockSearch running ahead of it (see block_search.h) once it has met a run
 // of windows without a block, and ends the search's stretch after a run of
-// windows that each hold one; the catalogue, the progress reports and Stop
-// are the same as with one.
+// blocks close together; the catalogue, the progress reports and Stop are the
+// same as with one.
 class Scanner {
  public:
   // Fills `session`: its catalogue, and its file, which stays open for
@@ -189,7 +190,7 @@ void Scanner::WindowLoop(Reader& reader, bool acceptAll, OnBlock&& onBlock) {
   std::uint64_t step = kWindowSize;
   const std::unique_ptr<BlockSearch> search = OpenSearch(acceptAll);
   std::uint64_t quiet = 0;  // bytes of windows without a block since the last block
-  std::uint64_t busyFrom = kU64Max;  // the first block since the last window without one
+  std::uint64_t busyFrom = kU64Max;  // the first block of the run of dense blocks the loop is in
   while (a < rangeEnd_ && Running()) {
     if (search && !search->Active() && quiet >= searchOptions_.quietBytes) search->Start(a);
     ReportProgress(a, false);
@@ -204,13 +205,12 @@ void Scanner::WindowLoop(Reader& reader, bool acceptAll, OnBlock&& onBlock) {
     if (u < 0) {
       ReportProgress(a, true);  // every window without a block is reported
       quiet = SatAdd(quiet, kWindowSize);
-      busyFrom = kU64Max;
     } else {
-      quiet = 0;
       a = SatAdd(a, static_cast<std::uint64_t>(u));
-      // Where every window holds a block the walk reads every byte itself:
-      // the workers would only read them again.
-      busyFrom = std::min(busyFrom, a);
+      // Where the blocks lie close together the walk's reads follow on and
+      // take in every byte: the workers would only read them again.
+      if (quiet >= kDenseGap || busyFrom == kU64Max) busyFrom = a;
+      quiet = 0;
       if (search && search->Active() && a - busyFrom >= kBusyBytes) {
         search->End();
         busyFrom = kU64Max;
