@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <charconv>
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
@@ -60,9 +61,9 @@ int UsageError(const char* command, const std::string& problem) {
   return kExitError;
 }
 
-std::string ForTerminal(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
+namespace {
+
+void AppendForTerminal(std::string& out, std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     // U+0080 to U+009F are C2 80 to C2 9F in UTF-8; some terminals take
@@ -81,6 +82,14 @@ std::string ForTerminal(std::string_view text) {
       default: out += (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c); break;
     }
   }
+}
+
+}  // namespace
+
+std::string ForTerminal(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  AppendForTerminal(out, text);
   return out;
 }
 
@@ -417,6 +426,14 @@ void PrintCatalogueTree(std::FILE* out, const Catalogue& cat, bool rawSizes) {
   std::vector<std::pair<std::uint64_t, std::size_t>> stack;  // node, depth
   std::vector<std::uint8_t> seen(tree.Count(), 0);
   std::vector<std::uint64_t> children;
+  // The lines are gathered and written in pieces of about 64 KiB: a
+  // catalogue may hold millions of files.
+  constexpr std::size_t kPiece = 64 * 1024;
+  std::string text, name;
+  const auto write = [&] {
+    std::fwrite(text.data(), 1, text.size(), out);
+    text.clear();
+  };
   stack.emplace_back(0, 0);
   while (!stack.empty()) {
     const auto [node, depth] = stack.back();
@@ -429,15 +446,34 @@ void PrintCatalogueTree(std::FILE* out, const Catalogue& cat, bool rawSizes) {
     const std::string indent(std::min(depth, kMaxIndent) * 2, ' ');
     const std::string level = depth >= kMaxIndent ? "(level " + std::to_string(depth + 1) + ") " : "";
     if (node != 0) {
-      std::fprintf(out, "%s%s%s\\\n", indent.c_str(), level.c_str(), ForTerminal(Utf16ToUtf8(f.name)).c_str());
+      text += indent;
+      text += level;
+      name.clear();
+      AppendUtf16AsUtf8(name, f.name);
+      AppendForTerminal(text, name);
+      text += "\\\n";
+      if (text.size() >= kPiece) write();
     }
     if (f.firstFile != kNone && f.lastFile != kNone) {
       for (std::uint64_t i = f.firstFile; i <= f.lastFile && i < cat.FileCount(); ++i) {
         const FileNode& file = cat.FileAt(i);
-        const auto modified = cat.Dates().File(i);
-        std::fprintf(out, "%s  [%" PRIu64 "] %s  (%s bytes%s)\n", indent.c_str(), i,
-                     ForTerminal(Utf16ToUtf8(file.name)).c_str(), Count(file.dataLength, rawSizes).c_str(),
-                     modified ? (", " + ShortDate(*modified)).c_str() : "");
+        text += indent;
+        text += "  [";
+        char digits[24];
+        text.append(digits, std::to_chars(digits, digits + sizeof digits, i).ptr);
+        text += "] ";
+        name.clear();
+        AppendUtf16AsUtf8(name, file.name);
+        AppendForTerminal(text, name);
+        text += "  (";
+        text += Count(file.dataLength, rawSizes);
+        text += " bytes";
+        if (const auto modified = cat.Dates().File(i)) {
+          text += ", ";
+          text += ShortDate(*modified);
+        }
+        text += ")\n";
+        if (text.size() >= kPiece) write();
       }
     }
     children.clear();
@@ -449,6 +485,7 @@ void PrintCatalogueTree(std::FILE* out, const Catalogue& cat, bool rawSizes) {
     const std::size_t childDepth = node == 0 ? 0 : depth + 1;
     for (std::uint64_t k : children) stack.emplace_back(k, childDepth);
   }
+  write();
   std::fprintf(out, "Total number of files found: %s\n", Count(cat.FileCount(), rawSizes).c_str());
 }
 

@@ -7,46 +7,6 @@
 
 namespace ostrel {
 
-// ------------------------------------------------------------------ JumpReader
-
-class AdvancedScanner::JumpReader {
- public:
-  explicit JumpReader(const BkfFile& file) : file_(file), buffer_(kMaxAhead + WindowReader::kSlack) {}
-
-  // `count` bytes (at most 2,048) at `position`, followed by at least
-  // WindowReader::kSlack more readable bytes; valid until the next call. Bytes
-  // past the end of the file read as zeros.
-  const std::uint8_t* Get(std::uint64_t position, std::size_t count) {
-    const std::size_t need = count + WindowReader::kSlack;
-    const bool cached = valid_ != 0 && position >= start_ && position - start_ <= valid_ &&
-                        valid_ - (position - start_) >= need;
-    if (!cached) {
-      // Reads that follow on from the last one (the next block of a run of
-      // small ones, the next window of a stretch without blocks) double the
-      // read-ahead; a jump over a block's data starts small again.
-      const bool followsOn = valid_ != 0 && position >= start_ &&
-                             position - start_ <= SatAdd(valid_, ahead_);
-      ahead_ = followsOn ? std::min(ahead_ * 2, kMaxAhead) : kMinAhead;
-      start_ = position;
-      valid_ = std::max(ahead_, need);
-      bytesRead_ += file_.ReadAt(position, buffer_.data(), valid_);
-    }
-    return buffer_.data() + (position - start_);
-  }
-  std::uint64_t BytesRead() const { return bytesRead_; }
-
-  static constexpr std::size_t kMinAhead = 4 * kWindowSize;
-  static constexpr std::size_t kMaxAhead = std::size_t{1} << 20;
-
- private:
-  const BkfFile& file_;
-  std::vector<std::uint8_t> buffer_;
-  std::uint64_t start_ = 0;
-  std::size_t valid_ = 0;  // bytes of buffer_ that hold [start_, start_ + valid_)
-  std::size_t ahead_ = kMinAhead;
-  std::uint64_t bytesRead_ = 0;
-};
-
 // ------------------------------------------------------------- AdvancedScanner
 
 namespace {
@@ -149,7 +109,9 @@ bool AdvancedScanner::CommonValidation(ByteView w, int tag) const {
 
 int AdvancedScanner::Scan(const std::string& path) {
   if (!BeginScan(path, RecoveryMode::Advanced)) return 0;
-  JumpReader reader(session_.file);
+  // Block measuring reads stream headers far apart: the read-ahead grows to
+  // 1 MiB only where they follow on.
+  WindowReader reader(session_.file, std::size_t{1} << 20);
   reader_ = &reader;
   WindowLoop(reader, true, [this, &reader](std::uint64_t a, const std::uint8_t*) {
     // The block window: the first 2,048 bytes of the block (zeros past the

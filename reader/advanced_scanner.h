@@ -34,8 +34,6 @@ class AdvancedScanner : public Scanner {
   bool StreamIdOk(const std::uint8_t* id) const;
 
  private:
-  class JumpReader;
-
   // The block at `position` measured from its first byte to the end of its
   // last data stream; 1,024 when its first stream header is not a stream or
   // claims more bytes than the file holds.
@@ -60,7 +58,7 @@ class AdvancedScanner : public Scanner {
   // 2,048 bytes of block, then room for the tag look-ups that run past it.
   std::array<std::uint8_t, 2 * kWindowSize + WindowReader::kSlack> block_{};
   std::size_t blockBytes_ = 0;  // bytes of block_ that lie inside the file
-  JumpReader* reader_ = nullptr;
+  WindowReader* reader_ = nullptr;
 };
 
 }  // namespace ostrel

@@ -4,6 +4,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,6 +66,7 @@ BkfFile::BkfFile(BkfFile&& other) noexcept
       path_(std::move(other.path_)),
       error_(std::move(other.error_)),
       openedSize_(other.openedSize_),
+      firstHole_(other.firstHole_),
       reader_(std::move(other.reader_)),
       stop_(other.stop_),
       observer_(std::move(other.observer_)),
@@ -79,6 +81,7 @@ BkfFile& BkfFile::operator=(BkfFile&& other) noexcept {
     path_ = std::move(other.path_);
     error_ = std::move(other.error_);
     openedSize_ = other.openedSize_;
+    firstHole_ = other.firstHole_;
     reader_ = std::move(other.reader_);
     stop_ = other.stop_;
     observer_ = std::move(other.observer_);
@@ -130,6 +133,9 @@ bool BkfFile::Open(const std::string& path) {
   fd_ = fd;
   path_ = path;
   openedSize_ = Size();
+  // Asked once here rather than at every large read.
+  const off_t hole = ::lseek(fd_, 0, SEEK_HOLE);
+  firstHole_ = hole > 0 ? static_cast<std::uint64_t>(hole) : 0;
   return true;
 }
 
@@ -152,6 +158,17 @@ std::uint64_t BkfFile::Size() const {
 void BkfFile::Hint(std::uint64_t offset, std::uint64_t length, ReadHint hint) const {
   if (fd_ < 0 || offset > kMaxOffset) return;
   length = std::min(length, kMaxOffset - offset);
+  if (hint == ReadHint::kWillNeed && length > 0) {
+    // The kernel looks up every page of the range even when all of them are
+    // in memory, at a cost close to reading a cached range's bytes again. A
+    // range whose first and last bytes are in memory is taken to be there.
+    unsigned char byte = 0;
+    iovec one{&byte, 1};
+    const auto cached = [&](std::uint64_t at) {
+      return ::preadv2(fd_, &one, 1, static_cast<off_t>(at), RWF_NOWAIT) == 1;
+    };
+    if (cached(offset) && cached(offset + length - 1)) return;
+  }
   const int advice = hint == ReadHint::kSequential ? POSIX_FADV_SEQUENTIAL : POSIX_FADV_WILLNEED;
   (void)::posix_fadvise(fd_, static_cast<off_t>(offset), static_cast<off_t>(length), advice);
 }
@@ -175,8 +192,9 @@ std::size_t BkfFile::ReadAt(std::uint64_t position, void* buffer, std::size_t co
   auto* out = static_cast<unsigned char*>(buffer);
   std::size_t done = 0;
   // A hole of a sparse file reads as zeros: skip the reading (and the kernel's
-  // zero-filling copy) when the whole request lies in one.
-  if (fd_ >= 0 && count >= (64u << 10) && position <= kMaxOffset - count) {
+  // zero-filling copy) when the whole request lies in one. A request that
+  // begins before the first hole cannot.
+  if (fd_ >= 0 && count >= (64u << 10) && position >= firstHole_ && position <= kMaxOffset - count) {
     const off_t data = ::lseek(fd_, static_cast<off_t>(position), SEEK_DATA);
     const bool noDataAfter = data < 0 && errno == ENXIO;
     if (noDataAfter || (data >= 0 && static_cast<std::uint64_t>(data) >= position + count)) {

@@ -88,7 +88,8 @@ class BkfFile {
 
   // Tells the kernel how the file will be read: kSequential from `offset` on
   // (a larger read-ahead), kWillNeed for [offset, offset + length) (read it
-  // now, in the background). Only a hint: nothing happens when it is refused.
+  // now, in the background, unless its first and last bytes are in memory
+  // already). Only a hint: nothing happens when it is refused.
   enum class ReadHint { kSequential, kWillNeed };
   void Hint(std::uint64_t offset, std::uint64_t length, ReadHint hint) const;
 
@@ -123,6 +124,9 @@ class BkfFile {
   std::string path_;
   std::string error_;
   std::uint64_t openedSize_ = 0;
+  // Where the first hole began when the file was opened (its size when it had
+  // none): a read that begins before it skips asking where data lies.
+  std::uint64_t firstHole_ = 0;
   ReadFunction reader_;
   const StopToken* stop_ = nullptr;
   FailureObserver observer_;

@@ -54,15 +54,8 @@ BlockSearch::BlockSearch(const BkfFile& file, std::uint64_t end, bool acceptAll,
       lookAhead_(2 * std::size_t{std::max(threads, 1u)} + 1),
       stop_(stop),
       onRelayed_(std::move(onRelayed)),
-      walkThread_(std::this_thread::get_id()) {
-  for (unsigned i = 0; i < std::max(threads, 1u); ++i) {
-    try {
-      workers_.emplace_back([this] { Work(); });
-    } catch (const std::system_error&) {
-      break;  // fewer threads than asked; with none the walk searches itself
-    }
-  }
-}
+      walkThread_(std::this_thread::get_id()),
+      workerCount_(std::max(threads, 2u) - 1) {}
 
 BlockSearch::~BlockSearch() { Close(); }
 
@@ -81,7 +74,20 @@ void BlockSearch::Close() {
 }
 
 void BlockSearch::Start(std::uint64_t position) {
-  if (workers_.empty() || position >= end_) return;
+  if (position >= end_) return;
+  if (!spawned_) {
+    // The workers are made for the first stretch: a scan that never meets
+    // one (an intact backup) makes none.
+    spawned_ = true;
+    for (unsigned i = 0; i < workerCount_; ++i) {
+      try {
+        workers_.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        break;  // fewer threads than asked; with none the walk searches itself
+      }
+    }
+  }
+  if (workers_.empty()) return;
   {
     std::lock_guard hold(lock_);
     if (closing_) return;
@@ -110,29 +116,31 @@ void BlockSearch::GiveUp(std::unique_ptr<Segment> s) {
   if (s->state.load(std::memory_order_relaxed) == kReading) leaving_.push_back(std::move(s));
 }
 
+BlockSearch::Segment* BlockSearch::FirstPending() const {
+  for (const auto& s : live_) {
+    if (s->state.load(std::memory_order_relaxed) == kPending) return s.get();
+  }
+  return nullptr;
+}
+
+void BlockSearch::Take(Segment& s, std::vector<std::uint8_t>& chunk, std::unique_lock<std::mutex>& hold) {
+  s.state.store(kReading, std::memory_order_relaxed);
+  hold.unlock();
+  const bool searched = Search(s, chunk);
+  hold.lock();
+  s.state.store(searched ? kDone : kGivenUp, std::memory_order_release);
+  std::erase_if(leaving_, [&](const auto& p) { return p.get() == &s; });
+  segmentReady_.notify_all();
+}
+
 void BlockSearch::Work() {
   std::vector<std::uint8_t> chunk(kChunk + kSearchReach);
   std::unique_lock hold(lock_);
   for (;;) {
     Segment* s = nullptr;
-    workReady_.wait(hold, [&] {
-      if (closing_) return true;
-      for (auto& seg : live_) {
-        if (seg->state.load(std::memory_order_relaxed) == kPending) {
-          s = seg.get();
-          return true;
-        }
-      }
-      return false;
-    });
+    workReady_.wait(hold, [&] { return closing_ || (s = FirstPending()) != nullptr; });
     if (closing_) return;
-    s->state.store(kReading, std::memory_order_relaxed);
-    hold.unlock();
-    const bool searched = Search(*s, chunk);
-    hold.lock();
-    s->state.store(searched ? kDone : kGivenUp, std::memory_order_release);
-    std::erase_if(leaving_, [&](const auto& p) { return p.get() == s; });
-    segmentReady_.notify_all();
+    Take(*s, chunk, hold);
   }
 }
 
@@ -193,7 +201,14 @@ BlockSearch::Answer BlockSearch::FindHit(std::uint64_t position, int& hit) {
       s.state.store(kPending, std::memory_order_relaxed);
       workReady_.notify_all();
     }
-    segmentReady_.wait_for(hold, kStopPoll);
+    if (Segment* pending = FirstPending()) {
+      // Rather than wait, the walk searches the first segment no worker has
+      // taken (its own failures it reports itself).
+      if (walkChunk_.empty()) walkChunk_.resize(kChunk + kSearchReach);
+      Take(*pending, walkChunk_, hold);
+    } else {
+      segmentReady_.wait_for(hold, kStopPoll);
+    }
     DrainRelays(hold);
   }
   hold.unlock();
@@ -222,6 +237,15 @@ BlockSearch::Answer BlockSearch::HitIn(Segment& s, std::uint64_t position, int& 
     return Answer::kNotListed;
   }
   return Answer::kSearched;
+}
+
+void BlockSearch::End() {
+  std::unique_lock hold(lock_);
+  DrainRelays(hold);
+  while (!live_.empty()) {
+    GiveUp(std::move(live_.front()));
+    live_.pop_front();
+  }
 }
 
 bool BlockSearch::Relay(std::uint64_t position) {

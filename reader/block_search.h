@@ -13,18 +13,24 @@
 // the segment where an ID begins, found with FindBlockHit. The walk stays on
 // the scanning thread and unchanged: for the window at `a` it takes the first
 // listed offset at or after `a` instead of reading and searching the window;
-// it reads only the blocks it found.
+// it reads only the blocks it found. When the segment it needs is not
+// searched yet, the walk does not wait while a segment nobody has taken is
+// left: it searches that one itself. So `threads` search threads are the
+// walk's and threads - 1 workers, which keeps every core busy without more
+// threads than cores.
 //
 // The workers run at most a few segments ahead of the walk. Segments the walk
 // passes are given up (one being read stops at its next chunk, one not begun
-// is never read), and when the walk jumps past every segment (a file's data)
-// the stretch ends; the scanner starts a new one only after the walk has met
-// a run of windows without a block again. An intact backup, whose walk lands
-// on the next block after every jump, is thus read around its headers only.
+// is never read), and when the walk jumps past every segment (a file's data),
+// or meets blocks close together for a while (it reads those bytes itself
+// anyway), the stretch ends; the scanner starts a new one only after the walk
+// has met a run of windows without a block again. An intact backup, whose
+// walk lands on the next block after every jump, is thus read around its
+// headers only, and makes no worker at all.
 //
-// Memory stays bounded whatever the bytes: one chunk buffer a worker, and at
-// most kMaxHits listed offsets a segment. Past that many the walk searches
-// the rest of the segment itself, window by window.
+// Memory stays bounded whatever the bytes: one chunk buffer a searching
+// thread, and at most kMaxHits listed offsets a segment. Past that many the
+// walk searches the rest of the segment itself, window by window.
 #pragma once
 
 #include <atomic>
@@ -70,8 +76,9 @@ class BlockSearch {
  public:
   static constexpr std::size_t kMaxHits = 32 * 1024;
 
-  // Searches [stretch start, `end`) of `file` with `threads` workers (at
-  // least one). `acceptAll` lists CFIL and SFMB IDs too. `onRelayed` runs on
+  // Searches [stretch start, `end`) of `file` with the walk's thread and
+  // `threads` - 1 workers (at least one), made at the first Start.
+  // `acceptAll` lists CFIL and SFMB IDs too. `onRelayed` runs on
   // the walk's thread with the position of each piece of the file a worker
   // gave up as unreadable (see Relay).
   BlockSearch(const BkfFile& file, std::uint64_t end, bool acceptAll, unsigned threads, std::size_t segmentSize,
@@ -95,6 +102,10 @@ class BlockSearch {
   // for the segment that holds it, then answers as FindBlockHit would on the
   // window's bytes. Segments wholly before `position` are given up.
   Answer FindHit(std::uint64_t position, int& hit);
+
+  // Ends the stretch: every segment is given up (the walk meets blocks so
+  // close together that it reads every byte itself).
+  void End();
 
   // Called by the file's failure observer: on a worker's thread, hands the
   // position to the walk's thread and waits until the walk has reported it
@@ -120,6 +131,11 @@ class BlockSearch {
   };
 
   void Work();
+  // The first live segment nobody reads yet, or null (under lock_).
+  Segment* FirstPending() const;
+  // Reads and searches the pending `s` through `chunk` with `hold` released,
+  // then marks it searched (or given up) and tells the walk.
+  void Take(Segment& s, std::vector<std::uint8_t>& chunk, std::unique_lock<std::mutex>& hold);
   // Reads and searches `s` through `chunk`, outside the lock; false when
   // given up on the way.
   bool Search(Segment& s, std::vector<std::uint8_t>& chunk);
@@ -148,6 +164,9 @@ class BlockSearch {
   std::atomic<bool> relayWaiting_{false};  // a worker waits in Relay
   bool closing_ = false;
   std::atomic<std::uint64_t> bytesRead_{0};
+  std::vector<std::uint8_t> walkChunk_;  // the walk's, once it has searched a segment itself
+  const unsigned workerCount_;
+  bool spawned_ = false;  // the workers have been made
   std::vector<std::thread> workers_;
 };
 

@@ -11,25 +11,26 @@ namespace ostrel {
 
 // ---------------------------------------------------------------- WindowReader
 
-WindowReader::WindowReader(const BkfFile& file, std::size_t bufferSize) : file_(file) {
+WindowReader::WindowReader(const BkfFile& file, std::size_t maxAhead) : file_(file) {
   // No need for a buffer much larger than the file itself.
   const std::uint64_t fileSize = file.Size();
-  std::size_t cap = bufferSize;
-  if (fileSize + 4096 < cap) cap = static_cast<std::size_t>(fileSize) + 4096;
-  cap = std::max<std::size_t>(cap, 4 * kWindowSize + kSlack);
-  capacity_ = cap;
-  buffer_.resize(cap);
+  if (fileSize + 4096 < maxAhead) maxAhead = static_cast<std::size_t>(fileSize) + 4096;
+  maxAhead_ = std::max(maxAhead, kMinAhead);
+  buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(maxAhead_);
 }
 
 const std::uint8_t* WindowReader::Get(std::uint64_t position, std::size_t count) {
-  const std::size_t need = count + kSlack;
-  if (valid_ == 0 || position < start_ || position - start_ > valid_ ||
-      valid_ - (position - start_) < need) {
+  const std::size_t need = std::min(count, 2 * kWindowSize) + kSlack;
+  const bool cached = valid_ != 0 && position >= start_ && position - start_ <= valid_ &&
+                      valid_ - (position - start_) >= need;
+  if (!cached) {
+    const bool followsOn = valid_ != 0 && position >= start_ && position - start_ <= SatAdd(valid_, ahead_);
+    ahead_ = followsOn ? std::min(ahead_ * 2, maxAhead_) : kMinAhead;
     start_ = position;
-    bytesRead_ += file_.ReadAt(position, buffer_.data(), capacity_);  // zero-fills past the end
-    valid_ = capacity_;
+    valid_ = std::max(ahead_, need);
+    bytesRead_ += file_.ReadAt(position, buffer_.get(), valid_);  // zero-fills past the end
   }
-  return buffer_.data() + (position - start_);
+  return buffer_.get() + (position - start_);
 }
 
 // --------------------------------------------------------------------- Scanner

@@ -47,26 +47,36 @@ inline constexpr char kEndRangeMessage[] =
     "End range exceeds the file size so file will parse to the end of file size.";
 
 inline constexpr std::size_t kWindowSize = 1024;
+// Where the blocks lie at most kDenseGap bytes of windows apart for
+// kBusyBytes, the window loop sends the search's workers away.
+inline constexpr std::uint64_t kDenseGap = 4 * kWindowSize;
+inline constexpr std::uint64_t kBusyBytes = 64 * 1024;
 
-// Serves windows of the file from a large read-ahead buffer, so that the
-// scanner's one-window-at-a-time reading costs one system call per few MiB.
-// Bytes past the end of the file read as zeros.
+// Serves windows of the file from a read-ahead buffer. Reads that follow on
+// from the last one (the next window of a stretch without blocks, the next
+// block of a run of small ones) double the read-ahead, up to `maxAhead`, so
+// that a stretch costs one system call per few hundred KiB; a jump over a
+// block's data starts small again, so that an intact backup is read around
+// its headers only. Bytes past the end of the file read as zeros.
 class WindowReader {
  public:
-  explicit WindowReader(const BkfFile& file, std::size_t bufferSize = 128u << 10);
-  // `count` bytes at `position`, valid until the next call; `count` must not
-  // exceed the buffer size. The pointer is followed by at least kSlack more
-  // readable bytes (file bytes or zeros).
+  explicit WindowReader(const BkfFile& file, std::size_t maxAhead = 256u << 10);
+  // `count` bytes (at most 2,048) at `position`, valid until the next call.
+  // The pointer is followed by at least kSlack more readable bytes (file
+  // bytes or zeros).
   const std::uint8_t* Get(std::uint64_t position, std::size_t count);
   static constexpr std::size_t kSlack = 64;
+  static constexpr std::size_t kMinAhead = 4 * kWindowSize;
   std::uint64_t BytesRead() const { return bytesRead_; }
 
  private:
   const BkfFile& file_;
-  std::vector<std::uint8_t> buffer_;
-  std::size_t capacity_;
+  // Not cleared when made: only the part the reads reach is ever touched.
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::size_t maxAhead_;
   std::uint64_t start_ = 0;
   std::size_t valid_ = 0;  // bytes of buffer_ that hold [start_, start_ + valid_)
+  std::size_t ahead_ = kMinAhead;
   std::uint64_t bytesRead_ = 0;
 };
 
@@ -76,8 +86,9 @@ class WindowReader {
 // and the scanner's handler says how far past it the loop goes on. With more
 // than one search thread the loop takes each window's first ID from a
 // BlockSearch running ahead of it (see block_search.h) once it has met a run
-// of windows without a block; the catalogue, the progress reports and Stop
-// are the same as with one.
+// of windows without a block, and ends the search's stretch after a run of
+// blocks close together; the catalogue, the progress reports and Stop are the
+// same as with one.
 class Scanner {
  public:
   // Fills `session`: its catalogue, and its file, which stays open for
@@ -179,6 +190,7 @@ void Scanner::WindowLoop(Reader& reader, bool acceptAll, OnBlock&& onBlock) {
   std::uint64_t step = kWindowSize;
   const std::unique_ptr<BlockSearch> search = OpenSearch(acceptAll);
   std::uint64_t quiet = 0;  // bytes of windows without a block since the last block
+  std::uint64_t busyFrom = kU64Max;  // the first block of the run of dense blocks the loop is in
   while (a < rangeEnd_ && Running()) {
     if (search && !search->Active() && quiet >= searchOptions_.quietBytes) search->Start(a);
     ReportProgress(a, false);
@@ -194,8 +206,15 @@ void Scanner::WindowLoop(Reader& reader, bool acceptAll, OnBlock&& onBlock) {
       ReportProgress(a, true);  // every window without a block is reported
       quiet = SatAdd(quiet, kWindowSize);
     } else {
-      quiet = 0;
       a = SatAdd(a, static_cast<std::uint64_t>(u));
+      // Where the blocks lie close together the walk's reads follow on and
+      // take in every byte: the workers would only read them again.
+      if (quiet >= kDenseGap || busyFrom == kU64Max) busyFrom = a;
+      quiet = 0;
+      if (search && search->Active() && a - busyFrom >= kBusyBytes) {
+        search->End();
+        busyFrom = kU64Max;
+      }
       ++blocksFound_;
       const BlockStep s = onBlock(a, reader.Get(a, kWindowSize));
       a = SatAdd(a, s.skip);

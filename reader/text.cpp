@@ -28,6 +28,11 @@ void AppendUtf8(std::string& out, char32_t c) {
 std::string Utf16ToUtf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
+  AppendUtf16AsUtf8(out, text);
+  return out;
+}
+
+void AppendUtf16AsUtf8(std::string& out, std::u16string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t u = text[i];
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
@@ -40,7 +45,6 @@ std::string Utf16ToUtf8(std::u16string_view text) {
       AppendUtf8(out, u);
     }
   }
-  return out;
 }
 
 std::u16string Utf8ToUtf16(std::string_view text) {

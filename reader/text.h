@@ -8,6 +8,8 @@
 namespace ostrel {
 
 std::string Utf16ToUtf8(std::u16string_view text);
+// The same, appended to `out` (no allocation once `out` has the room).
+void AppendUtf16AsUtf8(std::string& out, std::u16string_view text);
 std::u16string Utf8ToUtf16(std::string_view text);
 
 }  // namespace ostrel

@@ -16,6 +16,7 @@ int FindBlockHit(const std::uint8_t* w, bool acceptAll);  // the fastest this ma
 int FindBlockHitScalar(const std::uint8_t* w, bool acceptAll);
 int FindBlockHitSse2(const std::uint8_t* w, bool acceptAll);  // scalar without SSE2
 int FindBlockHitAvx2(const std::uint8_t* w, bool acceptAll);  // SSE2 without AVX2
+int FindBlockHitAvx512(const std::uint8_t* w, bool acceptAll);  // AVX2 without AVX-512 BW and VBMI
 bool HaveAvx2();
 
 }  // namespace ostrel

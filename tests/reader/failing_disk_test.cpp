@@ -3,11 +3,13 @@
 // only the blocks whose headers lie in bad pieces, and extraction says which
 // files hold zeros for unreadable data or were cut short by the end of the
 // backup.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -104,6 +106,53 @@ TEST(FailingDiskRead, AReadThatSucceedsCostsOneCall) {
   file.ReadAt(10000, buffer.data(), buffer.size());
   EXPECT_EQ(disk.Calls(), 1u);
   EXPECT_FALSE(file.Unreadable().Any());
+}
+
+TEST(FailingDiskRead, AHoleIsNotReadAndTheDataAroundItIs) {
+  // 64 KiB of data, a 1 MiB hole, 64 KiB of data.
+  constexpr std::uint64_t kHole = 64 * 1024, kTail = kHole + (1u << 20);
+  Bytes image(kTail, 0);
+  const Bytes head = fixtures::Noise(kHole, 5), tail = fixtures::Noise(64 * 1024, 6);
+  std::copy(head.begin(), head.end(), image.begin());
+  image.insert(image.end(), tail.begin(), tail.end());
+  TempDir dir;
+  const std::string path = dir.File("sparse.bkf");
+  {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(head.data(), 1, head.size(), f);
+    ::fseeko(f, static_cast<off_t>(kTail), SEEK_SET);
+    std::fwrite(tail.data(), 1, tail.size(), f);
+    std::fclose(f);
+  }
+  BkfFile file;
+  FailingDisk disk;
+  file.SetReader(disk.Reader());
+  ASSERT_TRUE(file.Open(path));
+  {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    const off_t hole = ::lseek(fd, 0, SEEK_HOLE);
+    ::close(fd);
+    if (hole != static_cast<off_t>(kHole)) GTEST_SKIP() << "the file system keeps no holes";
+  }
+  struct Case {
+    const char* name;
+    std::uint64_t position, count, calls;
+  };
+  const Case cases[] = {
+      {"the data before the hole", 0, kHole, 1},
+      {"inside the hole: nothing is read", kHole + 4096, 512 * 1024, 0},
+      {"across the hole's end", kTail - 100000, 150000, 1},
+      {"the data after the hole", kTail, 64 * 1024, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::uint64_t before = disk.Calls();
+    Bytes buffer(c.count, 0xAA);
+    EXPECT_EQ(file.ReadAt(c.position, buffer.data(), buffer.size()), c.count);
+    EXPECT_EQ(disk.Calls() - before, c.calls);
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), image.begin() + static_cast<std::ptrdiff_t>(c.position)));
+  }
 }
 
 TEST(FailingDiskRead, ManyBadSectorsAreCountedBeyondTheOnesRemembered) {

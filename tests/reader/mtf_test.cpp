@@ -126,6 +126,7 @@ TEST(WindowSearch, AgreesWithTheByteByByteDefinition) {
       ASSERT_EQ(FindBlockHitScalar(w, all), expected) << "round " << round;
       ASSERT_EQ(FindBlockHitSse2(w, all), expected) << "round " << round;
       ASSERT_EQ(FindBlockHitAvx2(w, all), expected) << "round " << round;  // SSE2 where no AVX2
+      ASSERT_EQ(FindBlockHitAvx512(w, all), expected) << "round " << round;  // AVX2 where no AVX-512
       ASSERT_EQ(StandardScanner::FindHit(w, all), expected) << "round " << round;
     }
   }
