@@ -39,10 +39,6 @@ class CatalogueDates {
   std::optional<std::int64_t> File(std::uint64_t index) const { return Get(files_, index); }
   std::optional<std::int64_t> Folder(std::uint64_t index) const { return Get(folders_, index); }
   void ClearFiles() { files_.clear(); }
-  void Clear() {
-    files_.clear();
-    folders_.clear();
-  }
 
  private:
   static constexpr std::int64_t kUnknown = INT64_MIN;
