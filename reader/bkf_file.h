@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -131,6 +132,30 @@ class BkfFile {
   const StopToken* stop_ = nullptr;
   FailureObserver observer_;
   std::unique_ptr<Damage> damage_;  // written only when a read fails or finds the file shorter
+};
+
+// A buffer for large reads of the file, starting on a page boundary. The
+// kernel copies from the page cache at full speed only when the buffer and
+// the file offset share their alignment: a page-aligned read into a block
+// from the allocator (which starts 16 bytes into a page) copies about three
+// times slower. Readers therefore start their large reads on page (or cache
+// line) boundaries of the file too.
+class ReadBuffer {
+ public:
+  static constexpr std::size_t kAlignment = 4096;
+  ReadBuffer() = default;
+  explicit ReadBuffer(std::size_t size)
+      : data_(static_cast<std::uint8_t*>(::operator new[](size, std::align_val_t{kAlignment}))), size_(size) {}
+  std::uint8_t* data() const { return data_.get(); }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+
+ private:
+  struct Free {
+    void operator()(std::uint8_t* p) const { ::operator delete[](p, std::align_val_t{kAlignment}); }
+  };
+  std::unique_ptr<std::uint8_t[], Free> data_;
+  std::size_t size_ = 0;
 };
 
 // "65,536": a count with thousands separators, for messages.

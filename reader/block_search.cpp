@@ -18,8 +18,10 @@ constexpr std::size_t kWindow = 1024;
 // A window's search reads this far past the window's first byte.
 constexpr std::size_t kSearchReach = kWindow + 64;
 // Reads of a segment: small enough that a chunk is still in the cache when it
-// is searched, large enough for few system calls.
-constexpr std::size_t kChunk = 256u << 10;
+// is searched, large enough that the kernel's copy runs at full speed (on a
+// two-core machine 1 MiB reads copied from the page cache 1.6 times as fast as
+// 256 KiB ones).
+constexpr std::size_t kChunk = 1u << 20;
 // A segment: few hand-overs between the threads a GiB.
 constexpr std::size_t kSegmentSize = 4u << 20;
 // How often a waiting walk looks at the stop token.
@@ -91,7 +93,10 @@ void BlockSearch::Start(std::uint64_t position) {
   {
     std::lock_guard hold(lock_);
     if (closing_) return;
-    nextStart_ = position;
+    // Segments begin on page boundaries, as the chunks read into the
+    // page-aligned buffers then do (IDs listed before `position` are never
+    // asked for).
+    nextStart_ = RoundDown(position, ReadBuffer::kAlignment);
     TopUp();
   }
   // The kernel reads the stretch ahead of the workers.
@@ -123,7 +128,7 @@ BlockSearch::Segment* BlockSearch::FirstPending() const {
   return nullptr;
 }
 
-void BlockSearch::Take(Segment& s, std::vector<std::uint8_t>& chunk, std::unique_lock<std::mutex>& hold) {
+void BlockSearch::Take(Segment& s, ReadBuffer& chunk, std::unique_lock<std::mutex>& hold) {
   s.state.store(kReading, std::memory_order_relaxed);
   hold.unlock();
   const bool searched = Search(s, chunk);
@@ -134,7 +139,7 @@ void BlockSearch::Take(Segment& s, std::vector<std::uint8_t>& chunk, std::unique
 }
 
 void BlockSearch::Work() {
-  std::vector<std::uint8_t> chunk(kChunk + kSearchReach);
+  ReadBuffer chunk(kChunk + kSearchReach);
   std::unique_lock hold(lock_);
   for (;;) {
     Segment* s = nullptr;
@@ -144,7 +149,7 @@ void BlockSearch::Work() {
   }
 }
 
-bool BlockSearch::Search(Segment& s, std::vector<std::uint8_t>& chunk) {
+bool BlockSearch::Search(Segment& s, ReadBuffer& chunk) {
   s.hits.clear();
   s.cursor = 0;
   s.listedTo = s.end;
@@ -204,7 +209,7 @@ BlockSearch::Answer BlockSearch::FindHit(std::uint64_t position, int& hit) {
     if (Segment* pending = FirstPending()) {
       // Rather than wait, the walk searches the first segment no worker has
       // taken (its own failures it reports itself).
-      if (walkChunk_.empty()) walkChunk_.resize(kChunk + kSearchReach);
+      if (walkChunk_.empty()) walkChunk_ = ReadBuffer(kChunk + kSearchReach);
       Take(*pending, walkChunk_, hold);
     } else {
       segmentReady_.wait_for(hold, kStopPoll);

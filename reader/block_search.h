@@ -135,10 +135,10 @@ class BlockSearch {
   Segment* FirstPending() const;
   // Reads and searches the pending `s` through `chunk` with `hold` released,
   // then marks it searched (or given up) and tells the walk.
-  void Take(Segment& s, std::vector<std::uint8_t>& chunk, std::unique_lock<std::mutex>& hold);
+  void Take(Segment& s, ReadBuffer& chunk, std::unique_lock<std::mutex>& hold);
   // Reads and searches `s` through `chunk`, outside the lock; false when
   // given up on the way.
-  bool Search(Segment& s, std::vector<std::uint8_t>& chunk);
+  bool Search(Segment& s, ReadBuffer& chunk);
   void TopUp();                             // under lock_
   void GiveUp(std::unique_ptr<Segment> s);  // under lock_
   void DrainRelays(std::unique_lock<std::mutex>& hold);
@@ -164,7 +164,7 @@ class BlockSearch {
   std::atomic<bool> relayWaiting_{false};  // a worker waits in Relay
   bool closing_ = false;
   std::atomic<std::uint64_t> bytesRead_{0};
-  std::vector<std::uint8_t> walkChunk_;  // the walk's, once it has searched a segment itself
+  ReadBuffer walkChunk_;  // the walk's, once it has searched a segment itself
   const unsigned workerCount_;
   bool spawned_ = false;  // the workers have been made
   std::vector<std::thread> workers_;

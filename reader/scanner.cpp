@@ -16,7 +16,7 @@ WindowReader::WindowReader(const BkfFile& file, std::size_t maxAhead) : file_(fi
   const std::uint64_t fileSize = file.Size();
   if (fileSize + 4096 < maxAhead) maxAhead = static_cast<std::size_t>(fileSize) + 4096;
   maxAhead_ = std::max(maxAhead, kMinAhead);
-  buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(maxAhead_);
+  buffer_ = ReadBuffer(maxAhead_ + kReadAlign);
 }
 
 const std::uint8_t* WindowReader::Get(std::uint64_t position, std::size_t count) {
@@ -26,11 +26,11 @@ const std::uint8_t* WindowReader::Get(std::uint64_t position, std::size_t count)
   if (!cached) {
     const bool followsOn = valid_ != 0 && position >= start_ && position - start_ <= SatAdd(valid_, ahead_);
     ahead_ = followsOn ? std::min(ahead_ * 2, maxAhead_) : kMinAhead;
-    start_ = position;
-    valid_ = std::max(ahead_, need);
-    bytesRead_ += file_.ReadAt(position, buffer_.get(), valid_);  // zero-fills past the end
+    start_ = RoundDown(position, ahead_ > kMinAhead ? kReadAlign : kSmallReadAlign);
+    valid_ = std::max(ahead_, need + static_cast<std::size_t>(position - start_));
+    bytesRead_ += file_.ReadAt(start_, buffer_.data(), valid_);  // zero-fills past the end
   }
-  return buffer_.get() + (position - start_);
+  return buffer_.data() + (position - start_);
 }
 
 // --------------------------------------------------------------------- Scanner

@@ -55,12 +55,12 @@ inline constexpr std::uint64_t kBusyBytes = 64 * 1024;
 // Serves windows of the file from a read-ahead buffer. Reads that follow on
 // from the last one (the next window of a stretch without blocks, the next
 // block of a run of small ones) double the read-ahead, up to `maxAhead`, so
-// that a stretch costs one system call per few hundred KiB; a jump over a
+// that a stretch costs one system call per MiB; a jump over a
 // block's data starts small again, so that an intact backup is read around
 // its headers only. Bytes past the end of the file read as zeros.
 class WindowReader {
  public:
-  explicit WindowReader(const BkfFile& file, std::size_t maxAhead = 256u << 10);
+  explicit WindowReader(const BkfFile& file, std::size_t maxAhead = 1u << 20);
   // `count` bytes (at most 2,048) at `position`, valid until the next call.
   // The pointer is followed by at least kSlack more readable bytes (file
   // bytes or zeros).
@@ -70,9 +70,16 @@ class WindowReader {
   std::uint64_t BytesRead() const { return bytesRead_; }
 
  private:
+  // Reads start on a page boundary of the file, so that the kernel's copy
+  // into the page-aligned buffer runs at full speed; the smallest reads (a
+  // jump to a block's header) only on a cache line, so that an intact backup
+  // is still read around its headers only.
+  static constexpr std::size_t kReadAlign = ReadBuffer::kAlignment;
+  static constexpr std::size_t kSmallReadAlign = 64;
+
   const BkfFile& file_;
   // Not cleared when made: only the part the reads reach is ever touched.
-  std::unique_ptr<std::uint8_t[]> buffer_;
+  ReadBuffer buffer_;
   std::size_t maxAhead_;
   std::uint64_t start_ = 0;
   std::size_t valid_ = 0;  // bytes of buffer_ that hold [start_, start_ + valid_)
