@@ -26,6 +26,7 @@ class ScanJob::Listener : public ostrel::ScanListener {
     job_.latest_.Store(report);
     job_.NoteProgress();
   }
+  bool EveryWindow() const override { return false; }
   void OnScanDone(int value) override { job_.OnUi([&] { emit job_.windowLoopDone(value); }); }
   void OnRangeMessage(const std::string& text) override {
     job_.OnUi([&] { emit job_.rangeMessage(QString::fromStdString(text)); });

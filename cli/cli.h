@@ -169,6 +169,7 @@ class ProgressBar : public ScanListener {
   explicit ProgressBar(std::string label);
   ~ProgressBar() override;
   void OnProgress(const ProgressReport& report) override;
+  bool EveryWindow() const override { return false; }  // it draws the newest
   void OnRangeMessage(const std::string& text) override;
   // For other long work: `done` of `total` units.
   void Show(std::uint64_t done, std::uint64_t total, std::uint64_t count);

@@ -244,6 +244,15 @@ BlockSearch::Answer BlockSearch::HitIn(Segment& s, std::uint64_t position, int& 
   return Answer::kSearched;
 }
 
+std::uint64_t BlockSearch::ListedClearTo(std::uint64_t position) const {
+  // Read as FindHit's lock-free path reads: the walk's segment, searched.
+  if (live_.empty() || relayWaiting_.load(std::memory_order_relaxed)) return position;
+  const Segment& s = *live_.front();
+  if (position < s.start || position >= s.end || s.state.load(std::memory_order_acquire) != kDone) return position;
+  // HitIn left the cursor at the first ID at or after `position`.
+  return std::max(position, s.cursor < s.hits.size() ? s.start + s.hits[s.cursor] : s.listedTo);
+}
+
 void BlockSearch::End() {
   std::unique_lock hold(lock_);
   DrainRelays(hold);

@@ -103,6 +103,12 @@ class BlockSearch {
   // window's bytes. Segments wholly before `position` are given up.
   Answer FindHit(std::uint64_t position, int& hit);
 
+  // Right after FindHit answered the window at `position` without a hit:
+  // where the run of bytes without a listed ID that begins there ends, as far
+  // as the segment the walk is in lists them (at the next ID, or where the
+  // list ends); `position` when the walk should ask window by window.
+  std::uint64_t ListedClearTo(std::uint64_t position) const;
+
   // Ends the stretch: every segment is given up (the walk meets blocks so
   // close together that it reads every byte itself).
   void End();

@@ -36,6 +36,10 @@ class ScanListener {
  public:
   virtual ~ScanListener() = default;
   virtual void OnProgress(const ProgressReport& report) { (void)report; }
+  // True: a report for every window without a block. A listener that keeps
+  // only the newest report answers false; where the block search has listed
+  // a run of such windows ahead, it then gets one report, the run's last.
+  virtual bool EveryWindow() const { return true; }
   virtual void OnScanDone(int value) { (void)value; }
   // "Starting range exceeds ..." / "End range exceeds ..." warnings.
   virtual void OnRangeMessage(const std::string& text) { (void)text; }
@@ -196,6 +200,7 @@ void Scanner::WindowLoop(Reader& reader, bool acceptAll, OnBlock&& onBlock) {
   percent_ = 0.0f;
   std::uint64_t step = kWindowSize;
   const std::unique_ptr<BlockSearch> search = OpenSearch(acceptAll);
+  const bool coalesce = listener_ == nullptr || !listener_->EveryWindow();
   std::uint64_t quiet = 0;  // bytes of windows without a block since the last block
   std::uint64_t busyFrom = kU64Max;  // the first block of the run of dense blocks the loop is in
   while (a < rangeEnd_ && Running()) {
@@ -210,6 +215,17 @@ void Scanner::WindowLoop(Reader& reader, bool acceptAll, OnBlock&& onBlock) {
     }
     if (answer != BlockSearch::Answer::kSearched) u = FindHit(reader.Get(a, kWindowSize), acceptAll);
     if (u < 0) {
+      if (coalesce && answer == BlockSearch::Answer::kSearched) {
+        // The windows the search lists no block in, up to the range's end,
+        // are passed at once; only the last of them is reported.
+        const std::uint64_t clear = std::min(search->ListedClearTo(a), SatAdd(rangeEnd_, kWindowSize - 1));
+        const std::uint64_t last = a + RoundDown(SatSub(clear, a + kWindowSize), kWindowSize);
+        if (last != a) {
+          quiet = SatAdd(quiet, last - a);
+          a = last;
+          percent_ = static_cast<float>(100.0 * static_cast<double>(a) / static_cast<double>(rangeEnd_));
+        }
+      }
       ReportProgress(a, true);  // every window without a block is reported
       quiet = SatAdd(quiet, kWindowSize);
     } else {

@@ -1,7 +1,8 @@
 // The block search run ahead on worker threads: the catalogue, the blocks met
 // and the progress reports equal those of the one-thread scan, which searches
 // each window as the walk reaches it, for every input the suite holds, with
-// segments small enough that IDs straddle their ends.
+// segments small enough that IDs straddle their ends. A listener that wants
+// only the newest report gets some of those reports, down to the last.
 #include "reader/block_search.h"
 
 #include <gtest/gtest.h>
@@ -52,11 +53,19 @@ struct Result {
   UnreadableSummary unreadable;
 };
 
+// Records the reports too, but tells the scan it wants only the newest (as
+// the progress bar and the desktop program's scan job do).
+struct NewestOnly : fixtures::RecordingListener {
+  bool EveryWindow() const override { return false; }
+};
+
 Result ScanWith(const std::string& path, const Mode& mode, const SearchOptions& search, std::uint64_t start = 0,
-                std::uint64_t end = 0, const BkfFile::ReadFunction& reader = {}) {
+                std::uint64_t end = 0, const BkfFile::ReadFunction& reader = {}, bool everyWindow = true) {
   StopToken stop;
   RecoverySession session;
-  fixtures::RecordingListener listener;
+  fixtures::RecordingListener recorder;
+  NewestOnly newest;
+  fixtures::RecordingListener& listener = everyWindow ? recorder : newest;
   const auto scanner = fixtures::NewScanner(mode.mode, session, stop, &listener);
   scanner->SetHeuristic(mode.heuristic);
   scanner->SetRange(start, end);
@@ -89,6 +98,32 @@ void ExpectSame(const Result& parallel, const Result& reference) {
   EXPECT_EQ(parallel.done, reference.done);
   EXPECT_EQ(parallel.messages, reference.messages);
   EXPECT_EQ(parallel.unreadable.ranges, reference.unreadable.ranges);
+}
+
+// A scan whose listener wants only the newest report: the same catalogue,
+// and reports that are the reference's own, in order, down to the last one.
+void ExpectSameButFewerReports(const Result& parallel, const Result& reference) {
+  Result same = parallel;
+  same.reportPositions = reference.reportPositions;
+  same.reportFiles = reference.reportFiles;
+  same.reportPercents = reference.reportPercents;
+  ExpectSame(same, reference);
+  ASSERT_EQ(parallel.reportPositions.empty(), reference.reportPositions.empty());
+  if (parallel.reportPositions.empty()) return;
+  EXPECT_EQ(parallel.reportPositions.back(), reference.reportPositions.back());
+  EXPECT_EQ(parallel.reportPercents.back(), reference.reportPercents.back());
+  std::size_t r = 0;
+  for (std::size_t p = 0; p < parallel.reportPositions.size(); ++p) {
+    while (r < reference.reportPositions.size() &&
+           (reference.reportPositions[r] != parallel.reportPositions[p] ||
+            reference.reportFiles[r] != parallel.reportFiles[p] ||
+            reference.reportPercents[r] != parallel.reportPercents[p])) {
+      ++r;
+    }
+    ASSERT_LT(r, reference.reportPositions.size()) << "report " << p << " at " << parallel.reportPositions[p]
+                                                   << " is not one of the reference's, in order";
+    ++r;
+  }
 }
 
 SearchOptions OneThread() { return {1, 0, 0}; }
@@ -182,6 +217,7 @@ TEST(BlockSearch, EveryInputScansAsWithOneThread) {
   TempDir dir;
   const std::vector<std::string> inputs = EveryInput(dir);
   ASSERT_GE(inputs.size(), 10u);
+  std::size_t reports[2] = {};  // of the reference scans, of those that want the newest only
   for (const std::string& path : inputs) {
     SCOPED_TRACE(path);
     const std::uint64_t size = fs::file_size(path);
@@ -195,10 +231,16 @@ TEST(BlockSearch, EveryInputScansAsWithOneThread) {
         for (const Layout& layout : kLayouts) {
           SCOPED_TRACE(layout.name);
           ExpectSame(ScanWith(path, mode, layout.search, start, end), reference);
+          const Result newest = ScanWith(path, mode, layout.search, start, end, {}, false);
+          ExpectSameButFewerReports(newest, reference);
+          reports[0] += reference.reportPositions.size();
+          reports[1] += newest.reportPositions.size();
         }
       }
     }
   }
+  // The runs of windows the search lists no block in are passed at once.
+  EXPECT_LT(reports[1], reports[0] / 2);
 }
 
 TEST(BlockSearch, IdsAtSegmentBoundariesAreFound) {
