@@ -377,8 +377,21 @@ std::vector<std::uint8_t> CompressedFlags(const Catalogue& cat, const BkfFile& b
   std::vector<std::uint8_t> flags;
   if (!bkf.IsOpen()) return flags;
   const StopToken neverStops;
+  // Hostile records can make every file's stream walk run over the streams
+  // of all the later files: the checks read what an extraction may.
+  ReadBudget budget(bkf.Size());
   flags.reserve(cat.FileCount());
-  for (std::uint64_t i = 0; i < cat.FileCount(); ++i) flags.push_back(DataIsCompressed(cat.FileAt(i), bkf, neverStops));
+  for (std::uint64_t i = 0; i < cat.FileCount(); ++i) {
+    const PreparedData data = PrepareFileData(cat.FileAt(i), bkf, std::nullopt, neverStops, &budget);
+    if (data.overBudget) {
+      std::fprintf(stderr,
+                   "ostrel-bkf: checking whether the files' data is compressed would read this backup more than %d "
+                   "times over (hostile or looping records); \"compressed\" is null from file [%" PRIu64 "] on\n",
+                   static_cast<int>(ReadBudget::kTimesTheBackup), i);
+      break;
+    }
+    flags.push_back(data.outcome == ExtractOutcome::Extracted && data.compressed);
+  }
   return flags;
 }
 

@@ -188,7 +188,9 @@ class ProgressBar : public ScanListener {
 };
 
 // Whether the data of each file is compressed, read from `bkf` (a read of
-// the first bytes of each file's data); empty when `bkf` is not open.
+// the first bytes of each file's data); empty when `bkf` is not open. The
+// checks read at most four times the backup's size, as an extraction does:
+// past that, the list ends early and stderr says so.
 std::vector<std::uint8_t> CompressedFlags(const Catalogue& cat, const BkfFile& bkf);
 // The catalogue as a JSON document (none = -1, not found = -2). Each file
 // also gets its folder "path" (the folder names from below the root down to

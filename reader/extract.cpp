@@ -424,12 +424,6 @@ bool FirstFrameLooksCompressed(const DataStreams& streams, const BkfFile& bkfFil
 
 }  // namespace
 
-bool DataIsCompressed(const FileNode& node, const BkfFile& bkfFile, const StopToken& stop) {
-  if (node.dataPosition == 0 || node.dataLength == 0) return false;
-  const DataStreams streams = FindDataStreams(node, bkfFile, std::nullopt, stop);
-  return streams.kind == DataStreams::Kind::Data && FirstFrameLooksCompressed(streams, bkfFile);
-}
-
 PreparedData PrepareFileData(const FileNode& node, const BkfFile& bkfFile,
                              std::optional<std::uint64_t> limit, const StopToken& stop,
                              ReadBudget* budget) {

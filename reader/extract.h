@@ -158,11 +158,6 @@ inline bool IsFrameTag(const std::uint8_t* h) { return h[0] == 'F' && h[1] == 'H
 // merely begins with "FH" is copied as it is.
 bool LooksCompressed(ByteView header, std::uint64_t total);
 
-// Whether the data of file `node` is compressed, decided as a copy decides it:
-// by the first 24 bytes of the data its streams gather. False for a file
-// without data to copy (no data position, empty, continued or split).
-bool DataIsCompressed(const FileNode& node, const BkfFile& bkfFile, const StopToken& stop);
-
 // What a call did beyond its outcome.
 struct ExtractStats {
   std::uint64_t bytesWritten = 0;

@@ -58,6 +58,40 @@ TEST(ScanCommand, NamesAreValidUtf8Json) {
   EXPECT_EQ(got["files"][0]["name"], "a\"b\\c\x01\u00e9\uFFFD");
 }
 
+TEST(ScanCommand, JsonCompressedCheckKeepsToTheReadLimit) {
+  // Each file's data stream ends where the next file's stream header begins,
+  // the next FILE block lying inside the data: the walk of every file's
+  // streams runs on over all the later ones, so checking each file would read
+  // the headers quadratically often. The check stops at four times the
+  // backup's size; the files it did not reach show null.
+  constexpr std::uint64_t kFiles = 3000, kSpacing = 1200;
+  const std::uint64_t firstEvent = fixtures::MtfWriter::FirstEventFor(2 * 5);  // "f.txt"
+  fixtures::MtfWriter w;
+  w.Volb(u"C:");
+  constexpr std::uint64_t first = 4096;
+  w.PadTo(first);
+  for (std::uint64_t k = 0; k < kFiles; ++k) {
+    // The header ends 22 bytes after the first event; the data runs to the
+    // next block's first event.
+    w.File(u"f.txt", {{"STAN", {}, kSpacing - 22, 0}}, first + k * kSpacing);
+  }
+  w.PadTo(first + kFiles * kSpacing + firstEvent + 22);
+  fixtures::TempDir dir;
+  const auto r = RunCli({"scan", dir.Write(w), "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const json got = json::parse(r.out);
+  ASSERT_EQ(got["files"].size(), kFiles);
+  std::uint64_t nulls = 0;
+  for (const json& f : got["files"]) nulls += f["compressed"].is_null() ? 1 : 0;
+  EXPECT_GT(nulls, 0u);
+  EXPECT_LT(nulls, kFiles);
+  EXPECT_EQ(got["files"][0]["compressed"], false);
+  EXPECT_NE(r.err.find("ostrel-bkf: checking whether the files' data is compressed would read this backup more "
+                       "than 4 times over (hostile or looping records); \"compressed\" is null from file "),
+            std::string::npos)
+      << r.err;
+}
+
 // A usage error is one line and a pointer to the help, never the whole help.
 TEST(Usage, AnErrorIsOneLineAndWhereTheHelpIs) {
   const struct {
