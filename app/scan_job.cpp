@@ -75,6 +75,11 @@ JobOutcome ScanJob::Work() {
       if (!text.isEmpty()) result.damageLines << text.left(1).toUpper() + text.mid(1);
     }
     if (!note.empty()) result.damageLines << QStringLiteral("Note: ") + QString::fromStdString(note);
+    // Files the scan met but could not catalogue: never lost in silence.
+    for (const ostrel::LeftOutFile& file : session->leftOut) {
+      const QString text = QString::fromStdString(ostrel::LeftOutLine(file));
+      result.damageLines << text.left(1).toUpper() + text.mid(1);
+    }
   } else {
     result.openError = QString::fromStdString(session->file.Error());
   }

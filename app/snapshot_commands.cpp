@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QStringList>
 #include <QTreeWidget>
 
 #include "app/log_time.h"
@@ -14,6 +15,7 @@
 #include "app/wait_cursor.h"
 #include "catalogue/snapshot.h"
 #include "preview/static_file_viewer.h"
+#include "reader/save_files.h"
 #include "reader/snapshot_load.h"
 #include "reader/text.h"
 
@@ -58,6 +60,15 @@ void CMainFrame::OnSaveSnapshot() {
   request.overwritePrompt = true;
   const QString path = app_.prompts().GetSaveFileName(request);
   if (path.isEmpty()) return;
+  // The snapshot takes its place by a rename: never over the backup being
+  // read, a device or a FIFO.
+  if (const std::string problem = ostrel::SnapshotTargetProblem(LocalPath(path), session_->file.Path());
+      !problem.empty()) {
+    Tell(app_.prompts(), this,
+         QStringLiteral("The recovery snapshot cannot be saved to %1: %2.").arg(path, QString::fromStdString(problem)),
+         MessageIcon::Exclamation);
+    return;
+  }
 
   app_.SetProcessRunning(true);
   FileViewer()->DestroyCurrentView();
@@ -68,7 +79,7 @@ void CMainFrame::OnSaveSnapshot() {
   // While the save runs nothing changes the catalogue, so the worker may
   // read it.
   const ostrel::Catalogue& catalogue = session_->catalogue;
-  std::u16string bkfPath = Utf8ToUtf16(session_->file.Path());
+  std::u16string bkfPath = PathToUtf16(session_->file.Path());
   SnapshotStatus().Show(QStringLiteral("Saving recovery snapshot"));
   SnapshotWork().Run<SnapshotWriteResult>(
       [&catalogue, bkfPath = std::move(bkfPath), target = LocalPath(path), this](const SnapshotProgress& progress) {
@@ -147,13 +158,23 @@ void CMainFrame::LoadSnapshotPath(const QString& path) {
           return;
         }
 
+        // The snapshot chose the file every byte is read from: the log says
+        // which, and which records do not point into it.
+        QStringList fitLines{QStringLiteral("Reading files from: ") +
+                             QFile::decodeName(QByteArray::fromStdString(loaded.session->origin.bkfPath))};
+        for (std::uint64_t index : loaded.refused) {
+          fitLines << QStringLiteral("Refused: %1: %2")
+                          .arg(QString::fromStdU16String(ostrel::CataloguePath(loaded.session->catalogue, index)),
+                               QString::fromStdString(ostrel::NotADataStreamReason(loaded.session->origin.bkfPath)));
+        }
         SetSession(std::move(loaded.session));
         // Checked while marked running, also after a Stop that came too late
         // to end the reading: the nodes keep the marks stored in the file.
         app_.SetProcessRunning(true, /*announce=*/false);
         ShowCatalogueTopLevel();
-        const QString bkfPath = QString::fromStdU16String(loaded.bkfPath);
+        const QString bkfPath = QFile::decodeName(QByteArray::fromStdString(ostrel::PathFromUtf16(loaded.bkfPath)));
         output_->AppendLine(QStringLiteral("BKF file name:  ") + bkfPath);
+        for (const QString& line : fitLines) output_->AppendLine(line);
         output_->AppendLine(QStringLiteral("Loading of BKF file snapshot has been completed.     ") + FormatLogTime());
         output_->ScrollToLastLine();
         app_.bkfPath = bkfPath;

@@ -5,6 +5,8 @@
 #
 #   second-stan   every file's second STAN stream claims a length past the end:
 #                 extract stops at its read limit (4 x the backup read)
+#   folder-flood  DIRBs naming 60 new folders each, packed: scan and extract
+#                 make at most one folder for each 512 bytes, plus 1,024
 #   shared-data   a snapshot whose file records all point at the same data:
 #                 extract --from-snapshot stops at its read limit
 #   tape-cycle    TAPE/SSET/VOLB/DIRB/FILE cycles, each tape below the folder
@@ -37,18 +39,21 @@ measure() {
   printf '%-12s %-8s %8s KiB input  %6ss  %7s KiB RSS  stdout %10s B  written %10s B  exit %s\n' \
     "$label" "$what" "$(( $(stat -c %s "$input") / 1024 ))" "$seconds" "$rss" "$(stat -c %s "$work/stdout")" \
     "$written" "$status"
-  grep -h -m 1 -o 'stopped after [0-9]* files\|note: folders[^(]*\|malformed catalogue: [^;]*' "$work/stderr" |
+  grep -h -m 1 -o 'stopped after [0-9]* files\|note: folders[^(]*\|the backup names more folders[^(]*\|malformed catalogue: [^;]*' "$work/stderr" |
     sed 's/^/             /' || true
 }
 
 for kib in "$size" $((size * 4)); do
-  for kind in second-stan tape-cycle sset-volume shared-data claim-every; do
+  for kind in second-stan tape-cycle folder-flood sset-volume shared-data claim-every; do
     input="$work/$kind-$kib"
     [ -f "$input" ] || "$make" "$kind" "$input" "$kib"
     case $kind in
       second-stan)
         measure "$kind" "$input" "$cli" extract "$input" --to "$work/out" ;;
       tape-cycle)
+        measure "$kind" "$input" "$cli" scan "$input"
+        measure "$kind" "$input" "$cli" extract "$input" --to "$work/out" ;;
+      folder-flood)
         measure "$kind" "$input" "$cli" scan "$input"
         measure "$kind" "$input" "$cli" extract "$input" --to "$work/out" ;;
       sset-volume)

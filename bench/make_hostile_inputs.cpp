@@ -11,6 +11,9 @@
 //   sset-volume      BKF: after an SSET the volume stays; DIRBs that add a
 //                    folder below it alternate with DIRBs whose first folder is
 //                    nowhere (each searched the whole volume)
+//   folder-flood     BKF: a DIRB every kilobyte naming 60 new folders, each
+//                    followed by a file (a folder for every 17 bytes: the scan
+//                    makes at most one for each 512 bytes, plus 1,024)
 //   shared-data      snapshot: every file record points at the same data of the
 //                    small backup written beside it as SNAPSHOT.bkf
 //   claim-every      snapshot: folders that all claim every file
@@ -147,6 +150,20 @@ int WriteSnapshotFile(const ostrel::Catalogue& cat, const std::string& bkf, cons
   return ostrel::fixtures::WriteBytes(out, input) ? 0 : 1;
 }
 
+MtfWriter FolderFlood(std::uint64_t bytes) {
+  MtfWriter w;
+  w.Tape(u"Tape");
+  w.Sset(1, u"Set");
+  w.Volb(u"C:");
+  for (std::uint64_t i = 0; w.Size() + 2048 <= bytes; ++i) {
+    std::u16string path = Numbered("d", i);
+    for (int k = 1; k < 60; ++k) path += u"\\" + Numbered("", static_cast<std::uint64_t>(k));
+    w.Dirb(path);
+    w.File(Numbered("f", i), {Stan(8)});
+  }
+  return w;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -163,6 +180,8 @@ int main(int argc, char** argv) {
     w = SecondStan(bytes);
   } else if (kind == "tape-cycle" || kind == "deep-tape-cycle") {
     w = TapeCycle(bytes, kind == "tape-cycle" ? 1 : 40);
+  } else if (kind == "folder-flood") {
+    w = FolderFlood(bytes);
   } else if (kind == "sset-volume") {
     w = SsetKeepsVolume(bytes);
   } else if (kind == "shared-data" || kind == "claim-every") {

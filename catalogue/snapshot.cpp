@@ -393,14 +393,28 @@ SnapshotReadResult ReadSnapshot(const std::string& path, const StopToken& stop,
     result.error = "'" + path + "' is a directory";
     return result;
   }
-  FilePtr f(std::fopen(path.c_str(), "rb"));
-  if (!f) {
+  // Non-blocking at first, so that a FIFO or a device given in the place of
+  // a snapshot is refused at once instead of being waited on.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
     result.error = "cannot open '" + path + "': " + SystemReason();
     return result;
   }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    result.error = "'" + path + "' is not a regular file";
+    return result;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  FilePtr f(flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? ::fdopen(fd, "rb") : nullptr);
+  if (!f) {
+    result.error = "cannot open '" + path + "': " + SystemReason();
+    ::close(fd);
+    return result;
+  }
   In in(f.get());
-  const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  result.error = ReadBody(in, ec ? 0 : size, stop, progress, result);
+  result.error = ReadBody(in, static_cast<std::uint64_t>(st.st_size), stop, progress, result);
   result.ok = result.error.empty();
   return result;
 }

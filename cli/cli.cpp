@@ -55,6 +55,20 @@ InterruptStops::~InterruptStops() {
 
 int InterruptStops::Signal() { return gInterruptSignal; }
 
+namespace {
+int gFirstOutputError = 0;
+}  // namespace
+
+void NoteOutputError(int error) {
+  if (gFirstOutputError == 0) gFirstOutputError = error;
+}
+
+int FirstOutputError() { return gFirstOutputError; }
+
+void FlushOutput(std::FILE* out) {
+  if (std::fflush(out) != 0 && out == stdout) NoteOutputError(errno);
+}
+
 int UsageError(const char* command, const std::string& problem) {
   Error(problem);
   std::fprintf(stderr, "Try 'ostrel-bkf %s --help'.\n", command);
@@ -63,9 +77,33 @@ int UsageError(const char* command, const std::string& problem) {
 
 namespace {
 
+// The code point of the three-byte UTF-8 sequence at text[i], or 0.
+char32_t ThreeByteAt(std::string_view text, std::size_t i) {
+  if (i + 2 >= text.size()) return 0;
+  const auto b0 = static_cast<unsigned char>(text[i]), b1 = static_cast<unsigned char>(text[i + 1]),
+             b2 = static_cast<unsigned char>(text[i + 2]);
+  if ((b0 & 0xF0) != 0xE0 || (b1 & 0xC0) != 0x80 || (b2 & 0xC0) != 0x80) return 0;
+  return static_cast<char32_t>((b0 & 0x0F) << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F));
+}
+
+// Characters that change how the text around them reads without showing
+// themselves: the bidirectional embeddings, overrides and isolates, and the
+// zero-width ones. "invoice\u202etxt.exe" would read as "invoiceexe.txt".
+bool IsInvisibleFormat(char32_t u) {
+  return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) || (u >= 0x200B && u <= 0x200F) ||
+         u == 0xFEFF;
+}
+
 void AppendForTerminal(std::string& out, std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
+    if (const char32_t u = ThreeByteAt(text, i); u != 0 && IsInvisibleFormat(u)) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(u));
+      out += escaped;
+      i += 2;
+      continue;
+    }
     // U+0080 to U+009F are C2 80 to C2 9F in UTF-8; some terminals take
     // U+009B as the start of a control sequence.
     if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
@@ -313,6 +351,22 @@ std::string UnreadableJson(const UnreadableSummary& summary) {
   return out + "],\n";
 }
 
+bool ReportLeftOut(const std::vector<LeftOutFile>& leftOut) {
+  for (const LeftOutFile& file : leftOut) std::fprintf(stderr, "%s\n", ForTerminal(LeftOutLine(file)).c_str());
+  return !leftOut.empty();
+}
+
+std::string LeftOutJson(const std::vector<LeftOutFile>& leftOut) {
+  std::string out = " \"leftOut\": [";
+  for (std::size_t i = 0; i < leftOut.size(); ++i) {
+    out += (i == 0 ? "" : ", ");
+    out += "{\"name\": " + JsonString(Utf16ToUtf8(leftOut[i].name)) +
+           ", \"offset\": " + std::to_string(leftOut[i].offset) +
+           ", \"length\": " + std::to_string(leftOut[i].length) + "}";
+  }
+  return out + "],\n";
+}
+
 std::string JsonString(const std::string& utf8) {
   std::string out = "\"";
   for (char ch : utf8) {
@@ -398,8 +452,19 @@ std::vector<std::uint8_t> CompressedFlags(const Catalogue& cat, const BkfFile& b
 void PrintCatalogueJson(std::FILE* out, const Catalogue& cat, const std::string& bkfPath,
                         const std::vector<std::uint8_t>& compressed, const std::string& extraMembers) {
   const auto& tree = cat.Tree();
-  std::fprintf(out, "{\n \"bkf\": %s,\n%s \"folders\": [", JsonString(bkfPath).c_str(),
-               extraMembers.c_str());
+  // A path that is not UTF-8 is shown with U+FFFD for its bad bytes, so that
+  // the document stays valid, and given exactly as hexadecimal bytes too.
+  std::string pathMembers = " \"bkf\": " + JsonString(Utf16ToUtf8(Utf8ToUtf16(bkfPath))) + ",\n";
+  if (!IsValidUtf8(bkfPath)) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    pathMembers += " \"bkfPathBytes\": \"";
+    for (const char c : bkfPath) {
+      pathMembers += kHex[static_cast<unsigned char>(c) >> 4];
+      pathMembers += kHex[static_cast<unsigned char>(c) & 0x0F];
+    }
+    pathMembers += "\",\n";
+  }
+  std::fprintf(out, "{\n%s%s \"folders\": [", pathMembers.c_str(), extraMembers.c_str());
   for (std::uint64_t i = 0; i < tree.Count(); ++i) {
     const FolderNode& n = tree.NodeAt(i);
     std::fprintf(out,
@@ -444,7 +509,7 @@ void PrintCatalogueTree(std::FILE* out, const Catalogue& cat, bool rawSizes) {
   constexpr std::size_t kPiece = 64 * 1024;
   std::string text, name;
   const auto write = [&] {
-    std::fwrite(text.data(), 1, text.size(), out);
+    if (std::fwrite(text.data(), 1, text.size(), out) != text.size()) NoteOutputError(errno);
     text.clear();
   };
   stack.emplace_back(0, 0);

@@ -46,6 +46,14 @@ int ScanAndPrint(const std::string& bkfPath, const ScanOptions& options, const s
 int ExtractCommand(const Args& args);
 int ListCommand(const Args& args);
 
+// The first error (errno) a write to standard output met, or 0. A large
+// write goes around the stream's buffer: the stream then remembers that it
+// failed, but not why, and flushing it later does not tell either.
+void NoteOutputError(int error);
+int FirstOutputError();
+// fflush(out), noting the error when it fails on standard output.
+void FlushOutput(std::FILE* out);
+
 // "ostrel-bkf: <message>" on stderr.
 void Error(const std::string& message);
 // A usage error of `command`: the problem in one line, then where the help
@@ -55,7 +63,9 @@ int UsageError(const char* command, const std::string& problem);
 // `text` (UTF-8) fit for a terminal: names from a backup may hold control
 // characters, which a terminal would obey. ESC, newline, carriage return and
 // tab show as \e, \n, \r and \t, every other control character (C0, DEL
-// and the C1 range) as '?'. JSON output is never passed through this.
+// and the C1 range) as '?', and the bidirectional controls and zero-width
+// characters, which would make a name read as another, as "\u202e". JSON
+// output is never passed through this.
 std::string ForTerminal(std::string_view text);
 // An unsigned decimal number (digits only, no overflow).
 std::optional<std::uint64_t> ParseU64(const std::string& text);
@@ -151,6 +161,12 @@ bool ReportUnreadable(const BkfFile& file);
 // The unreadable ranges as a JSON member ("unreadable": [...],) for
 // PrintCatalogueJson's extra members.
 std::string UnreadableJson(const UnreadableSummary& summary);
+
+// One line on stderr for each FILE block the scan left out because its data
+// runs past the end of the backup (LeftOutLine); answers whether there was any.
+bool ReportLeftOut(const std::vector<LeftOutFile>& leftOut);
+// The same as a JSON member ("leftOut": [{"name", "offset", "length"}],).
+std::string LeftOutJson(const std::vector<LeftOutFile>& leftOut);
 
 // The width of the terminal on `fd`: its window size, else $COLUMNS, else 80.
 int TerminalColumns(int fd);

@@ -42,7 +42,9 @@ const char kExtractUsage[] =
     "if missing), in their folder hierarchy (tape, backup set, volume, folders).\n"
     "With --from-snapshot the catalogue comes from a recovery snapshot written by\n"
     "'ostrel-bkf scan --snapshot', without scanning again, and the files are read\n"
-    "from the BKF file the snapshot names.\n"
+    "from the BKF file the snapshot names (\"Reading files from: PATH\"). A record\n"
+    "that does not point at a data stream in it is refused with a line, and a\n"
+    "snapshot none of whose records fits it is refused (exit status 2).\n"
     "\n"
     "Options:\n"
     "  -o, --to DIR            the destination folder\n"
@@ -114,7 +116,11 @@ const char kExtractUsage[] =
     "with zeros there (\"damaged: ...: 65,536 bytes unreadable at offset X in the\n"
     "backup; written with zeros there\"), and one whose data the end of the BKF\n"
     "file cuts off is written as far as it goes (\"cut short: ...: cut short by the\n"
-    "end of the backup: N of M bytes\"); both count as files with problems. The\n"
+    "end of the backup: N of M bytes\"); both count as files with problems. In the\n"
+    "standard mode a file whose data runs past the end of the backup is not\n"
+    "catalogued: stderr says \"left out: NAME (N bytes at offset X) runs past the\n"
+    "end of the backup; the advanced mode recovers what is there\" and it counts\n"
+    "as a file with problems too. The\n"
     "parts of the BKF file that could not be read are summed up on stderr\n"
     "(\"Unreadable:\").\n"
     "With --tar each file becomes an entry of the archive under the path it would\n"
@@ -161,8 +167,21 @@ std::unique_ptr<RecoverySession> BuildSession(const ExtractOptions& options, con
                                               ProgressBar& progress, std::string& error) {
   if (!options.snapshotPath.empty()) {
     LoadedSnapshot loaded = LoadSnapshot(options.snapshotPath, stop);
-    if (!loaded.session) error = "cannot load the snapshot '" + options.snapshotPath + "': " + loaded.error;
-    if (loaded.session && BkfReader()) loaded.session->file.SetReader(BkfReader());
+    if (!loaded.session) {
+      error = "cannot load the snapshot '" + options.snapshotPath + "': " + loaded.error;
+      return nullptr;
+    }
+    // The snapshot chose the file every byte is read from: say which.
+    const std::string& bkfPath = loaded.session->origin.bkfPath;
+    std::FILE* text = options.tar ? stderr : stdout;
+    std::fprintf(text, "Reading files from: %s\n", ForTerminal(bkfPath).c_str());
+    for (std::uint64_t index : loaded.refused) {
+      std::fprintf(text, "refused: %s: %s\n",
+                   ForTerminal(Utf16ToUtf8(CataloguePath(loaded.session->catalogue, index))).c_str(),
+                   ForTerminal(NotADataStreamReason(bkfPath)).c_str());
+    }
+    FlushOutput(text);
+    if (BkfReader()) loaded.session->file.SetReader(BkfReader());
     return std::move(loaded.session);
   }
   auto session = std::make_unique<RecoverySession>();
@@ -209,6 +228,21 @@ std::optional<std::vector<std::uint64_t>> SelectFiles(const Catalogue& cat,
       problem += (k == 0 ? " '" : " or '") + options.patterns[k] + "'";
     }
     return std::nullopt;
+  }
+  return out;
+}
+
+// The files the scan left out (their data runs past the end of the backup)
+// that the selection would have held: all of them without --index and
+// --pattern, those a pattern matches with it.
+std::vector<LeftOutFile> LeftOutChosen(const RecoverySession& session, const ExtractOptions& options) {
+  if (options.indices.empty() && options.patterns.empty()) return session.leftOut;
+  std::vector<LeftOutFile> out;
+  for (const LeftOutFile& file : session.leftOut) {
+    if (std::any_of(options.patterns.begin(), options.patterns.end(),
+                    [&](const std::string& p) { return WildcardMatch(file.name, Utf8ToUtf16(p)); })) {
+      out.push_back(file);
+    }
   }
   return out;
 }
@@ -310,11 +344,16 @@ struct ExtractTally {
 // Saves the selected files one by one through `save` (into a folder, or into
 // a tar stream), printing a line to `text` for each problem and each changed
 // name. A tar stream that fails ends the run; the caller says why.
-ExtractTally SaveSelected(const std::function<SaveResult(std::uint64_t)>& save, const Catalogue& cat,
-                          const std::vector<std::uint64_t>& selected, const ExtractOptions& options,
-                          std::FILE* text) {
+ExtractTally SaveSelected(const std::function<SaveResult(std::uint64_t, const ExtractProgress&)>& save,
+                          const Catalogue& cat, const std::vector<std::uint64_t>& selected,
+                          const ExtractOptions& options, std::FILE* text) {
   ExtractTally t;
   ProgressBar progress("Extracting");
+  // The bar measures the data (one more unit a file, so that empty files
+  // count too), and moves within a large file as its bytes are written.
+  const auto units = [&](std::uint64_t index) { return SatAdd(cat.FileAt(index).dataLength, 1); };
+  std::uint64_t total = 0;
+  for (std::uint64_t index : selected) total = SatAdd(total, units(index));
   std::uint64_t done = 0;
   // A written file is named by its path on disk (or in the archive), which
   // the user can paste, and by its name in the backup where that differs; a
@@ -332,8 +371,12 @@ ExtractTally SaveSelected(const std::function<SaveResult(std::uint64_t)>& save, 
     std::fprintf(text, "%s: %s: %s\n", what, ForTerminal(name).c_str(), ForTerminal(reason).c_str());
   };
   for (std::uint64_t index : selected) {
-    progress.Show(done++, selected.size(), t.written);
-    const SaveResult saved = save(index);
+    progress.Show(done, total, t.written);
+    const std::uint64_t before = done, size = units(index);
+    const SaveResult saved = save(index, [&](std::uint64_t written) {
+      progress.Show(SatAdd(before, std::min(written, size)), total, t.written);
+    });
+    done = SatAdd(before, size);
     if (options.tar && saved.status == SaveStatus::WriteFailed) break;
     for (const NameChange& change : saved.changes) {
       t.renamed += change.portable;
@@ -343,7 +386,9 @@ ExtractTally SaveSelected(const std::function<SaveResult(std::uint64_t)>& save, 
       std::fprintf(text, "%s\n", ForTerminal(change.message).c_str());
     }
     std::string reason = saved.reason;
-    if (saved.outcome) {
+    // The outcome's name tells why nothing could be copied; a file whose data
+    // was copied and then left out has its reason in words already.
+    if (saved.outcome && *saved.outcome != ExtractOutcome::Extracted) {
       reason += " [" + std::string(OutcomeName(*saved.outcome)) + "]";
       if (*saved.outcome == ExtractOutcome::CannotCreate) reason += ": '" + saved.path + "'";
     }
@@ -386,16 +431,19 @@ ExtractTally SaveSelected(const std::function<SaveResult(std::uint64_t)>& save, 
 
 // The summary to `text`, the unreadable parts of the backup, and the exit
 // code of a run that wrote what `t` counts.
-int EndOfRun(const ExtractTally& t, const ExtractOptions& options, const RecoverySession& session,
+int EndOfRun(ExtractTally t, const ExtractOptions& options, const RecoverySession& session,
              std::FILE* text, const char* interrupted) {
   const auto n = [&](std::uint64_t v) { return Count(v, options.rawSizes); };
+  // A file the scan left out is lost to this run as surely as one that
+  // could not be written.
+  t.problems += LeftOutChosen(session, options).size();
   std::fprintf(text, "Files written: %s (%s empty)\n", n(t.written).c_str(), n(t.empty).c_str());
   std::fprintf(text, "Bytes written: %s\n", n(t.bytes).c_str());
   std::fprintf(text, "Files with problems: %s\n", n(t.problems).c_str());
   if (t.renamed > 0) std::fprintf(text, "Names changed for the destination: %s\n", n(t.renamed).c_str());
   if (t.kept > 0) std::fprintf(text, "Existing files kept (saved under a new name): %s\n", n(t.kept).c_str());
   if (t.replaced > 0) std::fprintf(text, "Existing files replaced: %s\n", n(t.replaced).c_str());
-  std::fflush(text);
+  FlushOutput(text);
   // Parts of the backup that could not be read may have held files the
   // catalogue now lacks: not a full success either.
   const bool unreadable = ReportUnreadable(session.file);
@@ -428,11 +476,12 @@ int ExtractToFolder(const ExtractOptions& options, const RecoverySession& sessio
               std::move(saveOptions));
   run.SetSkipUnreadable(options.skipDamaged);
   if (options.noReadLimit) run.LiftReadLimit();
-  const ExtractTally t = SaveSelected([&](std::uint64_t i) { return run.SaveFile(i); }, session.catalogue,
+  const ExtractTally t = SaveSelected([&](std::uint64_t i, const ExtractProgress& p) { return run.SaveFile(i, p); },
+                                      session.catalogue,
                                       selected, options, stdout);
   run.Finish();
   return EndOfRun(t, options, session, stdout,
-                  "interrupted; the file being written was removed, the files listed above are complete");
+                  "interrupted; the file being written was removed, the files written before it are complete");
 }
 
 // The files as one tar stream. Standard output may be the stream: every
@@ -458,7 +507,8 @@ int ExtractToTar(const ExtractOptions& options, const RecoverySession& session,
   tarOptions.startTime = static_cast<std::int64_t>(std::time(nullptr));
   TarWriter writer(output->fd);
   TarRun run(session.catalogue, session.file, writer, stop, tarOptions);
-  const ExtractTally t = SaveSelected([&](std::uint64_t i) { return run.AddFile(i); }, session.catalogue,
+  const ExtractTally t = SaveSelected([&](std::uint64_t i, const ExtractProgress&) { return run.AddFile(i); },
+                                      session.catalogue,
                                       selected, options, stderr);
   // A stream given up inside an entry keeps no end: it shows as cut short.
   bool written = run.InsideEntry() ? writer.Error() == 0 : writer.Close();
@@ -503,9 +553,11 @@ int ExtractCommand(const Args& args) {
   // indices or the patterns left it empty.
   const auto selected = SelectFiles(session->catalogue, options, error);
   if (!selected) {
+    ReportLeftOut(LeftOutChosen(*session, options));
     Error(error);
     return kExitError;
   }
+  ReportLeftOut(LeftOutChosen(*session, options));
   return options.tar ? ExtractToTar(options, *session, *selected, stop)
                      : ExtractToFolder(options, *session, *selected, stop);
 }

@@ -1,6 +1,9 @@
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "catalogue/snapshot.h"
 #include "cli/cli.h"
@@ -17,8 +20,9 @@ const char kListUsage[] =
     "'ostrel-bkf scan --snapshot'), without scanning the BKF file again, and\n"
     "says whether the BKF file it names can be opened (extraction needs it).\n"
     "Given a BKF file instead, it scans it in the standard mode and prints what\n"
-    "'ostrel-bkf scan' prints. The two are told apart by their content, not by\n"
-    "their name. Each file shows its catalogue index, the number\n"
+    "'ostrel-bkf scan' prints. A file whose name ends in .KVSNAPSHOT (in any\n"
+    "letter case) is always read as a snapshot; other files are told apart by\n"
+    "their content. Each file shows its catalogue index, the number\n"
     "'extract --index' takes.\n"
     "\n"
     "Options:\n"
@@ -33,6 +37,16 @@ const char kListUsage[] =
     "well-linked catalogue, is refused with the reason.\n";
 
 int Usage(const std::string& problem) { return UsageError("list", problem); }
+
+// A name ending in ".KVSNAPSHOT", in any letter case: such a file is read as
+// a snapshot whatever it holds, so that a damaged one is refused with the
+// reason instead of being scanned as a BKF file.
+bool NamedAsSnapshot(const std::string& path) {
+  static constexpr std::string_view kSuffix = ".kvsnapshot";
+  if (path.size() < kSuffix.size()) return false;
+  return std::equal(kSuffix.begin(), kSuffix.end(), path.end() - static_cast<std::ptrdiff_t>(kSuffix.size()),
+                    [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+}
 
 }  // namespace
 
@@ -50,7 +64,9 @@ int ListCommand(const Args& args) {
     }
   }
   if (inputPath.empty()) return Usage("no snapshot or BKF file given");
-  if (!LooksLikeSnapshot(inputPath)) return ScanAndPrint(inputPath, ScanOptions{}, {}, print);
+  if (!NamedAsSnapshot(inputPath) && !LooksLikeSnapshot(inputPath)) {
+    return ScanAndPrint(inputPath, ScanOptions{}, {}, print);
+  }
 
   StopToken stop;
   const SnapshotReadResult read = ReadSnapshot(inputPath, stop);
@@ -58,7 +74,7 @@ int ListCommand(const Args& args) {
     Error("cannot load the snapshot '" + inputPath + "': " + read.error);
     return kExitError;
   }
-  const std::string bkfPath = Utf16ToUtf8(read.bkfPath);
+  const std::string bkfPath = PathFromUtf16(read.bkfPath);
   BkfFile bkf;
   const bool opens = bkf.Open(bkfPath);
   if (print.json) {

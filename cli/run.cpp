@@ -48,11 +48,13 @@ int UnknownCommand(const std::string& word) {
 // The catalogue or report went to a full disk or a closed pipe: the command
 // failed even though it had nothing else to complain about.
 int CheckedOutput(int code) {
-  std::cout.flush();
+  // std::cout shares standard output's buffer: its flush is the one that
+  // writes, and meets the error.
   errno = 0;
+  std::cout.flush();
   const bool flushed = std::fflush(stdout) == 0;
   if (flushed && std::cout.good() && !std::ferror(stdout)) return code;
-  const int error = errno;
+  const int error = errno != 0 ? errno : ostrel::cli::FirstOutputError();
   ostrel::cli::Error(std::string("cannot write the output") +
                      (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
   return ostrel::cli::kExitError;

@@ -7,6 +7,7 @@
 #include "catalogue/snapshot.h"
 #include "cli/cli.h"
 #include "reader/scanner.h"
+#include "reader/snapshot_load.h"
 #include "reader/text.h"
 
 namespace ostrel::cli {
@@ -45,7 +46,10 @@ const char kScanUsage[] =
     "                       file and folder with its \"modified\" date\n"
     "                       (\"2011-07-22T11:32:40Z\", or null when unknown), and the\n"
     "                       ranges of the file that could not be read as\n"
-    "                       \"unreadable\": [{\"offset\": ..., \"length\": ...}]\n"
+    "                       \"unreadable\": [{\"offset\": ..., \"length\": ...}],\n"
+    "                       and the files left out (below) as \"leftOut\":\n"
+    "                       [{\"name\": ..., \"offset\": ..., \"length\": ...}]; a\n"
+    "                       scan ended by a signal adds \"partial\": true\n"
     "  --bytes              print sizes and counts without thousands separators\n"
     "  -h, --help           show this text\n"
     "\n"
@@ -55,10 +59,14 @@ const char kScanUsage[] =
     "\"Unreadable: N bytes in M ranges (input/output error); the first at offset X\".\n"
     "A file without a single descriptor block gets the line \"no MTF block found:\n"
     "this does not look like a BKF file\" on stderr.\n"
+    "In the standard mode a file whose data runs past the end of the backup (a\n"
+    "backup cut off by a full disk) is not catalogued; each such file gets the line\n"
+    "\"left out: NAME (N bytes at offset X) runs past the end of the backup; the\n"
+    "advanced mode recovers what is there\" on stderr.\n"
     "\n"
     "Exit status: 0 the file was scanned, 1 it was scanned but parts of it could\n"
-    "not be read (the catalogue may lack what they held), 2 bad arguments or a\n"
-    "file that cannot be opened.\n";
+    "not be read (the catalogue may lack what they held) or files were left out,\n"
+    "2 bad arguments or a file that cannot be opened.\n";
 
 int Usage(const std::string& problem) { return UsageError("scan", problem); }
 
@@ -66,6 +74,14 @@ int Usage(const std::string& problem) { return UsageError("scan", problem); }
 
 int ScanAndPrint(const std::string& bkfPath, const ScanOptions& options, const std::string& snapshotPath,
                  const PrintOptions& print) {
+  // The snapshot takes its place by a rename: refused before the scan when
+  // that would replace the backup itself, a device or a FIFO.
+  if (!snapshotPath.empty()) {
+    if (const std::string problem = SnapshotTargetProblem(snapshotPath, bkfPath); !problem.empty()) {
+      Error("cannot write the snapshot '" + snapshotPath + "': " + problem);
+      return kExitError;
+    }
+  }
   StopToken stop;
   const InterruptStops interrupts(stop);
   RecoverySession session;
@@ -91,7 +107,7 @@ int ScanAndPrint(const std::string& bkfPath, const ScanOptions& options, const s
     std::filesystem::path absolute = std::filesystem::absolute(bkfPath, ec);
     if (ec) absolute = bkfPath;
     const SnapshotWriteResult written =
-        WriteSnapshot(session.catalogue, Utf8ToUtf16(absolute.string()), snapshotPath, stop);
+        WriteSnapshot(session.catalogue, PathToUtf16(absolute.string()), snapshotPath, stop);
     if (!written.ok) {
       Error("cannot write the snapshot '" + snapshotPath + "': " + written.error);
       return kExitError;
@@ -100,14 +116,19 @@ int ScanAndPrint(const std::string& bkfPath, const ScanOptions& options, const s
   if (print.json) {
     const std::vector<std::uint8_t> compressed = CompressedFlags(session.catalogue, session.file);
     // After the reads of the compressed check, so that the list holds them too.
-    PrintCatalogueJson(stdout, session.catalogue, bkfPath, compressed, UnreadableJson(session.file.Unreadable()));
+    // A scan cut short by a signal holds only what it found so far: the
+    // document says so, for scripts that read it.
+    const std::string partial = InterruptStops::Signal() != 0 ? " \"partial\": true,\n" : "";
+    PrintCatalogueJson(stdout, session.catalogue, bkfPath, compressed,
+                       partial + UnreadableJson(session.file.Unreadable()) + LeftOutJson(session.leftOut));
   } else {
     PrintCatalogueTree(stdout, session.catalogue, print.rawSizes);
   }
-  std::fflush(stdout);
+  FlushOutput(stdout);
+  const bool leftOut = ReportLeftOut(session.leftOut);
   const bool unreadableParts = ReportUnreadable(session.file);
   if (InterruptStops::Signal() != 0) return InterruptStops::ExitCode();
-  return unreadableParts ? kExitSome : kExitOk;
+  return unreadableParts || leftOut ? kExitSome : kExitOk;
 }
 
 int ScanCommand(const Args& args) {

@@ -54,6 +54,10 @@ std::string CheckScanOptions(const ScanOptions& options) {
   if (options.heuristic && options.mode != RecoveryMode::Advanced) {
     return "--heuristic widens the stream IDs of the advanced scan: it needs --mode advanced";
   }
+  if (options.rangeEnd != 0 && options.rangeStart > options.rangeEnd) {
+    return "--range " + std::to_string(options.rangeStart) + " " + std::to_string(options.rangeEnd) +
+           ": START lies past END (END 0 is the end of the file)";
+  }
   return {};
 }
 

@@ -17,6 +17,8 @@
 //     so that the limit never cuts an entry short.
 #pragma once
 
+#include <cerrno>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -80,7 +82,21 @@ class TarRun {
   const StopToken& stop_;
   TarOptions options_;
   RecoveryLayout layout_;
-  TakesEveryName placer_;
+  // The archive takes every name but one with a backslash: an extractor on
+  // Windows would read "..\..\x" as a path. Such a name is refused, and the
+  // layout gives it its portable form, with a line that says so.
+  class ArchiveNames : public TakesEveryName {
+   public:
+    Answer PlaceFolder(std::uint64_t, const std::string& name, std::uint64_t) override { return Check(name); }
+    Answer PlaceFile(std::uint64_t, const std::string& name) override { return Check(name); }
+    int Error() const override { return EINVAL; }
+
+   private:
+    static Answer Check(const std::string& name) {
+      return name.find('\\') == std::string::npos ? Answer::Made : Answer::Refused;
+    }
+  };
+  ArchiveNames placer_;
   ReadBudget budget_;
   std::uint64_t handled_ = 0;  // files the run went through before its budget was spent
   std::vector<std::uint8_t> folderWritten_;  // by output folder

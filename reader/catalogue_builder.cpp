@@ -6,8 +6,16 @@
 
 namespace ostrel {
 
+bool CatalogueBuilder::RoomForFolder() {
+  if (catalogue_.Tree().Count() < folderLimit_) return true;
+  folderCapped_ = true;
+  return false;
+}
+
 std::uint64_t CatalogueBuilder::AddWithin(std::u16string_view name, std::uint64_t parent) {
   auto& tree = catalogue_.Tree();
+  // Past the limit the node is not made: what follows stays where the scan is.
+  if (!RoomForFolder()) return tree.IsNode(currentNode_) ? currentNode_ : 0;
   if (tree.IsNode(parent) && tree.Depth(parent) >= kMaxFolderDepth) {
     depthCapped_ = true;
     parent = 0;
@@ -114,6 +122,11 @@ void CatalogueBuilder::AddDirectoryPath(std::u16string_view converted, bool stop
       if (depth >= kMaxFolderDepth) {
         // The rest of the path is not made: its files go where the path ends.
         depthCapped_ = true;
+        return;
+      }
+      if (!RoomForFolder()) {
+        // Its files go to the deepest folder of the path that exists.
+        currentNode_ = r;
         return;
       }
       r = tree.AddNode(component, r);

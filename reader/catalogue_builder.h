@@ -26,6 +26,16 @@ inline constexpr char kDepthCapNote[] =
     "folders would nest deeper than 512 levels (hostile or looping records): deeper tapes, sets and "
     "volumes start again at the top level, and deeper folders are not made";
 
+// The scan's note when the backup names more folders than its size can hold.
+inline constexpr char kFolderCapNote[] =
+    "the backup names more folders than a backup of its size can hold (at most one for each 512 bytes, "
+    "plus 1,024): no further folders are made, and the files of the rest go to the deepest folder that exists";
+
+// The most folders a scan makes for a backup of `fileLength` bytes: a real
+// DIRB block takes at least 512 bytes, so more is hostile, and would cost
+// memory and folders on disk without bound.
+inline constexpr std::uint64_t FolderLimit(std::uint64_t fileLength) { return fileLength / 512 + 1024; }
+
 class CatalogueBuilder {
  public:
   CatalogueBuilder(Catalogue& catalogue, const StopToken& stop) : catalogue_(catalogue), stop_(stop) {}
@@ -47,6 +57,11 @@ class CatalogueBuilder {
                   std::uint64_t dataLength, std::optional<std::int64_t> modified);
 
   std::uint64_t FilesFound() const { return filesFound_; }
+  // At most `limit` folder nodes, the root included (FolderLimit); set before
+  // the first node is added.
+  void SetFolderLimit(std::uint64_t limit) { folderLimit_ = limit; }
+  // Whether a folder, tape, set or volume was not made for the limit.
+  bool FolderCapped() const { return folderCapped_; }
   // Whether a tape, set, volume or folder would have nested deeper than
   // kMaxFolderDepth (hostile or looping records).
   bool DepthCapped() const { return depthCapped_; }
@@ -76,6 +91,10 @@ class CatalogueBuilder {
   std::uint64_t setNode_ = 0;
   std::uint64_t filesFound_ = 0;
   bool depthCapped_ = false;
+  std::uint64_t folderLimit_ = kU64Max;
+  bool folderCapped_ = false;
+  // Whether the catalogue may take one more folder node; notes it when not.
+  bool RoomForFolder();
 };
 
 }  // namespace ostrel

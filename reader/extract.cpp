@@ -186,12 +186,11 @@ DataStreams FindDataStreams(const FileNode& node, const BkfFile& bkfFile,
   }
 
   // The first range comes from the node, whatever the header before it is.
-  // Cut to end no further past the end of the file than a header that passes
-  // the check below lets it (its 22 bytes): past the end reads give only
-  // zeros, and a catalogue loaded from a snapshot may hold any length.
+  // Cut at the end of the file: past it reads give only zeros, which are no
+  // part of the file, and a catalogue loaded from a snapshot may hold any
+  // length.
   const std::uint64_t firstLength =
-      std::min(limit && node.dataLength > *limit ? *limit : node.dataLength,
-               SatSub(SatAdd(fileLength, mtf::kStreamHeaderSize), p));
+      std::min(limit && node.dataLength > *limit ? *limit : node.dataLength, SatSub(fileLength, p));
   out.chunks.Append({p, firstLength, 0});
   std::uint64_t total = firstLength;
   out.promised = limit && node.dataLength > *limit ? *limit : node.dataLength;

@@ -34,7 +34,19 @@ int FindTag(const std::uint8_t* p, const PackedTable<N>& table) {
   return kNoMatch;
 }
 
+// The XOR of the `words` little-endian words at the start of `view`
+// compared with the word after them.
+bool XorChecksumOk(ByteView view, std::size_t words) {
+  if (!view.Has(0, 2 * words + 2)) return false;
+  std::uint16_t sum = 0;
+  for (std::size_t i = 0; i < words; ++i) sum ^= *view.U16(2 * i);
+  return sum == *view.U16(2 * words);
+}
+
 }  // namespace
+
+bool BlockChecksumOk(ByteView block) { return XorChecksumOk(block, kBlockChecksumOffset / 2); }
+bool StreamChecksumOk(ByteView header) { return XorChecksumOk(header, kStreamChecksumOffset / 2); }
 
 int FindBlockTag(const std::uint8_t* p) { return FindTag(p, kPackedBlocks); }
 int FindStreamTag(const std::uint8_t* p) { return FindTag(p, kPackedStreams); }

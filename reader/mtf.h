@@ -4,6 +4,7 @@
 //   0  4  block ID ("TAPE", "SSET", ...)
 //   8  u16 offset to first event: first stream header, from the block start
 //  11  u8  OS version (read by the advanced scanner only)
+//  50  u16 header checksum: the XOR of the 25 little-endian words at 0 to 49
 // FILE and DIRB blocks: u32 attributes at 52, the last modification date at 56.
 // Date (5 bytes, a 40-bit number read most significant byte first): year (14
 // bits), month (4), day (5), hour (5), minute (6) and second (6). All zero: unknown.
@@ -11,6 +12,7 @@
 // Stream header (22 bytes):
 //   0  4  stream ID      6 u16 media-format attributes (bit 0: continuation)
 //   8  u64 stream length (data bytes after the header)
+//  20  u16 header checksum: the XOR of the 10 little-endian words at 0 to 19
 // The next stream header starts at the next multiple of 4 (from the block
 // start) at or after the end of a stream's data.
 #pragma once
@@ -63,7 +65,9 @@ inline constexpr std::size_t kFileName = 84;
 inline constexpr std::size_t kModifiedDate = 56;  // FILE and DIRB
 inline constexpr std::size_t kDateSize = 5;
 
+inline constexpr std::size_t kBlockChecksumOffset = 50;
 inline constexpr std::size_t kStreamHeaderSize = 22;
+inline constexpr std::size_t kStreamChecksumOffset = 20;
 inline constexpr std::size_t kStreamMediaAttrOffset = 6;
 inline constexpr std::size_t kStreamLengthOffset = 8;
 
@@ -90,6 +94,14 @@ DateTime UnpackDate(std::uint64_t packed);
 // the view does not hold it, when all its bits are zero, or when a field is
 // out of range.
 std::optional<std::int64_t> ReadDate(ByteView block, std::size_t at);
+
+// Whether the header checksum of the descriptor block at the start of
+// `block` holds (false when the view does not hold the 52-byte header). The
+// backup program writes it into every block; noise that happens to hold a
+// block ID almost never has it.
+bool BlockChecksumOk(ByteView block);
+// The same for the 22-byte stream header at the start of `header`.
+bool StreamChecksumOk(ByteView header);
 
 // Next header position after a stream whose header is at `header`:
 // header + 22 + length, rounded up to a multiple of 4 (saturating).

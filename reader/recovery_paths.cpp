@@ -42,12 +42,22 @@ std::string CutComponent(std::string_view name, std::size_t max) {
 }
 
 std::string SafeComponent(std::u16string_view name) {
-  std::string out = Utf16ToUtf8(name);
-  for (char& c : out) {
-    // Control characters (U+0001 to U+001F, U+007F): Windows never allows
-    // them in a name, so in a name from a backup they can only be damage.
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '/' || u < 0x20 || u == 0x7F) c = '_';
+  const std::string utf8 = Utf16ToUtf8(name);
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    // Control characters (U+0001 to U+001F, U+007F, and U+0080 to U+009F,
+    // which are C2 80 to C2 9F in UTF-8): Windows never allows the first
+    // ones in a name, and a terminal may obey the others, so in a name from a
+    // backup they can only be damage or an attack.
+    const auto u = static_cast<unsigned char>(utf8[i]);
+    const bool c1 = u == 0xC2 && i + 1 < utf8.size() && (static_cast<unsigned char>(utf8[i + 1]) & 0xE0) == 0x80;
+    if (c1) {
+      out += '_';
+      ++i;
+    } else {
+      out += utf8[i] == '/' || u < 0x20 || u == 0x7F ? '_' : utf8[i];
+    }
   }
   if (out.empty() || out == "." || out == "..") return "_";
   return CutComponent(out);

@@ -31,7 +31,7 @@ namespace ostrel {
 inline constexpr std::size_t kMaxComponentBytes = 255;
 
 // One name from a BKF file as a safe path component: '/', NUL and the other
-// control characters become '_', "", "." and ".." become "_", and the name
+// control characters (C0, DEL and C1) become '_', "", "." and ".." become "_", and the name
 // is cut to 255 bytes (CutComponent).
 std::string SafeComponent(std::u16string_view name);
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "catalogue/catalogue.h"
 #include "reader/bkf_file.h"
@@ -30,10 +31,22 @@ struct SessionOrigin {
   std::string snapshotPath;
 };
 
+// A FILE block the scan found sound (its header checksum holds) but left out
+// of the catalogue because the data it promises runs past the end of the
+// scanned range: the usual shape of a backup cut off by a full disk.
+struct LeftOutFile {
+  std::u16string name;
+  std::uint64_t offset = 0;  // of the FILE block
+  std::uint64_t length = 0;  // the data length its stream header promises
+};
+
 struct RecoverySession {
   Catalogue catalogue;
   BkfFile file;  // open read-only once the scan or load has opened it
   SessionOrigin origin;
+  // What the scan left out of the catalogue although it looked sound; not
+  // kept in snapshots.
+  std::vector<LeftOutFile> leftOut;
 };
 
 }  // namespace ostrel

@@ -5,9 +5,15 @@
 #include <string>
 
 #include "reader/mtf.h"
+#include "reader/text.h"
 #include "reader/window_search.h"
 
 namespace ostrel {
+
+std::string LeftOutLine(const LeftOutFile& file) {
+  return "left out: " + Utf16ToUtf8(file.name) + " (" + GroupDigits(file.length) + " bytes at offset " +
+         std::to_string(file.offset) + ") runs past the end of the backup; the advanced mode recovers what is there";
+}
 
 // ---------------------------------------------------------------- WindowReader
 
@@ -95,6 +101,7 @@ bool Scanner::BeginScan(const std::string& path, RecoveryMode mode) {
   origin.rangeEnd = rangeEnd_;
   blocksFound_ = 0;
   bytesRead_ = 0;
+  session_.leftOut.clear();
   // Stop ends the work around a failing disk's bad pieces too.
   session_.file.SetStopToken(&stop_);
   if (!session_.file.Open(path)) {
@@ -102,6 +109,7 @@ bool Scanner::BeginScan(const std::string& path, RecoveryMode mode) {
     return false;
   }
   fileLength_ = session_.file.Size();
+  builder_.SetFolderLimit(FolderLimit(fileLength_));
   ResolveRange(fileLength_);
   // From the start of the window loop to its end, every piece of the file
   // given up as unreadable is reported as progress at its position.
@@ -110,6 +118,12 @@ bool Scanner::BeginScan(const std::string& path, RecoveryMode mode) {
     if (running_ == nullptr || !running_->Relay(position)) ReportProgress(position, true);
   });
   return true;
+}
+
+std::string Scanner::Note() const {
+  std::string note = builder_.DepthCapped() ? kDepthCapNote : "";
+  if (builder_.FolderCapped()) note += (note.empty() ? "" : "; ") + std::string(kFolderCapNote);
+  return note;
 }
 
 void Scanner::EndScan() {
@@ -239,7 +253,14 @@ std::uint64_t StandardScanner::HandleFile(ByteView w, std::uint64_t a) {
     if (s >= kWindowSize) break;
   }
   const std::uint64_t dataLength = atStan ? headerLength : 0;
-  if (headerLength >= rangeEnd_ || s >= rangeEnd_) return 0;
+  if (headerLength >= rangeEnd_ || s >= rangeEnd_) {
+    // The rule keeps false blocks in noise out of the catalogue, but a block
+    // the backup program wrote (its checksum holds) whose data runs past the
+    // end is a file cut off by the end of the backup: it is not lost in
+    // silence.
+    if (atStan && s < rangeEnd_ && mtf::BlockChecksumOk(w)) session_.leftOut.push_back({name, a, headerLength});
+    return 0;
+  }
 
   builder_.AppendFile(name, addr.size, SatAdd(a, SatAdd(s, mtf::kStreamHeaderSize)), dataLength,
                       mtf::ReadDate(w, mtf::kModifiedDate));

@@ -50,6 +50,10 @@ inline constexpr char kStartRangeMessage[] =
 inline constexpr char kEndRangeMessage[] =
     "End range exceeds the file size so file will parse to the end of file size.";
 
+// "left out: NAME (N bytes at offset X) runs past the end of the backup; the
+// advanced mode recovers what is there" (NAME in UTF-8, as stored).
+std::string LeftOutLine(const LeftOutFile& file);
+
 inline constexpr std::size_t kWindowSize = 1024;
 // Where the blocks lie at most kDenseGap bytes of windows apart for
 // kBusyBytes, the window loop sends the search's workers away.
@@ -136,8 +140,10 @@ class Scanner {
   // like a BKF file at all (as far as the range goes).
   std::uint64_t BlocksFound() const { return blocksFound_; }
   // What the scan had to bend for the log, once: kDepthCapNote when folders
-  // would have nested too deep; empty when nothing.
-  std::string Note() const { return builder_.DepthCapped() ? kDepthCapNote : ""; }
+  // would have nested too deep, kFolderCapNote when the backup named more
+  // folders than its size allows (both, a "; " between, when both); empty
+  // when nothing.
+  std::string Note() const;
   // Bytes the last Scan read from the file (the walk's reads and the search's).
   std::uint64_t BytesRead() const { return bytesRead_; }
 

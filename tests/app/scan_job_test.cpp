@@ -164,6 +164,7 @@ class ScanJobTest : public QObject {
   void unreadableFileSaysWhy();
   void faultInTheWorker();
   void unreadablePartsAreLogged();
+  void leftOutFilesAreLogged();
 
  private:
   ostrel::app::CMainFrame& Frame() { return fixture_.frame(); }
@@ -650,6 +651,24 @@ void ScanJobTest::unreadablePartsAreLogged() {
            (QStringList{"Total number of files found: 3", "",
                         "Unreadable: " + bytes + " bytes in 1 range (input/output error); the first at offset 8192", "",
                         kCompleted, ""}));
+}
+
+// A backup cut off inside its largest file: the standard scan cannot
+// catalogue it, and the log says so after the scan's last lines.
+void ScanJobTest::leftOutFilesAreLogged() {
+  MtfWriter w;
+  w.Volb(u"C:");
+  w.File(u"notes.txt", {Stan(2000, 5)});
+  const std::uint64_t big = w.File(u"database.mdb", {Stan(500000, 6)});
+  w.Bytes().resize(300000);
+  Open(QString::fromStdString(dir_.Write(w)), Choice{});
+  QCOMPARE(fixture_.prompts().MessageTexts(), QStringList{kCompleted});
+  QCOMPARE(LogLines(Frame()).mid(7),
+           (QStringList{"Total number of files found: 1", "",
+                        QStringLiteral("Left out: database.mdb (500,000 bytes at offset %1) runs past the end of the "
+                                       "backup; the advanced mode recovers what is there")
+                            .arg(big),
+                        "", kCompleted, ""}));
 }
 
 QTEST_MAIN(ScanJobTest)

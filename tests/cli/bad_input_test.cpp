@@ -161,6 +161,14 @@ const std::map<std::string, std::string> kAdvancedStdout = {
      "[0] huge  (18,446,744,073,709,551,615 bytes)\n      [1] after  (10 bytes)\nTotal number of files found: 2"},
 };
 
+// Where the standard scan says more: a FILE block whose checksum holds but
+// whose data runs past the end is left out of the catalogue, said on stderr,
+// and counted as a problem.
+const std::map<std::string, std::pair<int, std::string>> kStandardEnding = {
+    {"stream length 2^64 - 1",
+     {1, "left out: huge (18,446,744,073,709,551,615 bytes at offset 1024) runs past the end of the backup"}},
+};
+
 class BadInput : public ::testing::TestWithParam<ModeCase> {};
 
 TEST_P(BadInput, ExitCodeAndMessage) {
@@ -170,7 +178,10 @@ TEST_P(BadInput, ExitCodeAndMessage) {
   args.insert(args.begin() + std::min<std::size_t>(2, args.size()), GetParam().mode.begin(),
               GetParam().mode.end());
   const auto r = RunCli(args);
-  EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+  const auto standard = kStandardEnding.find(c.name);
+  const bool standardSaysMore = GetParam().mode.empty() && standard != kStandardEnding.end();
+  EXPECT_EQ(r.exitCode, standardSaysMore ? standard->second.first : c.exitCode) << r.err;
+  if (standardSaysMore) EXPECT_NE(r.err.find(standard->second.second), std::string::npos) << r.err;
   const auto advanced = kAdvancedStdout.find(c.name);
   const std::string& stdoutHas =
       !GetParam().mode.empty() && advanced != kAdvancedStdout.end() ? advanced->second : c.stdoutHas;
@@ -188,31 +199,55 @@ INSTANTIATE_TEST_SUITE_P(Scan, BadInput, ::testing::ValuesIn(InEveryMode(kScanCa
   return n;
 });
 
-// A name holding an escape sequence and a newline cannot drive the terminal:
-// the tree shows them escaped, JSON keeps them exact, and on disk they are '_'.
+// A name holding an escape sequence, a newline or a C1 control cannot drive
+// the terminal, and one holding a bidirectional override or a zero-width
+// character cannot pass for another name there: the tree shows them escaped,
+// JSON keeps them exact, and on disk control characters are '_'.
 TEST(HostileNames, ControlCharactersNeverReachTheTerminalOrTheDisk) {
-  TempDir dir;
-  MtfWriter w;
-  w.Tape(u"Tape");
-  w.Sset(1, u"Set");
-  w.Volb(u"C:");
-  w.File(u"\x1B[31mRED\x1B[0m\nline.txt", {Stan("red")});
-  w.Bare("ESET");
-  const std::string bkf = dir.Write(w);
+  const struct {
+    std::u16string stored;
+    std::string json;      // the name in UTF-8, exact
+    std::string terminal;  // as the tree shows it
+    std::string disk;
+  } cases[] = {
+      {u"\x1B[31mRED\x1B[0m\nline.txt", "\x1B[31mRED\x1B[0m\nline.txt", "\\e[31mRED\\e[0m\\nline.txt",
+       "_[31mRED_[0m_line.txt"},
+      // U+009B starts a control sequence on some terminals.
+      {u"a\u009B31mb\u0085.txt", "a\xC2\x9B" "31mb\xC2\x85.txt", "a?31mb?.txt", "a_31mb_.txt"},
+      // "invoice<RLO>txt.exe" reads as "invoiceexe.txt".
+      {u"invoice\u202Etxt.exe", "invoice\xE2\x80\xAEtxt.exe", "invoice\\u202etxt.exe",
+       "invoice\xE2\x80\xAEtxt.exe"},
+      {u"\uFEFFa\u200Bb\u2066c\u2069.txt", "\xEF\xBB\xBF" "a\xE2\x80\x8B" "b\xE2\x81\xA6" "c\xE2\x81\xA9.txt",
+       "\\ufeffa\\u200bb\\u2066c\\u2069.txt",
+       "\xEF\xBB\xBF" "a\xE2\x80\x8B" "b\xE2\x81\xA6" "c\xE2\x81\xA9.txt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.terminal);
+    TempDir dir;
+    MtfWriter w;
+    w.Tape(u"Tape");
+    w.Sset(1, u"Set");
+    w.Volb(u"C:");
+    w.File(c.stored, {Stan("red")});
+    w.Bare("ESET");
+    const std::string bkf = dir.Write(w);
 
-  const auto tree = RunCli({"scan", bkf});
-  EXPECT_EQ(tree.exitCode, 0) << tree.err;
-  EXPECT_NE(tree.out.find("[0] \\e[31mRED\\e[0m\\nline.txt  (3 bytes)"), std::string::npos) << tree.out;
-  EXPECT_EQ(tree.out.find('\x1B'), std::string::npos);
+    const auto tree = RunCli({"scan", bkf});
+    EXPECT_EQ(tree.exitCode, 0) << tree.err;
+    EXPECT_NE(tree.out.find("[0] " + c.terminal + "  (3 bytes)"), std::string::npos) << tree.out;
+    EXPECT_EQ(tree.out.find('\x1B'), std::string::npos);
+    EXPECT_EQ(tree.out.find("\xE2\x80\xAE"), std::string::npos);
+    EXPECT_EQ(tree.out.find("\xC2\x9B"), std::string::npos);
 
-  const auto json = RunCli({"scan", bkf, "--json"});
-  ASSERT_EQ(json.exitCode, 0);
-  EXPECT_EQ(nlohmann::json::parse(json.out)["files"][0]["name"], "\x1B[31mRED\x1B[0m\nline.txt");
+    const auto json = RunCli({"scan", bkf, "--json"});
+    ASSERT_EQ(json.exitCode, 0);
+    EXPECT_EQ(nlohmann::json::parse(json.out)["files"][0]["name"], c.json);
 
-  const auto saved = RunCli({"extract", bkf, "--to", dir.File("out"), "--flat"});
-  EXPECT_EQ(saved.exitCode, 0) << saved.err;
-  EXPECT_EQ(fixtures::ReadText(dir.File("out/_[31mRED_[0m_line.txt")), "red");
-  EXPECT_EQ(saved.out.find('\x1B'), std::string::npos);
+    const auto saved = RunCli({"extract", bkf, "--to", dir.File("out"), "--flat"});
+    EXPECT_EQ(saved.exitCode, 0) << saved.err;
+    EXPECT_EQ(fixtures::ReadText(dir.File("out/" + c.disk)), "red");
+    EXPECT_EQ(saved.out.find('\x1B'), std::string::npos);
+  }
 }
 
 // Ctrl-C or a TERM during the extraction of a large file: the file being

@@ -139,7 +139,7 @@ TEST(HostileDestination, OutputToAFullDeviceFails) {
     SCOPED_TRACE(args);
     const auto r = Shell(std::string(OSTREL_CLI_PATH) + " " + args + " > /dev/full");
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("ostrel-bkf: cannot write the output"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("ostrel-bkf: cannot write the output: No space left on device"), std::string::npos) << r.err;
   }
 }
 

@@ -213,9 +213,16 @@ TEST(Sizes, ThousandsSeparatorsUnlessBytesIsGiven) {
 
 // list takes a snapshot or a BKF file and tells them apart by content, not by
 // the name's extension.
+// Content decides, but for a name ending in .KVSNAPSHOT: such a file is
+// always read as a snapshot, so that a damaged one is refused with the reason
+// instead of being scanned as a BKF file that holds nothing.
 TEST(ListCommand, TellsASnapshotFromABkfFileByContent) {
   TempDir dir;
-  const std::string bkf = Backup(dir, "backup.KVSNAPSHOT");
+  const std::string named = Backup(dir, "backup.kvSnapshot");
+  const auto refused = RunCli({"list", named});
+  EXPECT_EQ(refused.exitCode, 2) << refused.out;
+  EXPECT_NE(refused.err.find("cannot load the snapshot '" + named + "': "), std::string::npos) << refused.err;
+  const std::string bkf = Backup(dir, "backup.bak");
   const std::string snap = dir.File("snapshot.bkf");
   const auto scan = RunCli({"scan", bkf, "--snapshot", snap});
   ASSERT_EQ(scan.exitCode, 0) << scan.err;

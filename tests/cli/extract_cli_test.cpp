@@ -362,6 +362,49 @@ TEST(ExtractCommand, FilesNotRecoveredAreReportedAndLeaveNothingBehind) {
       << r.out;
 }
 
+// A backup cut off inside its largest file: the standard mode cannot
+// catalogue it, but says so and fails the run; the advanced mode recovers
+// what is there.
+TEST(ExtractCommand, AFileCutOffByTheEndOfTheBackupIsNeverLostInSilence) {
+  TempDir dir;
+  MtfWriter w;
+  w.Volb(u"C:");
+  w.File(u"notes.txt", {Stan(20000)});
+  const std::uint64_t big = w.File(u"database.mdb", {Stan(500000)});
+  w.Bytes().resize(300000);
+  const std::string bkf = dir.Write(w);
+  const std::string line = "left out: database.mdb (500,000 bytes at offset " + std::to_string(big) +
+                           ") runs past the end of the backup; the advanced mode recovers what is there\n";
+
+  const auto extract = RunCli({"extract", bkf, "--to", dir.File("std"), "--flat"});
+  EXPECT_EQ(extract.exitCode, 1) << extract.out << extract.err;
+  EXPECT_NE(extract.err.find(line), std::string::npos) << extract.err;
+  EXPECT_NE(extract.out.find("Files with problems: 1\n"), std::string::npos) << extract.out;
+  EXPECT_EQ(EntryNames(dir.File("std")), std::vector<std::string>{"notes.txt"});
+
+  // A selection that could not have held it does not count it.
+  const auto other = RunCli({"extract", bkf, "--to", dir.File("sel"), "--pattern", "*.txt"});
+  EXPECT_EQ(other.exitCode, 0) << other.out << other.err;
+  EXPECT_EQ(other.err.find("left out"), std::string::npos) << other.err;
+
+  const auto scan = RunCli({"scan", bkf});
+  EXPECT_EQ(scan.exitCode, 1) << scan.err;
+  EXPECT_NE(scan.err.find(line), std::string::npos) << scan.err;
+  const auto json = RunCli({"scan", bkf, "--json"});
+  EXPECT_EQ(json.exitCode, 1);
+  const auto doc = nlohmann::json::parse(json.out);
+  ASSERT_EQ(doc["leftOut"].size(), 1u) << json.out;
+  EXPECT_EQ(doc["leftOut"][0]["name"], "database.mdb");
+  EXPECT_EQ(doc["leftOut"][0]["offset"], big);
+  EXPECT_EQ(doc["leftOut"][0]["length"], 500000);
+
+  const auto advanced = RunCli({"extract", bkf, "--to", dir.File("adv"), "--flat", "--mode", "advanced"});
+  EXPECT_EQ(advanced.exitCode, 1);
+  EXPECT_EQ(advanced.err.find("left out"), std::string::npos) << advanced.err;
+  EXPECT_NE(advanced.out.find("cut short:"), std::string::npos) << advanced.out;
+  EXPECT_EQ(EntryNames(dir.File("adv")), (std::vector<std::string>{"database.mdb", "notes.txt"}));
+}
+
 TEST(ExtractCommand, ErrorsAndUsage) {
   TempDir dir;
   const std::string bkf = TwinFolders(dir);

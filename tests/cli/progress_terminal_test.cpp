@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,29 @@ TEST(ProgressBar, FitsTheTerminalAndIsPlainOnADumbOne) {
     // Cleared at the end: the last thing written ends on an empty line.
     EXPECT_EQ(DrawnLines(r.screen).back().find_first_not_of(' '), std::string::npos);
   }
+}
+
+// One large file: the bar moves with its bytes, not only from file to file.
+TEST(ProgressBar, ExtractionMovesWithinALargeFile) {
+  TempDir dir;
+  MtfWriter w;
+  w.Volb(u"C:");
+  // 1 GiB of zeros: the backup holds the header, the rest is a hole.
+  constexpr std::uint64_t kLength = 1ull << 30;
+  w.File(u"big.bin", {fixtures::StanWithLength({}, kLength)});
+  const std::string bkf = dir.Write(w);
+  std::filesystem::resize_file(bkf, std::filesystem::file_size(bkf) + kLength);
+  const TerminalRun r = RunOnTerminal(80, {"TERM=xterm"}, {"extract", bkf, "--to", dir.File("out"), "--flat"});
+  EXPECT_EQ(r.exitCode, 0);
+  bool between = false;
+  for (const std::string& line : DrawnLines(r.screen)) {
+    if (line.rfind("Extracting [", 0) != 0) continue;
+    const std::size_t percent = line.find('%');
+    ASSERT_NE(percent, std::string::npos) << line;
+    const double share = std::stod(line.substr(line.rfind(' ', percent) + 1));
+    between = between || (share > 0.0 && share < 100.0);
+  }
+  EXPECT_TRUE(between) << r.screen;
 }
 
 }  // namespace

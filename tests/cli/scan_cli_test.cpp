@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "tests/fixtures/catalogue_json.h"
 #include "tests/fixtures/mtf_writer.h"
 #include "tests/fixtures/run_process.h"
+#include "tests/fixtures/streams.h"
 #include "tests/fixtures/temp_dir.h"
 #include "version.h"
 
@@ -22,6 +26,54 @@ TEST(Cli, SaysItsVersion) {
     EXPECT_EQ(r.exitCode, 0) << flag;
     EXPECT_EQ(r.out, std::string("ostrel-bkf ") + OSTREL_VERSION + "\n") << flag;
   }
+}
+
+// A BKF file whose path is not UTF-8 (a folder named in Latin-1): the JSON
+// stays valid and gives the exact bytes beside, and a snapshot names the file
+// so that it opens again.
+TEST(ScanCommand, ABkfPathThatIsNotUtf8) {
+  fixtures::TempDir dir;
+  const std::string folder = dir.File("caf\xE9");
+  std::filesystem::create_directory(folder);
+  const std::string bkf = folder + "/b.bkf";
+  std::filesystem::copy_file(kIntact, bkf);
+  const auto r = RunCli({"scan", bkf, "--json", "--snapshot", dir.File("s.KVSNAPSHOT")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const json doc = json::parse(r.out);  // throws on invalid UTF-8
+  EXPECT_NE(doc["bkf"].get<std::string>().find("caf\xEF\xBF\xBD/b.bkf"), std::string::npos) << doc["bkf"];
+  std::string hex;
+  for (unsigned char c : bkf) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    hex += kHex[c >> 4];
+    hex += kHex[c & 15];
+  }
+  EXPECT_EQ(doc["bkfPathBytes"], hex);
+  EXPECT_FALSE(json::parse(RunCli({"scan", kIntact, "--json"}).out).contains("bkfPathBytes"));
+
+  const auto extract = RunCli({"extract", "--from-snapshot", dir.File("s.KVSNAPSHOT"), "--to", dir.File("out")});
+  EXPECT_EQ(extract.exitCode, 0) << extract.out << extract.err;
+  EXPECT_NE(extract.out.find("Files written: 6"), std::string::npos) << extract.out;
+}
+
+// A scan ended by a signal prints what it found so far, and says so in the
+// JSON document too.
+TEST(ScanCommand, AnInterruptedJsonScanIsMarkedPartial) {
+  fixtures::TempDir dir;
+  fixtures::MtfWriter w;
+  w.Volb(u"C:");
+  w.File(u"first.txt", {fixtures::Stan("first")});
+  const std::string bkf = dir.Write(w);
+  // 64 GiB of hole after it: far more than the scan gets through before the signal.
+  std::filesystem::resize_file(bkf, 64ull << 30);
+  const auto r = fixtures::RunProcess(OSTREL_CLI_PATH, {"scan", bkf, "--json"}, [](pid_t pid) {
+    ::usleep(300000);
+    ::kill(pid, SIGINT);
+  });
+  EXPECT_EQ(r.exitCode, 128 + SIGINT) << r.err;
+  const json doc = json::parse(r.out);
+  EXPECT_EQ(doc["partial"], true);
+  EXPECT_EQ(doc["files"].size(), 1u);
+  EXPECT_FALSE(json::parse(RunCli({"scan", kIntact, "--json"}).out).contains("partial"));
 }
 
 TEST(ScanCommand, PrintsTheCatalogueAsATree) {
@@ -125,6 +177,7 @@ TEST(ScanCommand, ErrorsAndUsage) {
       {{"scan", kIntact, "--range", "5"}, 2, "--range needs START and END"},
       {{"scan", kIntact, "--range", "-1", "5"}, 2, "unsigned decimal"},
       {{"scan", kIntact, "--range", "1", "99999999999999999999"}, 2, "unsigned decimal"},
+      {{"scan", kIntact, "--range", "100", "50"}, 2, "--range 100 50: START lies past END"},
       {{"scan", kIntact, "--mode", "fast"}, 2, "unknown mode 'fast'"},
       {{"scan", kIntact, "--bogus"}, 2, "unknown option '--bogus'"},
       {{"scan", kIntact, kIntact}, 2, "only one BKF file"},

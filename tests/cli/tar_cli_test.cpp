@@ -395,6 +395,29 @@ TEST(TarCommand, TheReadLimitNeverCutsAnEntry) {
   EXPECT_GT(std::stoull(lifted.out), files) << lifted.err;
 }
 
+// A backslash inside a name is one character on Linux, but an extractor on
+// Windows would take "..\\..\\x" for a path that climbs out of its folder:
+// the archive gets the portable name, and a line says so.
+TEST(TarCommand, BackslashesInNamesNeverReachTheArchive) {
+  TempDir dir;
+  MtfWriter w;
+  w.Tape(u"Tape");
+  w.Sset(1, u"Set");
+  w.Volb(u"C:");
+  w.File(u"..\\..\\evil.txt", {Stan("evil")});
+  w.File(u"plain.txt", {Stan("plain")});
+  w.Bare("ESET");
+  const std::string archive = dir.File("out.tar");
+  const auto r = RunCli({"extract", dir.Write(w), "--tar", archive});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("as '" + kC + ".._.._evil.txt' (the destination refuses '\\')"), std::string::npos) << r.err;
+  const auto listed = Tar("-t", archive);
+  EXPECT_EQ(listed.exitCode, 0) << listed.err;
+  EXPECT_EQ(listed.out.find('\\'), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find(kC + ".._.._evil.txt\n"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find(kC + "plain.txt\n"), std::string::npos) << listed.out;
+}
+
 TEST(TarCommand, UsageErrorsAndWhereTheArchiveMayGo) {
   TempDir dir;
   MtfWriter w;

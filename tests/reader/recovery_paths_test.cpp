@@ -31,6 +31,7 @@ TEST(SafeComponentTest, MakesEveryNameOnePlainComponent) {
       {"NUL", std::u16string(u"a\0b", 3), "a_b"},
       {"escape sequence and newline", u"\x1B[31mRED\nx\x7F", "_[31mRED_x_"},
       {"tab and carriage return", u"a\tb\rc", "a_b_c"},
+      {"C1 controls", u"a\u0085b\u009B" "c\u00A0", "a_b_c\xC2\xA0"},
       {"empty", u"", "_"},
       {"dot", u".", "_"},
       {"dot dot", u"..", "_"},

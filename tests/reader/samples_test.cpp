@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "reader/mtf.h"
 #include "reader/scanner.h"
 #include "tests/fixtures/scan_helpers.h"
 
@@ -55,6 +56,22 @@ TEST(RealSamples, BackupOfOneFileUnderC) {
   const std::string data = bytes.substr(f.dataPosition, f.dataLength);
   EXPECT_EQ(data.substr(0, 15), "[boot loader]\r\n");
   EXPECT_EQ(data.substr(data.size() - 2), "\r\n");
+}
+
+// The backup program writes a header checksum into every descriptor block;
+// the copies of records inside the end-of-set catalogue are no blocks and do
+// not carry one.
+TEST(RealSamples, EveryBlockCarriesItsHeaderChecksum) {
+  std::ifstream in(kSamples / "ntbackup51_MailG-block-walker_Backup.bkf", std::ios::binary);
+  const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::size_t> sound, unsound;
+  for (std::size_t at = 0; at + 4 <= bytes.size(); ++at) {
+    if (mtf::FindBlockTag(bytes.data() + at) < 0) continue;
+    const ByteView block(bytes.data() + at, bytes.size() - at);
+    (mtf::BlockChecksumOk(block) ? sound : unsound).push_back(at);
+  }
+  EXPECT_EQ(sound, (std::vector<std::size_t>{0, 1024, 2048, 3072, 4096, 25600, 26624, 27648, 30720, 31744}));
+  EXPECT_EQ(unsound, (std::vector<std::size_t>{28696, 28791, 28861, 29943}));
 }
 
 }  // namespace

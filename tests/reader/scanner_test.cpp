@@ -414,6 +414,65 @@ TEST(StandardScanner, PartialRangeRejectsFilesLongerThanItsEnd) {
   EXPECT_EQ(s->scanner->Session().catalogue.FileAt(0).name, u"small");
 }
 
+// A backup cut off inside a file's data (a full disk, the 4 GB limit of
+// FAT32): the file stays out of the catalogue, but the scan remembers it when
+// its block is one the backup program wrote.
+TEST(StandardScanner, FilesWhoseDataRunsPastTheEndAreLeftOutButRemembered) {
+  const struct {
+    const char* name;
+    bool damageChecksum;  // the block's header no longer sums up: noise, not a block
+    bool cutInsideData;   // the backup ends inside the big file's data
+  } cases[] = {
+      {"cut inside the data", false, true},
+      {"cut, but the block's checksum does not hold", true, true},
+      {"whole backup", false, false},
+  };
+  for (const auto& c : cases) {
+    MtfWriter w;
+    w.Volb(u"C:");
+    w.File(u"notes.txt", {Stan(20000)});
+    const std::uint64_t big = w.File(u"database.mdb", {Stan(500000)});
+    if (c.damageChecksum) w.PutU8(big + 30, 0x5A);
+    if (c.cutInsideData) w.Bytes().resize(300000);
+    const auto s = ScanImage(w);
+    const RecoverySession& session = s->scanner->Session();
+    const bool remembered = c.cutInsideData && !c.damageChecksum;
+    EXPECT_EQ(session.catalogue.FileCount(), c.cutInsideData ? 1u : 2u) << c.name;
+    ASSERT_EQ(session.leftOut.size(), remembered ? 1u : 0u) << c.name;
+    if (remembered) {
+      EXPECT_EQ(session.leftOut[0].name, u"database.mdb");
+      EXPECT_EQ(session.leftOut[0].offset, big);
+      EXPECT_EQ(session.leftOut[0].length, 500000u);
+      EXPECT_EQ(LeftOutLine(session.leftOut[0]),
+                "left out: database.mdb (500,000 bytes at offset " + std::to_string(big) +
+                    ") runs past the end of the backup; the advanced mode recovers what is there");
+    }
+  }
+}
+
+// DIRBs that each name dozens of new folders: a backup cannot hold more than
+// one real folder for each 512 bytes, so the scan makes no more than that
+// (plus 1,024) and says so; files still come, in the deepest folder that exists.
+TEST(StandardScanner, FoldersAreBoundedByTheBackupsSize) {
+  MtfWriter w;
+  w.Volb(u"C:");
+  for (int i = 0; i < 40; ++i) {
+    std::u16string path = u"d" + std::u16string(1, static_cast<char16_t>(u'A' + i));
+    for (int k = 0; k < 60; ++k) path += u"\\n" + std::u16string(1, static_cast<char16_t>(u'A' + k));
+    w.Dirb(path);
+    w.File(u"f", {Stan(8)});
+  }
+  const auto s = ScanImage(w);
+  const Catalogue& cat = s->scanner->Session().catalogue;
+  EXPECT_EQ(cat.Tree().Count(), FolderLimit(w.Size()));
+  EXPECT_LT(FolderLimit(w.Size()), 40u * 61u);  // the backup asks for more
+  EXPECT_EQ(s->scanner->Note(), kFolderCapNote);
+  ASSERT_EQ(cat.FileCount(), 40u);
+  // The last DIRB's first new folder is not made: its file goes to the volume.
+  const FileNode& last = cat.FileAt(39);
+  EXPECT_EQ(cat.Tree().NodeAt(last.parent).name, u"C:");
+}
+
 TEST(StandardScanner, ProgressReportsEveryPerMilleAndEveryEmptyWindow) {
   MtfWriter w;
   w.PadTo(2048 * 1024);  // 2,048 empty windows
