@@ -8,6 +8,7 @@
 #include <csignal>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <charconv>
 #include <cinttypes>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <vector>
 
+#include "catalogue/snapshot.h"
 #include "reader/extract.h"
 #include "reader/text.h"
 
@@ -565,6 +567,15 @@ void PrintCatalogueTree(std::FILE* out, const Catalogue& cat, bool rawSizes) {
   }
   write();
   std::fprintf(out, "Total number of files found: %s\n", Count(cat.FileCount(), rawSizes).c_str());
+}
+
+bool IsSnapshotInput(const std::string& path) {
+  static constexpr std::string_view kSuffix = ".kvsnapshot";
+  const bool named =
+      path.size() >= kSuffix.size() &&
+      std::equal(kSuffix.begin(), kSuffix.end(), path.end() - static_cast<std::ptrdiff_t>(kSuffix.size()),
+                 [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+  return named || LooksLikeSnapshot(path);
 }
 
 void ReportNoBlocks() { Error("no MTF block found: this does not look like a BKF file"); }

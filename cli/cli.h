@@ -45,6 +45,13 @@ int ScanAndPrint(const std::string& bkfPath, const ScanOptions& options, const s
                  const PrintOptions& print);
 int ExtractCommand(const Args& args);
 int ListCommand(const Args& args);
+int VerifyCommand(const Args& args);
+
+// Whether an input is read as a snapshot rather than a BKF file: a name
+// ending in ".KVSNAPSHOT" (any letter case) always is, so that a damaged one
+// is refused with the reason instead of being scanned as a BKF file that
+// holds nothing; any other file when its content reads as one.
+bool IsSnapshotInput(const std::string& path);
 
 // The first error (errno) a write to standard output met, or 0. A large
 // write goes around the stream's buffer: the stream then remembers that it

@@ -151,6 +151,7 @@ struct ExtractOptions {
   bool skipDamaged = false;
   bool verbose = false;
   bool rawSizes = false;
+  bool json = false;  // standard output holds one JSON document: every line goes to stderr
   std::set<std::uint64_t> indices;
   std::vector<std::string> patterns;
   bool overwrite = false;
@@ -173,7 +174,7 @@ std::unique_ptr<RecoverySession> BuildSession(const ExtractOptions& options, con
     }
     // The snapshot chose the file every byte is read from: say which.
     const std::string& bkfPath = loaded.session->origin.bkfPath;
-    std::FILE* text = options.tar ? stderr : stdout;
+    std::FILE* text = options.tar || options.json ? stderr : stdout;
     std::fprintf(text, "Reading files from: %s\n", ForTerminal(bkfPath).c_str());
     for (std::uint64_t index : loaded.refused) {
       std::fprintf(text, "refused: %s: %s\n",
@@ -245,6 +246,37 @@ std::vector<LeftOutFile> LeftOutChosen(const RecoverySession& session, const Ext
     }
   }
   return out;
+}
+
+// The session and the chosen files of a run: the scan (or the snapshot's
+// load), the left-out files said, `stop` given to the file. Answers the exit
+// code when the run ends there (nothing to read, an empty selection, a stop
+// while scanning; `done` says what would have been done: "extracted").
+std::optional<int> OpenChosen(const ExtractOptions& options, StopToken& stop, const char* done,
+                              std::unique_ptr<RecoverySession>& session, std::vector<std::uint64_t>& chosen) {
+  std::string error;
+  ProgressBar scanProgress("Scanning");
+  session = BuildSession(options, stop, scanProgress, error);
+  if (!session) {
+    Error(error);
+    return kExitError;
+  }
+  if (InterruptStops::Signal() != 0) {
+    Error(std::string("interrupted while scanning; nothing was ") + done);
+    return InterruptStops::ExitCode();
+  }
+  // Stop ends the work around a failing disk's bad pieces too.
+  session->file.SetStopToken(&stop);
+  // An empty selection is refused before anything is made, whether the
+  // indices or the patterns left it empty.
+  auto selected = SelectFiles(session->catalogue, options, error);
+  ReportLeftOut(LeftOutChosen(*session, options));
+  if (!selected) {
+    Error(error);
+    return kExitError;
+  }
+  chosen = std::move(*selected);
+  return std::nullopt;
 }
 
 // Takes the arguments into `options`; answers the exit code when they end the
@@ -338,6 +370,7 @@ std::optional<int> CheckExtractOptions(const ExtractOptions& options) {
 // What one extraction run did, for its summary.
 struct ExtractTally {
   std::uint64_t written = 0, empty = 0, problems = 0, bytes = 0;
+  std::uint64_t verified = 0, mismatched = 0;  // of the files written, by their checksum
   std::uint64_t renamed = 0, kept = 0, replaced = 0;
 };
 
@@ -422,6 +455,15 @@ ExtractTally SaveSelected(const std::function<SaveResult(std::uint64_t, const Ex
         ++t.problems;
         break;
     }
+    // A written file whose data's XOR is not the one written at backup time.
+    if (saved.status == SaveStatus::Saved || saved.status == SaveStatus::SavedIncomplete) {
+      t.verified += saved.checksum == ChecksumStatus::Verified;
+      if (saved.checksum == ChecksumStatus::Mismatch) {
+        ++t.mismatched;
+        report("checksum mismatch", index, saved, "the data differs from what was backed up");
+        if (saved.status == SaveStatus::Saved) ++t.problems;
+      }
+    }
     // Interrupted, or the read limit reached: the rest is not tried.
     if (saved.status == SaveStatus::Stopped || saved.status == SaveStatus::ReadLimit) break;
   }
@@ -440,6 +482,8 @@ int EndOfRun(ExtractTally t, const ExtractOptions& options, const RecoverySessio
   std::fprintf(text, "Files written: %s (%s empty)\n", n(t.written).c_str(), n(t.empty).c_str());
   std::fprintf(text, "Bytes written: %s\n", n(t.bytes).c_str());
   std::fprintf(text, "Files with problems: %s\n", n(t.problems).c_str());
+  std::fprintf(text, "Verified by checksum: %s of %s files (%s without a checksum)\n", n(t.verified).c_str(),
+               n(t.written).c_str(), n(t.written - t.verified - t.mismatched).c_str());
   if (t.renamed > 0) std::fprintf(text, "Names changed for the destination: %s\n", n(t.renamed).c_str());
   if (t.kept > 0) std::fprintf(text, "Existing files kept (saved under a new name): %s\n", n(t.kept).c_str());
   if (t.replaced > 0) std::fprintf(text, "Existing files replaced: %s\n", n(t.replaced).c_str());
@@ -527,7 +571,197 @@ int ExtractToTar(const ExtractOptions& options, const RecoverySession& session,
   return written || InterruptStops::Signal() != 0 ? status : kExitError;
 }
 
+
+const char kVerifyUsage[] =
+    "Usage: ostrel-bkf verify BKF|SNAPSHOT [--index N]... [--pattern WILDCARD]...\n"
+    "                         [--mode standard|advanced] [--heuristic] [--range START END]\n"
+    "                         [--threads N] [--no-read-limit] [--json] [--bytes]\n"
+    "\n"
+    "Reads the data of every chosen file as 'ostrel-bkf extract' would (LZS\n"
+    "restored, within the read limit, around unreadable parts), checks it against\n"
+    "the checksum the backup wrote after it, and writes nothing. A snapshot is\n"
+    "read as 'extract --from-snapshot' reads it (scan options do not apply);\n"
+    "other files are scanned.\n"
+    "\n"
+    "Each file ends as one of: verified (the 32-bit XOR of its data equals the one\n"
+    "written at backup time), checksum mismatch (a problem: \"checksum mismatch:\n"
+    "PATH: the data differs from what was backed up\"), or no checksum. A file cut\n"
+    "short, with unreadable parts, or that cannot be recovered is a problem too,\n"
+    "with its line. The summary ends with \"Verified by checksum: N of M files (K\n"
+    "without a checksum)\". What \"verified\" proves: the data is what was written,\n"
+    "as far as a 32-bit XOR can tell; it catches a damaged sector or a cut, not\n"
+    "every change (two equal changes 32 bits apart cancel out), and never\n"
+    "tampering.\n"
+    "\n"
+    "Options:\n"
+    "  -i, --index N, -p, --pattern WILDCARD, --mode, --heuristic, --range,\n"
+    "  --threads, --no-read-limit, --bytes   as for 'ostrel-bkf extract'\n"
+    "  --json                one JSON document: every chosen file with its \"path\",\n"
+    "                        \"status\" (\"whole\", \"cut short\", \"damaged\" or\n"
+    "                        \"not recovered\"), \"checksum\" (\"verified\",\n"
+    "                        \"mismatch\" or \"none\") and \"reason\"\n"
+    "  -h, --help            show this text\n"
+    "\n"
+    "Exit status: 0 every chosen file is whole, 1 some are not (or parts of the\n"
+    "BKF file could not be read), 2 bad arguments or an input that cannot be read.\n";
+
+// One file's data read through to its end, nothing written.
+struct Checked {
+  const char* status = "whole";  // "whole", "cut short", "damaged", "not recovered"
+  ChecksumStatus checksum = ChecksumStatus::None;
+  std::string reason;
+  bool readLimit = false;
+};
+
+Checked CheckFile(const Catalogue& cat, const BkfFile& bkf, std::uint64_t index, const StopToken& stop,
+                  ReadBudget& budget) {
+  Checked out;
+  const FileNode& node = cat.FileAt(index);
+  const PreparedData data = PrepareFileData(node, bkf, std::nullopt, stop, &budget);
+  if (data.overBudget) {
+    out.readLimit = true;
+    return out;
+  }
+  if (data.outcome != ExtractOutcome::Extracted) {
+    if (data.outcome != ExtractOutcome::Empty) {
+      out.status = "not recovered";
+      out.reason = std::string(OutcomeReason(data.outcome)) + " [" + std::string(OutcomeName(data.outcome)) + "]";
+    }
+    return out;
+  }
+  CountingSink sink;
+  ExtractStats stats;
+  CopyFileData(data, bkf, sink, stop, stats, {}, &budget);
+  out.readLimit = stats.overBudget;
+  out.checksum = stats.checksum;
+  if (std::string missing = MissingDataText(stats); !missing.empty()) {
+    out.status = stats.damage.unreadableBytes != 0 ? "damaged" : "cut short";
+    out.reason = std::move(missing);
+  }
+  return out;
+}
+
+int RunVerify(const ExtractOptions& options) {
+  const bool json = options.json;
+  StopToken stop;
+  const InterruptStops interrupts(stop);
+  std::unique_ptr<RecoverySession> session;
+  std::vector<std::uint64_t> chosen;
+  if (const auto exit = OpenChosen(options, stop, "verified", session, chosen)) return *exit;
+  const std::vector<std::uint64_t>* selected = &chosen;
+  const std::vector<LeftOutFile> leftOut = LeftOutChosen(*session, options);
+  const Catalogue& cat = session->catalogue;
+  ReadBudget budget = options.noReadLimit ? ReadBudget::Unlimited() : ReadBudget(session->file.Size());
+  ProgressBar progress("Verifying");
+  std::uint64_t checked = 0, empty = 0, problems = leftOut.size(), verified = 0, mismatched = 0, done = 0;
+  std::string files;  // the JSON file entries
+  bool readLimit = false;
+  for (std::uint64_t index : *selected) {
+    if (stop.StopRequested()) break;
+    progress.Show(done++, selected->size(), checked);
+    const Checked c = CheckFile(cat, session->file, index, stop, budget);
+    if (c.readLimit) {
+      readLimit = true;
+      break;
+    }
+    if (stop.StopRequested()) break;
+    ++checked;
+    empty += cat.FileAt(index).dataLength == 0 || cat.FileAt(index).dataPosition == 0;
+    verified += c.checksum == ChecksumStatus::Verified;
+    mismatched += c.checksum == ChecksumStatus::Mismatch;
+    const bool whole = std::string_view(c.status) == "whole";
+    const std::string path = Utf16ToUtf8(CataloguePath(cat, index));
+    if (!whole || c.checksum == ChecksumStatus::Mismatch) ++problems;
+    if (json) {
+      files += std::string(files.empty() ? "" : ",") + "\n  {\"index\": " + std::to_string(index) +
+               ", \"path\": " + JsonString(path) + ", \"size\": " + std::to_string(cat.FileAt(index).dataLength) +
+               ", \"status\": " + JsonString(c.status) + ", \"checksum\": " +
+               JsonString(std::string(ChecksumName(c.checksum))) + ", \"reason\": " +
+               JsonString(c.checksum == ChecksumStatus::Mismatch && whole ? kChecksumMismatchText : c.reason) + "}";
+      continue;
+    }
+    progress.Finish();
+    if (!whole) std::printf("%s: %s: %s\n", c.status, ForTerminal(path).c_str(), ForTerminal(c.reason).c_str());
+    if (c.checksum == ChecksumStatus::Mismatch) {
+      std::printf("checksum mismatch: %s: the data differs from what was backed up\n", ForTerminal(path).c_str());
+    }
+  }
+  progress.Finish();
+  if (readLimit) {
+    Error(ReadLimitText(checked));
+    ++problems;
+  }
+  const auto n = [&](std::uint64_t v) { return Count(v, options.rawSizes); };
+  const std::uint64_t without = checked - verified - mismatched;
+  if (json) {
+    std::printf("{\n \"bkf\": %s,\n%s \"files\": [%s\n ],\n \"summary\": {\"checked\": %s, \"problems\": %s, "
+                "\"verified\": %s, \"mismatch\": %s, \"none\": %s}\n}\n",
+                JsonString(Utf16ToUtf8(Utf8ToUtf16(session->file.Path()))).c_str(),
+                (InterruptStops::Signal() != 0 ? std::string(" \"partial\": true,\n") : std::string()).c_str(),
+                files.c_str(), std::to_string(checked).c_str(), std::to_string(problems).c_str(),
+                std::to_string(verified).c_str(), std::to_string(mismatched).c_str(), std::to_string(without).c_str());
+  } else {
+    std::printf("Files checked: %s (%s empty)\n", n(checked).c_str(), n(empty).c_str());
+    std::printf("Files with problems: %s\n", n(problems).c_str());
+    std::printf("Verified by checksum: %s of %s files (%s without a checksum)\n", n(verified).c_str(),
+                n(checked).c_str(), n(without).c_str());
+  }
+  FlushOutput(stdout);
+  const bool unreadable = ReportUnreadable(session->file);
+  if (InterruptStops::Signal() != 0) {
+    Error("interrupted; the files listed above were checked");
+    return InterruptStops::ExitCode();
+  }
+  return problems == 0 && !unreadable ? kExitOk : kExitSome;
+}
+
 }  // namespace
+
+int VerifyCommand(const Args& args) {
+  ExtractOptions options;
+  std::string input;
+  ArgReader reader(args);
+  std::string problem;
+  while (reader.Next()) {
+    if (const auto exit = TakeCommonOption(reader, "verify", kVerifyUsage)) return *exit;
+    const std::string& a = reader.Name();
+    if (!reader.IsOption()) {
+      if (!input.empty()) return UsageError("verify", "only one BKF file or snapshot can be verified");
+      input = a;
+    } else if (a == "--json") {
+      options.json = true;
+    } else if (a == "--bytes") {
+      options.rawSizes = true;
+    } else if (a == "--no-read-limit") {
+      options.noReadLimit = true;
+    } else if (a == "--index") {
+      const std::optional<std::string> value = reader.Value();
+      const auto index = value ? ParseU64(*value) : std::nullopt;
+      if (!index) return UsageError("verify", "--index takes an unsigned decimal file index");
+      options.indices.insert(*index);
+    } else if (a == "--pattern") {
+      const std::optional<std::string> pattern = reader.Value();
+      if (!pattern) return UsageError("verify", "--pattern needs a wildcard");
+      options.patterns.push_back(*pattern);
+    } else if (TakeScanOption(reader, options.scan, problem)) {
+      if (!problem.empty()) return UsageError("verify", problem);
+    } else {
+      return UsageError("verify", "unknown option '" + reader.Given() + "'");
+    }
+  }
+  if (input.empty()) return UsageError("verify", "no BKF file or snapshot given");
+  if (const std::string p = CheckScanOptions(options.scan); !p.empty()) return UsageError("verify", p);
+  if (IsSnapshotInput(input)) {
+    if (options.scan.mode != RecoveryMode::Standard || options.scan.heuristic || options.scan.rangeEnd != 0 ||
+        options.scan.rangeStart != 0) {
+      return UsageError("verify", "--mode, --heuristic and --range choose how to scan; a snapshot is not scanned");
+    }
+    options.snapshotPath = input;
+  } else {
+    options.bkfPath = input;
+  }
+  return RunVerify(options);
+}
 
 int ExtractCommand(const Args& args) {
   ExtractOptions options;
@@ -536,30 +770,11 @@ int ExtractCommand(const Args& args) {
 
   StopToken stop;
   const InterruptStops interrupts(stop);
-  std::string error;
-  ProgressBar scanProgress("Scanning");
-  const std::unique_ptr<RecoverySession> session = BuildSession(options, stop, scanProgress, error);
-  if (!session) {
-    Error(error);
-    return kExitError;
-  }
-  if (InterruptStops::Signal() != 0) {
-    Error("interrupted while scanning; nothing was extracted");
-    return InterruptStops::ExitCode();
-  }
-  // Stop ends the work around a failing disk's bad pieces too.
-  session->file.SetStopToken(&stop);
-  // An empty selection is refused before anything is made, whether the
-  // indices or the patterns left it empty.
-  const auto selected = SelectFiles(session->catalogue, options, error);
-  if (!selected) {
-    ReportLeftOut(LeftOutChosen(*session, options));
-    Error(error);
-    return kExitError;
-  }
-  ReportLeftOut(LeftOutChosen(*session, options));
-  return options.tar ? ExtractToTar(options, *session, *selected, stop)
-                     : ExtractToFolder(options, *session, *selected, stop);
+  std::unique_ptr<RecoverySession> session;
+  std::vector<std::uint64_t> selected;
+  if (const auto exit = OpenChosen(options, stop, "extracted", session, selected)) return *exit;
+  return options.tar ? ExtractToTar(options, *session, selected, stop)
+                     : ExtractToFolder(options, *session, selected, stop);
 }
 
 }  // namespace ostrel::cli

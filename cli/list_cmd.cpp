@@ -38,16 +38,6 @@ const char kListUsage[] =
 
 int Usage(const std::string& problem) { return UsageError("list", problem); }
 
-// A name ending in ".KVSNAPSHOT", in any letter case: such a file is read as
-// a snapshot whatever it holds, so that a damaged one is refused with the
-// reason instead of being scanned as a BKF file.
-bool NamedAsSnapshot(const std::string& path) {
-  static constexpr std::string_view kSuffix = ".kvsnapshot";
-  if (path.size() < kSuffix.size()) return false;
-  return std::equal(kSuffix.begin(), kSuffix.end(), path.end() - static_cast<std::ptrdiff_t>(kSuffix.size()),
-                    [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
-}
-
 }  // namespace
 
 int ListCommand(const Args& args) {
@@ -64,7 +54,7 @@ int ListCommand(const Args& args) {
     }
   }
   if (inputPath.empty()) return Usage("no snapshot or BKF file given");
-  if (!NamedAsSnapshot(inputPath) && !LooksLikeSnapshot(inputPath)) {
+  if (!IsSnapshotInput(inputPath)) {
     return ScanAndPrint(inputPath, ScanOptions{}, {}, print);
   }
 

@@ -20,6 +20,8 @@ const char kUsage[] =
     "  extract BKF        scan a BKF file and write the files it holds into a folder\n"
     "  list SNAPSHOT|BKF  print the catalogue stored in a recovery snapshot, or\n"
     "                     the one a scan of a BKF file finds\n"
+    "  verify BKF|SNAPSHOT  read every file's data as extract would, check each\n"
+    "                     checksum the backup holds, and write nothing\n"
     "  help COMMAND       show the options of a command\n"
     "\n"
     "Run 'ostrel-bkf COMMAND --help' for the options of a command, and\n"
@@ -36,6 +38,7 @@ Command CommandNamed(const std::string& word) {
   if (word == "scan") return ostrel::cli::ScanCommand;
   if (word == "extract") return ostrel::cli::ExtractCommand;
   if (word == "list") return ostrel::cli::ListCommand;
+  if (word == "verify") return ostrel::cli::VerifyCommand;
   return nullptr;
 }
 

@@ -128,6 +128,7 @@ SaveResult TarRun::Add(std::uint64_t fileIndex) {
   result.status = SaveStatus::Saved;
   result.unreadableBytes = stats.damage.unreadableBytes;
   result.cutShort = stats.cutShort;
+  result.checksum = stats.checksum;
   if (data.outcome == ExtractOutcome::Empty) result.reason = OutcomeReason(data.outcome);
   std::string missing = MissingDataText(stats);
   if (writer_.Padded() != 0 || writer_.Dropped() != 0) {

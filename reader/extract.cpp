@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -152,6 +153,8 @@ bool IsDataStream(const StreamHeader& h) { return h[0] == 'S' && h[1] == 'T' && 
 
 bool IsSoftFilemark(const StreamHeader& h) { return std::memcmp(h.data(), "SFMB", 4) == 0; }
 
+bool IsChecksumStream(const StreamHeader& h) { return std::memcmp(h.data(), "CSUM", 4) == 0; }
+
 // The header after a stream's data: 22 + length rounded up to a multiple of 4,
 // counted from the stream's own header (the block-relative alignment, since
 // stream headers lie at multiples of 4 from their block's start).
@@ -227,12 +230,54 @@ DataStreams FindDataStreams(const FileNode& node, const BkfFile& bkfFile,
     out.kind = DataStreams::Kind::Split;
     return out;
   }
+  // A checksum can be held against the data only when the data is the one
+  // stream it was computed over, whole.
+  if (IsChecksumStream(header) && out.chunks.Count() == 1 && !out.CutShort() && length == node.dataLength &&
+      out.chunks.Total() == length && (!limit || length <= *limit) && SatAdd(h, mtf::kStreamHeaderSize + 4) <= fileLength) {
+    std::array<std::uint8_t, 4> sum{};
+    if (budget != nullptr) budget->Spend(sum.size());
+    if (bkfFile.ReadAt(h + mtf::kStreamHeaderSize, sum.data(), sum.size()) == sum.size()) {
+      out.checksum = *ByteView(sum.data(), sum.size()).U32(0);
+    }
+  }
   if (limit) {
     out.chunks.CutTo(*limit);
     out.promised = std::min(out.promised, *limit);
     out.held = std::min(out.held, *limit);
   }
   return out;
+}
+
+void StreamXor::Add(const std::uint8_t* data, std::size_t count) {
+  // The bytes up to the next whole word, one at a time.
+  while (count > 0 && phase_ != 0) {
+    value_ ^= static_cast<std::uint32_t>(*data++) << (8 * phase_);
+    phase_ = (phase_ + 1) & 3;
+    --count;
+  }
+  if constexpr (std::endian::native == std::endian::little) {
+    // Eight bytes a step: the XOR of the two halves is the XOR of two words.
+    std::uint64_t wide = 0;
+    for (; count >= 8; data += 8, count -= 8) {
+      std::uint64_t v;
+      std::memcpy(&v, data, 8);
+      wide ^= v;
+    }
+    value_ ^= static_cast<std::uint32_t>(wide) ^ static_cast<std::uint32_t>(wide >> 32);
+  }
+  for (; count > 0; ++data, --count) {
+    value_ ^= static_cast<std::uint32_t>(*data) << (8 * phase_);
+    phase_ = (phase_ + 1) & 3;
+  }
+}
+
+std::string_view ChecksumName(ChecksumStatus status) {
+  switch (status) {
+    case ChecksumStatus::Verified: return "verified";
+    case ChecksumStatus::Mismatch: return "mismatch";
+    case ChecksumStatus::None: break;
+  }
+  return "none";
 }
 
 bool LooksCompressed(ByteView header, std::uint64_t total) {
@@ -315,6 +360,11 @@ class Copier {
 
   bool Running() const { return !stop_.StopRequested(); }
   bool Stopped() const { return stopped_; }
+  // Sums what is read and written (a checksum waits for them).
+  void Sum() { summing_ = true; }
+  // The XOR of the stored bytes a plain copy read, and of the bytes written.
+  std::uint32_t StoredXor() const { return stored_.Value(); }
+  std::uint32_t WrittenXor() const { return writtenXor_.Value(); }
   bool OverBudget() const { return overBudget_; }
   const ReadDamage& Damage() const { return damage_; }
   std::uint64_t Written() const { return written_; }
@@ -337,6 +387,7 @@ class Copier {
         const std::uint64_t n = std::min(c.length - done, kPlainBlockSize);
         if (!Spend(n)) return;
         file_->ReadAt(SatAdd(c.position, done), buffer.data(), static_cast<std::size_t>(n), &damage_);
+        if (summing_) stored_.Add(buffer.data(), static_cast<std::size_t>(n));
         if (!Write(buffer.data(), n)) return;
         done += n;
       }
@@ -395,6 +446,7 @@ class Copier {
 
   bool Write(const std::uint8_t* data, std::uint64_t count) {
     if (!out_.Write(data, count)) return false;
+    if (summing_) writtenXor_.Add(data, static_cast<std::size_t>(count));
     written_ += count;
     if (progress_) progress_(written_);
     return true;
@@ -410,7 +462,28 @@ class Copier {
   bool overBudget_ = false;
   std::uint64_t written_ = 0;
   ReadDamage damage_;
+  bool summing_ = false;
+  StreamXor stored_;
+  StreamXor writtenXor_;
 };
+
+// The XOR of the stored bytes of compressed data: read again, apart from
+// the decoding, which need not read every stored byte.
+std::uint32_t StoredXorOf(const ChunkList& chunks, const BkfFile& file, const StopToken& stop, ReadBudget* budget) {
+  StreamXor sum;
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(chunks.Total(), kPlainBlockSize)));
+  for (std::size_t i = 0; i < chunks.Count() && !stop.StopRequested(); ++i) {
+    const DataChunk& c = chunks.At(i);
+    for (std::uint64_t done = 0; done < c.length && !stop.StopRequested();) {
+      const std::uint64_t n = std::min(c.length - done, kPlainBlockSize);
+      if (budget != nullptr && !budget->Spend(n)) return sum.Value();
+      file.ReadAt(SatAdd(c.position, done), buffer.data(), static_cast<std::size_t>(n));
+      sum.Add(buffer.data(), static_cast<std::size_t>(n));
+      done += n;
+    }
+  }
+  return sum.Value();
+}
 
 // Compressed or plain is decided by the first 24 bytes of the data.
 bool FirstFrameLooksCompressed(const DataStreams& streams, const BkfFile& bkfFile) {
@@ -457,6 +530,7 @@ void CopyFileData(const PreparedData& data, const BkfFile& bkfFile, DataSink& si
   stats = {};
   stats.compressed = data.compressed;
   Copier copier(data.streams.chunks, bkfFile, sink, stop, progress, budget);
+  if (data.streams.checksum) copier.Sum();
   if (data.compressed) {
     copier.Compressed();
   } else {
@@ -470,6 +544,21 @@ void CopyFileData(const PreparedData& data, const BkfFile& bkfFile, DataSink& si
   stats.cutShort = data.streams.CutShort();
   stats.dataHeld = data.streams.held;
   stats.dataPromised = data.streams.promised;
+  // Checked only against data the copy took in whole.
+  const bool whole = !stats.stopped && !stats.overBudget && stats.systemError == 0;
+  if (data.streams.checksum && whole) {
+    const std::uint32_t expected = *data.streams.checksum;
+    const std::uint32_t stored =
+        data.compressed ? StoredXorOf(data.streams.chunks, bkfFile, stop, budget) : copier.StoredXor();
+    if (stored == expected) {
+      stats.checksum = ChecksumStatus::Verified;
+    } else if (data.compressed && copier.WrittenXor() == expected) {
+      stats.checksum = ChecksumStatus::Verified;
+      stats.checksumOfRestored = true;
+    } else if (!stop.StopRequested() && (budget == nullptr || !budget->Spent())) {
+      stats.checksum = ChecksumStatus::Mismatch;
+    }
+  }
 }
 
 ExtractOutcome ExtractFileData(const FileNode& node, const BkfFile& bkfFile, int outputFd,

@@ -84,6 +84,19 @@ std::uint64_t ReadChunkedData(const ChunkList& chunks, std::span<const BkfFile* 
                               std::uint64_t& cursor, std::uint8_t* buffer, std::uint64_t count,
                               ReadDamage* damage = nullptr);
 
+// The checksum the backup program writes after a data stream (a CSUM stream
+// of 4 bytes): the XOR of the stream's stored bytes as little-endian 32-bit
+// words, the last word zero-padded. Fed in pieces of any size, in order.
+class StreamXor {
+ public:
+  void Add(const std::uint8_t* data, std::size_t count);
+  std::uint32_t Value() const { return value_; }
+
+ private:
+  std::uint32_t value_ = 0;
+  unsigned phase_ = 0;  // bytes fed so far, modulo 4
+};
+
 // A file's data streams, found from the header before its data position.
 struct DataStreams {
   enum class Kind { Data, Continuation, Split } kind = Kind::Data;
@@ -95,7 +108,21 @@ struct DataStreams {
   std::uint64_t promised = 0;
   std::uint64_t held = 0;
   bool CutShort() const { return held < promised; }
+  // The value of the CSUM stream that follows the data, when the data is one
+  // whole stream (the node's length is its header's, nothing cut by a limit
+  // or the end of the backup) and the CSUM's 4 bytes are in the file. The
+  // sum covers exactly the one range.
+  std::optional<std::uint32_t> checksum;
 };
+
+// What a file's checksum says of the copy: there was none to check (or the
+// copy did not read all the data), the data's XOR equals the one written at
+// backup time, or it does not.
+enum class ChecksumStatus { None, Verified, Mismatch };
+// "none", "verified", "mismatch".
+std::string_view ChecksumName(ChecksumStatus status);
+// "checksum mismatch: the data differs from what was backed up"
+inline constexpr char kChecksumMismatchText[] = "checksum mismatch: the data differs from what was backed up";
 
 // The most ranges one file's data is gathered from: a damaged file cannot make
 // the list grow without bound (about 32 MiB at most).
@@ -177,6 +204,11 @@ struct ExtractStats {
   std::uint64_t dataPromised = 0;
   // The copy ended because the run's read budget was spent.
   bool overBudget = false;
+  // The data checked against the CSUM after it, when the copy read it all.
+  // For compressed data both the stored and the restored bytes are summed;
+  // `checksumOfRestored` says the restored ones matched (not the stored).
+  ChecksumStatus checksum = ChecksumStatus::None;
+  bool checksumOfRestored = false;
 };
 
 // What a copy could not give, in words, for reports: "65,536 bytes

@@ -399,6 +399,7 @@ std::optional<std::int64_t> SaveRun::FileDate(std::uint64_t fileIndex) const {
 // leaves out, or a file that could not be completed).
 void SaveRun::SettleExtracted(std::uint64_t fileIndex, SaveResult& result, const ExtractStats& stats,
                               const std::function<void()>& dropFile) {
+  result.checksum = stats.checksum;
   if (stats.systemError != 0) {
     dropFile();
     result.status = SaveStatus::WriteFailed;

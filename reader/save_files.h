@@ -135,6 +135,9 @@ struct SaveResult {
   // the file was left out), and whether the data was cut short by its end.
   std::uint64_t unreadableBytes = 0;
   bool cutShort = false;
+  // What the CSUM after the data says of the copy (None when it was not
+  // copied whole or has no checksum).
+  ChecksumStatus checksum = ChecksumStatus::None;
   // Names that did not go to the destination as stored: the folders made on
   // the way (each once per run) and the file's own, when it was saved.
   std::vector<NameChange> changes;

@@ -412,6 +412,77 @@ TEST_F(ExtractTest, CompressedRoundTrips) {
   }
 }
 
+// The checksum the backup program writes after a stream, computed here the
+// plain way: byte i goes to bits 8 * (i mod 4) of a 32-bit XOR.
+std::uint32_t NaiveXor(const Bytes& data) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < data.size(); ++i) sum ^= static_cast<std::uint32_t>(data[i]) << (8 * (i % 4));
+  return sum;
+}
+
+Stream CsumOf(std::uint32_t value) {
+  Stream s;
+  s.id = "CSUM";
+  s.data = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+  return s;
+}
+
+TEST(StreamXorTest, PiecesOfAnySizeSumAsTheWhole) {
+  const Bytes data = fixtures::Noise(1000, 3);
+  for (std::size_t piece : {1u, 3u, 7u, 8u, 13u, 1000u}) {
+    StreamXor sum;
+    for (std::size_t at = 0; at < data.size(); at += piece) {
+      sum.Add(data.data() + at, std::min(piece, data.size() - at));
+    }
+    EXPECT_EQ(sum.Value(), NaiveXor(data)) << piece;
+  }
+  EXPECT_EQ(NaiveXor(Text("abcde")), 0x64636261u ^ 0x65u);
+}
+
+// A file whose data is followed by a CSUM stream: verified when the XOR of
+// the stored bytes (or, for compressed data, of the restored ones) is the
+// one written; a mismatch when it is not; none when there is no checksum or
+// the copy did not take in the whole stream.
+TEST_F(ExtractTest, ChecksumsAfterTheData) {
+  const Bytes text = SomeText(5001);  // not a multiple of 4
+  const Bytes packed = fixtures::CompressFrames(text);
+  Bytes changed = text;
+  changed[4000] ^= 0x40;
+  const struct {
+    const char* name;
+    Bytes stored;
+    std::optional<std::uint32_t> csum;
+    std::optional<std::uint64_t> limit;
+    std::uint64_t cutAt;  // bytes of the data left before the backup ends; 0 for all
+    ChecksumStatus expected;
+    bool ofRestored;
+  } cases[] = {
+      {"plain, its checksum", text, NaiveXor(text), {}, 0, ChecksumStatus::Verified, false},
+      {"plain, a byte changed since", changed, NaiveXor(text), {}, 0, ChecksumStatus::Mismatch, false},
+      {"plain, no checksum", text, std::nullopt, {}, 0, ChecksumStatus::None, false},
+      {"one byte", Text("x"), NaiveXor(Text("x")), {}, 0, ChecksumStatus::Verified, false},
+      {"compressed, the stored bytes summed", packed, NaiveXor(packed), {}, 0, ChecksumStatus::Verified, false},
+      {"compressed, the restored bytes summed", packed, NaiveXor(text), {}, 0, ChecksumStatus::Verified, true},
+      {"compressed, neither", packed, NaiveXor(text) ^ 1, {}, 0, ChecksumStatus::Mismatch, false},
+      {"a preview's limit takes only a part", text, NaiveXor(text), 1000, 0, ChecksumStatus::None, false},
+      {"the backup ends inside the data", text, NaiveXor(text), {}, 3000, ChecksumStatus::None, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MtfWriter w;
+    std::vector<Stream> streams = {Stan(c.stored)};
+    if (c.csum) streams.push_back(CsumOf(*c.csum));
+    const FileNode node = AddFile(w, streams);
+    if (c.cutAt != 0) w.Bytes().resize(node.dataPosition + c.cutAt);
+    const Result r = Extract(w, node, c.limit);
+    EXPECT_EQ(r.outcome, ExtractOutcome::Extracted);
+    EXPECT_EQ(r.stats.checksum, c.expected);
+    EXPECT_EQ(r.stats.checksumOfRestored, c.ofRestored);
+    EXPECT_EQ(r.stats.cutShort, c.cutAt != 0);
+  }
+}
+
 TEST_F(ExtractTest, CompressedFrames) {
   // 'a' then a match of 20: 21 bytes from 35 bits (5 bytes).
   const Bytes aaa = fixtures::LzsBits().Literal('a').Match(1, 20).End().Bytes();

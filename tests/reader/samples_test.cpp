@@ -5,9 +5,11 @@
 #include <fstream>
 #include <iterator>
 
+#include "reader/extract.h"
 #include "reader/mtf.h"
 #include "reader/scanner.h"
 #include "tests/fixtures/scan_helpers.h"
+#include "tests/fixtures/temp_dir.h"
 
 namespace ostrel {
 namespace {
@@ -56,6 +58,36 @@ TEST(RealSamples, BackupOfOneFileUnderC) {
   const std::string data = bytes.substr(f.dataPosition, f.dataLength);
   EXPECT_EQ(data.substr(0, 15), "[boot loader]\r\n");
   EXPECT_EQ(data.substr(data.size() - 2), "\r\n");
+}
+
+// boot.ini's data is followed by a CSUM stream (at 26,136) holding the XOR
+// of its 210 stored bytes; a copy checks it, and a changed byte fails it.
+TEST(RealSamples, TheChecksumAfterBootIniHolds) {
+  const fs::path path = kSamples / "ntbackup51_MailG-block-walker_Backup.bkf";
+  StopToken stop;
+  RecoverySession session;
+  StandardScanner scanner(session, stop);
+  ASSERT_EQ(scanner.Scan(path.string()), 1);
+  const FileNode& boot = session.catalogue.FileAt(0);
+  const PreparedData data = PrepareFileData(boot, session.file, std::nullopt, stop);
+  ASSERT_TRUE(data.streams.checksum);
+  EXPECT_EQ(*data.streams.checksum, 0x2E12564Cu);
+  CountingSink sink;
+  ExtractStats stats;
+  CopyFileData(data, session.file, sink, stop, stats);
+  EXPECT_EQ(stats.checksum, ChecksumStatus::Verified);
+
+  // The same with one byte of the data changed.
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  bytes[boot.dataPosition + 100] ^= 0x20;
+  fixtures::TempDir dir;
+  const std::string changed = dir.File("changed.bkf");
+  std::ofstream(changed, std::ios::binary) << bytes;
+  BkfFile file;
+  ASSERT_TRUE(file.Open(changed));
+  CopyFileData(PrepareFileData(boot, file, std::nullopt, stop), file, sink, stop, stats);
+  EXPECT_EQ(stats.checksum, ChecksumStatus::Mismatch);
 }
 
 // The backup program writes a header checksum into every descriptor block;
