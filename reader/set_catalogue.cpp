@@ -437,7 +437,7 @@ class CatalogueSearch {
   // Reads the data of the stream whose header is at `position` into `data`,
   // or answers why it cannot be trusted.
   std::optional<std::string> ReadData(ByteView header, std::uint64_t position, const std::string& what,
-                                      std::vector<std::uint8_t>& data) const {
+                                      std::vector<std::uint8_t>& data) {
     const std::uint64_t length = *header.U64(mtf::kStreamLengthOffset);
     const std::uint64_t start = position + mtf::kStreamHeaderSize;
     if (length > kMaxCatalogueBytes) {
@@ -448,6 +448,13 @@ class CatalogueSearch {
       return "the " + what + " at " + At(position) + " claims " + GroupDigits(length) +
              " bytes, which run past the end of the file (" + GroupDigits(fileSize_) + " bytes)";
     }
+    // Streams that claim the rest of the file, one after another, would
+    // otherwise make the search read the file over and over.
+    if (SatAdd(dataRead_, length) > fileSize_) {
+      return "the " + what + " at " + At(position) + " was not read: with its " + GroupDigits(length) +
+             " bytes, the catalogue streams read would add up to more than the file holds";
+    }
+    dataRead_ += length;
     data.resize(static_cast<std::size_t>(length));
     ReadDamage damage;
     file_.ReadAt(start, data.data(), data.size(), &damage);
@@ -462,6 +469,7 @@ class CatalogueSearch {
   const StopToken& stop_;
   SetCatalogueScan scan_;
   std::uint64_t fileSize_ = 0;
+  std::uint64_t dataRead_ = 0;  // catalogue and set map data read so far
   std::uint32_t blockSize_ = 1024;
   bool blockSizeFromTape_ = false;
   std::optional<std::size_t> currentSet_;      // the result of the last SSET

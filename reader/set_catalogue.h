@@ -184,7 +184,10 @@ inline constexpr std::size_t kMaxSets = 65536;
 //
 // Cost: one sequential read of the file, one 1 MiB buffer, and each catalogue
 // stream read whole once its length has been checked (at most
-// kMaxCatalogueBytes, and within the file). The stop token is looked at
+// kMaxCatalogueBytes, and within the file). The catalogue and set map data
+// read add up to at most the file's size: streams past that are answered
+// damaged, so hostile headers that each claim the rest of the file cannot
+// make the search read it again and again. The stop token is looked at
 // between pieces.
 SetCatalogueScan ReadSetCatalogues(const BkfFile& file, const StopToken& stop);
 

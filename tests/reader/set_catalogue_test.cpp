@@ -348,6 +348,41 @@ TEST(SetCatalogueDamaged, EachDamageGivesItsOutcomeAndReason) {
   }
 }
 
+// Stream headers that each claim the rest of the file: the first is read,
+// the ones after it are not, so the search reads the file a bounded number
+// of times.
+TEST(SetCatalogueDamaged, StreamsClaimingTheRestOfTheFileAreReadOnce) {
+  constexpr std::uint64_t kFirst = 2048, kEnd = 64 * 1024;
+  MtfWriter w;
+  w.Sset(1, u"Set");
+  w.PadTo(kEnd);
+  for (std::uint64_t h = kFirst; h < kEnd; h += 1024) {
+    w.PutAscii(h, "TFDD");
+    w.PutU64(h + 8, kEnd - h - 22);
+    w.SealStream(h);
+  }
+  fixtures::TempDir dir;
+  const SetCatalogueScan scan = ReadFile(dir.Write(w));
+  ASSERT_EQ(scan.sets.size(), (kEnd - kFirst) / 1024);
+  // The first is read, and its zeros are no entry.
+  EXPECT_EQ(scan.sets[0].reason, "entry 1 at offset 2,070 is 0 bytes long, shorter than the 36-byte entry header");
+  // The streams read add up to no more than the file: here the first, and
+  // the last, which is short enough to fit in what is left.
+  std::uint64_t read = 0;
+  std::size_t notRead = 0;
+  for (const SetCatalogueResult& set : scan.sets) {
+    EXPECT_EQ(set.outcome, CatalogueOutcome::kDamaged);
+    ASSERT_TRUE(set.streamPosition);
+    if (set.reason.find("was not read") != std::string::npos) {
+      ++notRead;
+    } else {
+      read += kEnd - *set.streamPosition - 22;
+    }
+  }
+  EXPECT_LE(read, kEnd);
+  EXPECT_EQ(notRead, scan.sets.size() - 2);
+}
+
 // The set map's own counts and lengths.
 TEST(SetCatalogueDamaged, SetMapCountsAndLengthsAreChecked) {
   MtfWriter w;
