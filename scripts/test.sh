@@ -26,13 +26,17 @@ if [ "$fuzz_seconds" -gt 0 ] && command -v clang++ >/dev/null &&
   CC=clang CXX=clang++ cmake -S . -B build/fuzz-smoke -DOSTREL_FUZZ=ON -DBUILD_TESTING=OFF \
     -DOSTREL_BUILD_GUI=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build build/fuzz-smoke -j "$jobs" --target scan_fuzzer advanced_scan_fuzzer snapshot_fuzzer \
-    lzs_fuzzer extract_fuzzer parallel_scan_fuzzer
-  for target in scan_fuzzer advanced_scan_fuzzer snapshot_fuzzer lzs_fuzzer extract_fuzzer parallel_scan_fuzzer; do
+    lzs_fuzzer extract_fuzzer parallel_scan_fuzzer set_catalogue_fuzzer
+  for target in scan_fuzzer advanced_scan_fuzzer snapshot_fuzzer lzs_fuzzer extract_fuzzer parallel_scan_fuzzer \
+                set_catalogue_fuzzer; do
     corpus=build/fuzz-smoke/corpus/$target
     mkdir -p "$corpus"
+    # A target with seeds of its own (fuzz/seeds/<name without _fuzzer>) gets them too.
+    seeds=fuzz/seeds/${target%_fuzzer}
+    [ -d "$seeds" ] || seeds=
     echo "fuzz smoke: $target for ${fuzz_seconds}s"
     build/fuzz-smoke/fuzz/$target -max_total_time="$fuzz_seconds" -max_len=1048576 -timeout=30 \
-      -print_final_stats=0 "$corpus" tests/data/conformance 2>"build/fuzz-smoke/$target.log" ||
+      -print_final_stats=0 "$corpus" tests/data/conformance $seeds 2>"build/fuzz-smoke/$target.log" ||
       { tail -n 40 "build/fuzz-smoke/$target.log"; exit 1; }
   done
 else
