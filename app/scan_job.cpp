@@ -4,6 +4,7 @@
 
 #include "app/open_command.h"
 #include "reader/advanced_scanner.h"
+#include "reader/set_catalogue.h"
 
 namespace ostrel::app {
 namespace {
@@ -79,6 +80,20 @@ JobOutcome ScanJob::Work() {
     for (const ostrel::LeftOutFile& file : session->leftOut) {
       const QString text = QString::fromStdString(ostrel::LeftOutLine(file));
       result.damageLines << text.left(1).toUpper() + text.mid(1);
+    }
+    // The backup's own catalogue tells which files the scan did not find.
+    if (!Stop().StopRequested()) {
+      const ostrel::CatalogueComparison comparison = ostrel::CompareWithCatalogues(
+          ostrel::ReadSetCataloguesAt(session->file, session->setBlocks, Stop()), session->catalogue);
+      for (const std::string& note : comparison.notes) {
+        result.damageLines << QStringLiteral("Note: ") + QString::fromStdString(note);
+      }
+      if (comparison.listed != 0) {
+        result.damageLines << QString::fromStdString(ostrel::ComparisonLine(comparison));
+        for (const std::u16string& path : comparison.missing) {
+          result.damageLines << QStringLiteral("Missing: ") + QString::fromStdU16String(path);
+        }
+      }
     }
   } else {
     result.openError = QString::fromStdString(session->file.Error());

@@ -369,6 +369,27 @@ std::string LeftOutJson(const std::vector<LeftOutFile>& leftOut) {
   return out + "],\n";
 }
 
+CatalogueComparison ReportCatalogueComparison(const RecoverySession& session, const StopToken& stop) {
+  const SetCatalogueScan catalogues = ReadSetCataloguesAt(session.file, session.setBlocks, stop);
+  CatalogueComparison comparison = CompareWithCatalogues(catalogues, session.catalogue);
+  for (const std::string& note : comparison.notes) Error("note: " + note);
+  if (comparison.listed != 0) {
+    std::fprintf(stderr, "%s\n", ComparisonLine(comparison).c_str());
+    for (const std::u16string& path : comparison.missing) {
+      std::fprintf(stderr, "  %s\n", ForTerminal(Utf16ToUtf8(path)).c_str());
+    }
+  }
+  return comparison;
+}
+
+std::string MissingJson(const CatalogueComparison& comparison) {
+  std::string out = " \"missing\": [";
+  for (std::size_t i = 0; i < comparison.missing.size(); ++i) {
+    out += (i == 0 ? "" : ", ") + JsonString(Utf16ToUtf8(comparison.missing[i]));
+  }
+  return out + "],\n";
+}
+
 std::string JsonString(const std::string& utf8) {
   std::string out = "\"";
   for (char ch : utf8) {

@@ -14,6 +14,7 @@
 #include "base/stop_token.h"
 #include "reader/recovery_session.h"
 #include "reader/scanner.h"
+#include "reader/set_catalogue.h"
 
 namespace ostrel::cli {
 
@@ -174,6 +175,15 @@ std::string UnreadableJson(const UnreadableSummary& summary);
 bool ReportLeftOut(const std::vector<LeftOutFile>& leftOut);
 // The same as a JSON member ("leftOut": [{"name", "offset", "length"}],).
 std::string LeftOutJson(const std::vector<LeftOutFile>& leftOut);
+
+// Holds the scan in `session` against the backup's own end-of-set
+// catalogues (read at the blocks the scan met): on stderr the comparison
+// line followed by the missing files' paths, and a line for each catalogue
+// that could not be used; nothing when the backup holds none. Answers the
+// comparison.
+CatalogueComparison ReportCatalogueComparison(const RecoverySession& session, const StopToken& stop);
+// The missing files as a JSON member ("missing": [...],).
+std::string MissingJson(const CatalogueComparison& comparison);
 
 // The width of the terminal on `fd`: its window size, else $COLUMNS, else 80.
 int TerminalColumns(int fd);

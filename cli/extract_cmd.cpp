@@ -233,27 +233,37 @@ std::optional<std::vector<std::uint64_t>> SelectFiles(const Catalogue& cat,
   return out;
 }
 
-// The files the scan left out (their data runs past the end of the backup)
-// that the selection would have held: all of them without --index and
-// --pattern, those a pattern matches with it.
+// Whether the selection would have held a file of `name` that the catalogue
+// lacks (one the scan left out, one the backup's own catalogue lists): every
+// one without --index and --pattern, those a pattern matches with it.
+bool WouldBeChosen(std::u16string_view name, const ExtractOptions& options) {
+  if (options.indices.empty() && options.patterns.empty()) return true;
+  return std::any_of(options.patterns.begin(), options.patterns.end(),
+                     [&](const std::string& p) { return WildcardMatch(name, Utf8ToUtf16(p)); });
+}
+
 std::vector<LeftOutFile> LeftOutChosen(const RecoverySession& session, const ExtractOptions& options) {
-  if (options.indices.empty() && options.patterns.empty()) return session.leftOut;
   std::vector<LeftOutFile> out;
   for (const LeftOutFile& file : session.leftOut) {
-    if (std::any_of(options.patterns.begin(), options.patterns.end(),
-                    [&](const std::string& p) { return WildcardMatch(file.name, Utf8ToUtf16(p)); })) {
-      out.push_back(file);
-    }
+    if (WouldBeChosen(file.name, options)) out.push_back(file);
   }
   return out;
 }
+
+// The chosen files of a run, and how many files it would have held are
+// known lost before it starts (left out by the scan, missing from what the
+// backup's own catalogue lists).
+struct Chosen {
+  std::vector<std::uint64_t> files;
+  std::uint64_t lost = 0;
+};
 
 // The session and the chosen files of a run: the scan (or the snapshot's
 // load), the left-out files said, `stop` given to the file. Answers the exit
 // code when the run ends there (nothing to read, an empty selection, a stop
 // while scanning; `done` says what would have been done: "extracted").
 std::optional<int> OpenChosen(const ExtractOptions& options, StopToken& stop, const char* done,
-                              std::unique_ptr<RecoverySession>& session, std::vector<std::uint64_t>& chosen) {
+                              std::unique_ptr<RecoverySession>& session, Chosen& chosen) {
   std::string error;
   ProgressBar scanProgress("Scanning");
   session = BuildSession(options, stop, scanProgress, error);
@@ -270,12 +280,19 @@ std::optional<int> OpenChosen(const ExtractOptions& options, StopToken& stop, co
   // An empty selection is refused before anything is made, whether the
   // indices or the patterns left it empty.
   auto selected = SelectFiles(session->catalogue, options, error);
+  chosen.lost = LeftOutChosen(*session, options).size();
   ReportLeftOut(LeftOutChosen(*session, options));
+  if (options.snapshotPath.empty()) {
+    for (const std::u16string& path : ReportCatalogueComparison(*session, stop).missing) {
+      const std::size_t slash = path.rfind(u'\\');
+      chosen.lost += WouldBeChosen(slash == std::u16string::npos ? path : path.substr(slash + 1), options);
+    }
+  }
   if (!selected) {
     Error(error);
     return kExitError;
   }
-  chosen = std::move(*selected);
+  chosen.files = std::move(*selected);
   return std::nullopt;
 }
 
@@ -473,12 +490,13 @@ ExtractTally SaveSelected(const std::function<SaveResult(std::uint64_t, const Ex
 
 // The summary to `text`, the unreadable parts of the backup, and the exit
 // code of a run that wrote what `t` counts.
-int EndOfRun(ExtractTally t, const ExtractOptions& options, const RecoverySession& session,
+int EndOfRun(ExtractTally t, std::uint64_t lost, const ExtractOptions& options, const RecoverySession& session,
              std::FILE* text, const char* interrupted) {
   const auto n = [&](std::uint64_t v) { return Count(v, options.rawSizes); };
-  // A file the scan left out is lost to this run as surely as one that
-  // could not be written.
-  t.problems += LeftOutChosen(session, options).size();
+  // A file the scan left out, or the backup's catalogue lists and the scan
+  // did not find, is lost to this run as surely as one that could not be
+  // written.
+  t.problems += lost;
   std::fprintf(text, "Files written: %s (%s empty)\n", n(t.written).c_str(), n(t.empty).c_str());
   std::fprintf(text, "Bytes written: %s\n", n(t.bytes).c_str());
   std::fprintf(text, "Files with problems: %s\n", n(t.problems).c_str());
@@ -498,8 +516,9 @@ int EndOfRun(ExtractTally t, const ExtractOptions& options, const RecoverySessio
   return t.problems == 0 && !unreadable ? kExitOk : kExitSome;
 }
 
-int ExtractToFolder(const ExtractOptions& options, const RecoverySession& session,
-                    const std::vector<std::uint64_t>& selected, const StopToken& stop) {
+int ExtractToFolder(const ExtractOptions& options, const RecoverySession& session, const Chosen& chosen,
+                    const StopToken& stop) {
+  const std::vector<std::uint64_t>& selected = chosen.files;
   std::string error;
   std::optional<Destination> destination = PrepareDestination(options.destination, error);
   if (!destination) {
@@ -524,14 +543,15 @@ int ExtractToFolder(const ExtractOptions& options, const RecoverySession& sessio
                                       session.catalogue,
                                       selected, options, stdout);
   run.Finish();
-  return EndOfRun(t, options, session, stdout,
+  return EndOfRun(t, chosen.lost, options, session, stdout,
                   "interrupted; the file being written was removed, the files written before it are complete");
 }
 
 // The files as one tar stream. Standard output may be the stream: every
 // line goes to stderr.
-int ExtractToTar(const ExtractOptions& options, const RecoverySession& session,
-                 const std::vector<std::uint64_t>& selected, const StopToken& stop) {
+int ExtractToTar(const ExtractOptions& options, const RecoverySession& session, const Chosen& chosen,
+                 const StopToken& stop) {
+  const std::vector<std::uint64_t>& selected = chosen.files;
   // A reader that goes away makes the next write fail with EPIPE, which the
   // run reports, instead of killing the process.
   std::signal(SIGPIPE, SIG_IGN);
@@ -562,7 +582,7 @@ int ExtractToTar(const ExtractOptions& options, const RecoverySession& session,
     reason = std::strerror(errno);
   }
   if (!written) Error("cannot write the tar stream to '" + out + "': " + reason);
-  const int status = EndOfRun(t, options, session, stderr,
+  const int status = EndOfRun(t, chosen.lost, options, session, stderr,
                               run.InsideEntry()
                                   ? "interrupted; the tar stream ends inside the file being written, "
                                     "without the end of the archive; the files before it are whole"
@@ -646,14 +666,13 @@ int RunVerify(const ExtractOptions& options) {
   StopToken stop;
   const InterruptStops interrupts(stop);
   std::unique_ptr<RecoverySession> session;
-  std::vector<std::uint64_t> chosen;
+  Chosen chosen;
   if (const auto exit = OpenChosen(options, stop, "verified", session, chosen)) return *exit;
-  const std::vector<std::uint64_t>* selected = &chosen;
-  const std::vector<LeftOutFile> leftOut = LeftOutChosen(*session, options);
+  const std::vector<std::uint64_t>* selected = &chosen.files;
   const Catalogue& cat = session->catalogue;
   ReadBudget budget = options.noReadLimit ? ReadBudget::Unlimited() : ReadBudget(session->file.Size());
   ProgressBar progress("Verifying");
-  std::uint64_t checked = 0, empty = 0, problems = leftOut.size(), verified = 0, mismatched = 0, done = 0;
+  std::uint64_t checked = 0, empty = 0, problems = chosen.lost, verified = 0, mismatched = 0, done = 0;
   std::string files;  // the JSON file entries
   bool readLimit = false;
   for (std::uint64_t index : *selected) {
@@ -771,7 +790,7 @@ int ExtractCommand(const Args& args) {
   StopToken stop;
   const InterruptStops interrupts(stop);
   std::unique_ptr<RecoverySession> session;
-  std::vector<std::uint64_t> selected;
+  Chosen selected;
   if (const auto exit = OpenChosen(options, stop, "extracted", session, selected)) return *exit;
   return options.tar ? ExtractToTar(options, *session, selected, stop)
                      : ExtractToFolder(options, *session, selected, stop);

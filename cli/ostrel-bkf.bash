@@ -19,14 +19,15 @@ _ostrel_bkf() {
   local scan_opts="--mode --heuristic --range --threads --snapshot --json --bytes --help -m -h"
   local extract_opts="--to --tar --flat --index --pattern --mode --heuristic --range --threads --from-snapshot --skip-damaged --verbose --overwrite --portable-names --no-read-limit --no-dates --bytes --help -o -i -p -m -h"
   local list_opts="--json --bytes --help -h"
+  local verify_opts="--index --pattern --mode --heuristic --range --threads --no-read-limit --json --bytes --help -i -p -m -h"
 
   if [[ $cword -eq 1 ]]; then
-    COMPREPLY=($(compgen -W "scan extract list help --help --version" -- "$cur"))
+    COMPREPLY=($(compgen -W "scan extract list verify help --help --version" -- "$cur"))
     return
   fi
   local command=${words[1]}
   if [[ $command == help ]]; then
-    [[ $cword -eq 2 ]] && COMPREPLY=($(compgen -W "scan extract list" -- "$cur"))
+    [[ $cword -eq 2 ]] && COMPREPLY=($(compgen -W "scan extract list verify" -- "$cur"))
     return
   fi
   # "--opt=value": complete the value after the '=', whether the shell split
@@ -52,9 +53,11 @@ _ostrel_bkf() {
       if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W "$scan_opts" -- "$cur")); else _ostrel_bkf_files bkf; fi ;;
     extract)
       if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W "$extract_opts" -- "$cur")); else _ostrel_bkf_files bkf; fi ;;
-    list)
+    list|verify)
       # A snapshot or a BKF file.
-      if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W "$list_opts" -- "$cur")); else _ostrel_bkf_files "kvsnapshot|bkf"; fi ;;
+      local opts=$list_opts
+      [[ $command == verify ]] && opts=$verify_opts
+      if [[ $cur == -* ]]; then COMPREPLY=($(compgen -W "$opts" -- "$cur")); else _ostrel_bkf_files "kvsnapshot|bkf"; fi ;;
   esac
 }
 shopt -s extglob 2>/dev/null

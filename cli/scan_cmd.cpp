@@ -113,6 +113,9 @@ int ScanAndPrint(const std::string& bkfPath, const ScanOptions& options, const s
       return kExitError;
     }
   }
+  // The backup's own catalogue tells what the scan did not find.
+  CatalogueComparison comparison;
+  if (InterruptStops::Signal() == 0) comparison = ReportCatalogueComparison(session, stop);
   if (print.json) {
     const std::vector<std::uint8_t> compressed = CompressedFlags(session.catalogue, session.file);
     // After the reads of the compressed check, so that the list holds them too.
@@ -120,7 +123,8 @@ int ScanAndPrint(const std::string& bkfPath, const ScanOptions& options, const s
     // document says so, for scripts that read it.
     const std::string partial = InterruptStops::Signal() != 0 ? " \"partial\": true,\n" : "";
     PrintCatalogueJson(stdout, session.catalogue, bkfPath, compressed,
-                       partial + UnreadableJson(session.file.Unreadable()) + LeftOutJson(session.leftOut));
+                       partial + UnreadableJson(session.file.Unreadable()) + LeftOutJson(session.leftOut) +
+                           MissingJson(comparison));
   } else {
     PrintCatalogueTree(stdout, session.catalogue, print.rawSizes);
   }
@@ -128,7 +132,7 @@ int ScanAndPrint(const std::string& bkfPath, const ScanOptions& options, const s
   const bool leftOut = ReportLeftOut(session.leftOut);
   const bool unreadableParts = ReportUnreadable(session.file);
   if (InterruptStops::Signal() != 0) return InterruptStops::ExitCode();
-  return unreadableParts || leftOut ? kExitSome : kExitOk;
+  return unreadableParts || leftOut || !comparison.missing.empty() ? kExitSome : kExitOk;
 }
 
 int ScanCommand(const Args& args) {

@@ -40,6 +40,15 @@ struct LeftOutFile {
   std::uint64_t length = 0;  // the data length its stream header promises
 };
 
+// A TAPE, SSET or ESET block a scan met whose header checksum holds: where
+// the backup's own end-of-set catalogues are looked for after the scan.
+struct SetBlock {
+  char id[5] = {};  // "TAPE", "SSET" or "ESET"
+  std::uint64_t position = 0;
+};
+// The most such blocks a scan keeps (three per set at the most sets read).
+inline constexpr std::size_t kMaxSetBlocks = 3 * 65536;
+
 struct RecoverySession {
   Catalogue catalogue;
   BkfFile file;  // open read-only once the scan or load has opened it
@@ -47,6 +56,8 @@ struct RecoverySession {
   // What the scan left out of the catalogue although it looked sound; not
   // kept in snapshots.
   std::vector<LeftOutFile> leftOut;
+  // Where the scan met sound TAPE, SSET and ESET blocks, in file order.
+  std::vector<SetBlock> setBlocks;
 };
 
 }  // namespace ostrel

@@ -102,6 +102,7 @@ bool Scanner::BeginScan(const std::string& path, RecoveryMode mode) {
   blocksFound_ = 0;
   bytesRead_ = 0;
   session_.leftOut.clear();
+  session_.setBlocks.clear();
   // Stop ends the work around a failing disk's bad pieces too.
   session_.file.SetStopToken(&stop_);
   if (!session_.file.Open(path)) {
@@ -118,6 +119,15 @@ bool Scanner::BeginScan(const std::string& path, RecoveryMode mode) {
     if (running_ == nullptr || !running_->Relay(position)) ReportProgress(position, true);
   });
   return true;
+}
+
+void Scanner::NoteSetBlock(std::uint64_t a, const std::uint8_t* w) {
+  const int tag = mtf::FindBlockTag(w);
+  if (tag != mtf::kTape && tag != mtf::kSset && tag != mtf::kEset) return;
+  if (session_.setBlocks.size() >= kMaxSetBlocks || !mtf::BlockChecksumOk(ByteView(w, kWindowSize))) return;
+  SetBlock& block = session_.setBlocks.emplace_back();
+  std::memcpy(block.id, w, 4);
+  block.position = a;
 }
 
 std::string Scanner::Note() const {

@@ -188,6 +188,9 @@ class Scanner {
   // The window loop's progress report for position `a`; `force` reports even
   // when the per-mille has not grown (a window without a hit).
   void ReportProgress(std::uint64_t a, bool force);
+  // Keeps the block at `a` (its first bytes at `w`) in the session's
+  // setBlocks when it is a sound TAPE, SSET or ESET block.
+  void NoteSetBlock(std::uint64_t a, const std::uint8_t* w);
   void ResolveRange(std::uint64_t fileLength);
 
   ScanListener* listener_ = nullptr;
@@ -245,6 +248,7 @@ void Scanner::WindowLoop(Reader& reader, bool acceptAll, OnBlock&& onBlock) {
         busyFrom = kU64Max;
       }
       ++blocksFound_;
+      NoteSetBlock(a, reader.Get(a, kWindowSize));
       const BlockStep s = onBlock(a, reader.Get(a, kWindowSize));
       a = SatAdd(a, s.skip);
       step = s.next;

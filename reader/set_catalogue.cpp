@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <string_view>
+#include <unordered_map>
 
 #include "reader/catalogue_builder.h"
 #include "reader/mtf.h"
@@ -292,6 +294,35 @@ class CatalogueSearch {
     return std::move(scan_);
   }
 
+  // The blocks a scan met, each ESET followed by its streams.
+  SetCatalogueScan RunAt(const std::vector<SetBlock>& blocks) {
+    fileSize_ = file_.Size();
+    for (const SetBlock& block : blocks) {
+      if (stop_.StopRequested()) {
+        scan_.stopped = true;
+        break;
+      }
+      std::array<std::uint8_t, kBlockHeaderSize> header{};
+      if (file_.ReadAt(block.position, header.data(), header.size()) < header.size()) continue;
+      const ByteView view(header.data(), header.size());
+      const std::uint32_t id = *view.U32(0);
+      OnId(id, view, block.position);
+      if (id != kEsetId || !mtf::BlockChecksumOk(view)) continue;
+      // The catalogue is the ESET's first stream, the set map the one after it.
+      std::uint64_t at = SatAdd(block.position, *view.U16(mtf::kFirstEventOffset));
+      for (int stream = 0; stream < 2 && at < fileSize_; ++stream) {
+        std::array<std::uint8_t, mtf::kStreamHeaderSize> streamHeader{};
+        if (file_.ReadAt(at, streamHeader.data(), streamHeader.size()) < streamHeader.size()) break;
+        const ByteView streamView(streamHeader.data(), streamHeader.size());
+        const std::uint32_t streamId = *streamView.U32(0);
+        if (streamId != kTfddId && streamId != kFdd2Id && streamId != kTsmpId && streamId != kMap2Id) break;
+        OnId(streamId, streamView, at);
+        at = mtf::NextStreamHeader(at, *streamView.U64(mtf::kStreamLengthOffset));
+      }
+    }
+    return std::move(scan_);
+  }
+
  private:
   void OnId(std::uint32_t id, ByteView header, std::uint64_t position) {
     switch (id) {
@@ -481,6 +512,79 @@ class CatalogueSearch {
 
 SetCatalogueScan ReadSetCatalogues(const BkfFile& file, const StopToken& stop) {
   return CatalogueSearch(file, stop).Run();
+}
+
+SetCatalogueScan ReadSetCataloguesAt(const BkfFile& file, const std::vector<SetBlock>& blocks,
+                                     const StopToken& stop) {
+  return CatalogueSearch(file, stop).RunAt(blocks);
+}
+
+namespace {
+
+// "C:\Docs\a.txt" for a file entry: its volume, folder path and name.
+std::u16string EntryPath(const std::vector<CatalogueEntry>& entries, std::size_t index) {
+  std::u16string path = entries[index].name;
+  std::size_t at = entries[index].parent;
+  // Each step goes to an earlier entry: the chain ends.
+  for (std::size_t steps = 0; at != kNoCatalogueParent && at < entries.size() && steps < 2; ++steps) {
+    if (!entries[at].name.empty()) path = entries[at].name + u"\\" + path;
+    at = entries[at].parent;
+  }
+  return path;
+}
+
+}  // namespace
+
+CatalogueComparison CompareWithCatalogues(const SetCatalogueScan& catalogues, const Catalogue& scanned) {
+  CatalogueComparison out;
+  // The scanned files by data position, and their names, for the lookups.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> byPosition;
+  std::unordered_multimap<std::u16string_view, std::uint64_t> byName;
+  for (std::uint64_t i = 0; i < scanned.FileCount(); ++i) {
+    byPosition.emplace_back(scanned.FileAt(i).dataPosition, i);
+    byName.emplace(scanned.FileAt(i).name, i);
+  }
+  std::sort(byPosition.begin(), byPosition.end());
+  constexpr std::uint64_t kReach = 64 * 1024;
+  for (const SetCatalogueResult& set : catalogues.sets) {
+    const std::string which =
+        "the backup's own catalogue of set " + (set.setNumber ? std::to_string(*set.setNumber) : std::string("?"));
+    if (set.outcome == CatalogueOutcome::kDamaged) {
+      out.notes.push_back(which + " is damaged and is not used: " + set.reason);
+      continue;
+    }
+    if (set.outcome == CatalogueOutcome::kNotReadYet) {
+      out.notes.push_back(which + " is of type 2, which is not read yet");
+      continue;
+    }
+    if (set.outcome != CatalogueOutcome::kRead) continue;
+    for (std::size_t e = 0; e < set.entries.size(); ++e) {
+      const CatalogueEntry& entry = set.entries[e];
+      if (entry.kind != CatalogueEntryKind::kFile) continue;
+      ++out.listed;
+      bool found = false;
+      if (entry.blockPosition) {
+        const std::uint64_t block = *entry.blockPosition;
+        for (auto it = std::upper_bound(byPosition.begin(), byPosition.end(), std::make_pair(block, kU64Max));
+             it != byPosition.end() && it->first <= SatAdd(block, kReach) && !found; ++it) {
+          found = scanned.FileAt(it->second).name == entry.name;
+        }
+      } else {
+        found = byName.count(entry.name) != 0;
+      }
+      if (found) {
+        ++out.found;
+      } else {
+        out.missing.push_back(EntryPath(set.entries, e));
+      }
+    }
+  }
+  return out;
+}
+
+std::string ComparisonLine(const CatalogueComparison& comparison) {
+  return "The backup's own catalogue lists " + GroupDigits(comparison.listed) + " files; the scan found " +
+         GroupDigits(comparison.found) + " of them; missing: " + GroupDigits(comparison.missing.size());
 }
 
 }  // namespace ostrel

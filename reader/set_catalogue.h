@@ -68,7 +68,9 @@
 
 #include "base/bytes.h"
 #include "base/stop_token.h"
+#include "catalogue/catalogue.h"
 #include "reader/bkf_file.h"
+#include "reader/recovery_session.h"
 
 namespace ostrel {
 
@@ -190,5 +192,35 @@ inline constexpr std::size_t kMaxSets = 65536;
 // make the search read it again and again. The stop token is looked at
 // between pieces.
 SetCatalogueScan ReadSetCatalogues(const BkfFile& file, const StopToken& stop);
+
+// The same from the TAPE, SSET and ESET blocks a scan met (sound header
+// checksums, in file order; RecoverySession::setBlocks): each ESET's first
+// stream is its catalogue and the stream after it its set map. Reads only
+// the blocks' headers and the streams, so that a scan of a large file is not
+// followed by a second pass over it. A catalogue whose ESET was lost is not
+// found this way.
+SetCatalogueScan ReadSetCataloguesAt(const BkfFile& file, const std::vector<SetBlock>& blocks,
+                                     const StopToken& stop);
+
+// A scan held against the backup's own catalogues: the files the sound
+// catalogues list, those of them the scan found, and the paths of the rest.
+struct CatalogueComparison {
+  std::uint64_t listed = 0;
+  std::uint64_t found = 0;
+  // "C:\Docs\a.txt": the volume, the folder path and the name.
+  std::vector<std::u16string> missing;
+  // What could not be held against the scan, one line a set: "the backup's
+  // own catalogue of set 2 is damaged and is not used: <reason>".
+  std::vector<std::string> notes;
+};
+
+// A catalogue file entry is found when the scan catalogued a file of the
+// same name whose data lies within 64 KiB after the FILE block the entry
+// names (or, where the set's SSET was lost, a file of the same name).
+CatalogueComparison CompareWithCatalogues(const SetCatalogueScan& catalogues, const Catalogue& scanned);
+
+// "The backup's own catalogue lists N files; the scan found M of them;
+// missing: K"
+std::string ComparisonLine(const CatalogueComparison& comparison);
 
 }  // namespace ostrel

@@ -133,6 +133,33 @@ TEST(Checksums, EveryFileGetsItsStatus) {
   EXPECT_NE(stored.err.find("Reading files from: " + kSample), std::string::npos) << stored.err;
 }
 
+// The sample with its FILE block's first 64 bytes zeroed: no scan finds
+// boot.ini, but the backup's own catalogue still lists it.
+TEST(OwnCatalogue, AFileTheScanCannotFindIsReportedMissing) {
+  TempDir dir;
+  std::ifstream in(kSample, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::fill(bytes.begin() + 25600, bytes.begin() + 25600 + 64, '\0');
+  const std::string bkf = dir.File("zeroed.bkf");
+  std::ofstream(bkf, std::ios::binary) << bytes;
+  const std::string line = "The backup's own catalogue lists 1 files; the scan found 0 of them; missing: 1\n  " +
+                           kBootIni + "\n";
+  for (const std::string& mode : {"standard", "advanced"}) {
+    const auto r = RunCli({"scan", bkf, "--mode", mode});
+    EXPECT_EQ(r.exitCode, 1) << mode;
+    EXPECT_NE(r.err.find(line), std::string::npos) << mode << r.err;
+  }
+  const auto json = RunCli({"scan", bkf, "--json"});
+  EXPECT_EQ(json::parse(json.out)["missing"], json::array({kBootIni}));
+  const auto extract = RunCli({"extract", bkf, "--to", dir.File("out")});
+  EXPECT_EQ(extract.exitCode, 1);
+  EXPECT_NE(extract.out.find("Files with problems: 1\n"), std::string::npos) << extract.out;
+  // Whole, the sample's scan finds what its catalogue lists.
+  const auto whole = RunCli({"scan", kSample});
+  EXPECT_EQ(whole.exitCode, 0);
+  EXPECT_NE(whole.err.find("lists 1 files; the scan found 1 of them; missing: 0\n"), std::string::npos) << whole.err;
+}
+
 TEST(Checksums, VerifyUsage) {
   const struct {
     std::vector<std::string> args;

@@ -426,3 +426,53 @@ TEST(SetCatalogueDamaged, SetMapCountsAndLengthsAreChecked) {
 
 }  // namespace
 }  // namespace ostrel
+
+namespace ostrel {
+namespace {
+
+// The catalogues a scan finds from the blocks it met are those the search of
+// the whole file finds, and held against the scan they tell what it missed.
+TEST(SetCatalogueComparison, WhatTheScanMissedIsListed) {
+  fixtures::MtfWriter w;
+  w.Tape(u"Tape");
+  const std::uint64_t sset = w.Sset(1, u"Daily");
+  w.Volb(u"C:");
+  w.Dirb(u"Docs");
+  w.File(u"a.txt", {Stan(fixtures::Ascii("alpha"))});
+  const std::uint64_t lost = w.File(u"b.txt", {Stan(fixtures::Ascii("beta"))});
+  w.File(u"c.txt", {Stan(fixtures::Ascii("gamma"))});
+  w.EndOfSet(sset, 1, u"Daily");
+  for (int i = 0; i < 64; ++i) w.PutU8(lost + i, 0);  // the scan cannot see b.txt any more
+  fixtures::TempDir dir;
+  const std::string path = dir.Write(w);
+
+  StopToken stop;
+  RecoverySession session;
+  StandardScanner scanner(session, stop);
+  ASSERT_EQ(scanner.Scan(path), 1);
+  ASSERT_EQ(session.catalogue.FileCount(), 2u);
+  const SetCatalogueScan fromBlocks = ReadSetCataloguesAt(session.file, session.setBlocks, stop);
+  const SetCatalogueScan whole = ReadSetCatalogues(session.file, stop);
+  ASSERT_EQ(fromBlocks.sets.size(), 1u);
+  ASSERT_EQ(whole.sets.size(), 1u);
+  EXPECT_EQ(fromBlocks.sets[0].outcome, CatalogueOutcome::kRead);
+  EXPECT_EQ(fromBlocks.sets[0].entries.size(), whole.sets[0].entries.size());
+
+  const CatalogueComparison c = CompareWithCatalogues(fromBlocks, session.catalogue);
+  EXPECT_EQ(c.listed, 3u);
+  EXPECT_EQ(c.found, 2u);
+  EXPECT_EQ(c.missing, std::vector<std::u16string>{u"C:\\Docs\\b.txt"});
+  EXPECT_EQ(ComparisonLine(c), "The backup's own catalogue lists 3 files; the scan found 2 of them; missing: 1");
+
+  // A damaged catalogue is said once and never trusted.
+  SetCatalogueScan damaged = fromBlocks;
+  damaged.sets[0].outcome = CatalogueOutcome::kDamaged;
+  damaged.sets[0].reason = "entry 2 runs past the end of the stream";
+  const CatalogueComparison none = CompareWithCatalogues(damaged, session.catalogue);
+  EXPECT_EQ(none.listed, 0u);
+  EXPECT_EQ(none.notes, std::vector<std::string>{"the backup's own catalogue of set 1 is damaged and is not "
+                                                 "used: entry 2 runs past the end of the stream"});
+}
+
+}  // namespace
+}  // namespace ostrel
