@@ -15,6 +15,7 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -63,22 +64,38 @@ std::string MountType(int fd) {
   return type;
 }
 
+// Whether a mount type from the mount table is one of the file systems
+// Windows formats drives with: the kernel's drivers ("vfat", "msdos",
+// "exfat", "ntfs", "ntfs3"), FUSE drivers mounted on a block device
+// ("fuseblk", with a subtype or without: exfat-fuse sets none) and FUSE
+// drivers of those file systems mounted on an image ("fuse.fusefat",
+// "fuse.ntfs-3g", ...).
+bool WindowsMountType(std::string_view type) {
+  if (type == "fuseblk") return true;
+  for (const std::string_view prefix : {"fuseblk.", "fuse."}) {
+    if (type.starts_with(prefix)) {
+      type.remove_prefix(prefix.size());
+      break;
+    }
+  }
+  for (const std::string_view windows : {"vfat", "msdos", "fat", "fusefat", "exfat", "ntfs", "ntfs3", "ntfs-3g"}) {
+    if (type == windows) return true;
+  }
+  return false;
+}
+
 // What the destination's file system does with names. FAT, exFAT and NTFS
-// refuse what Windows refuses (the kernel's drivers, and the FUSE drivers
-// mounted on a block device as "fuseblk") and ignore case.
+// refuse what Windows refuses and ignore case, whether the kernel's drivers
+// or FUSE drivers mount them.
 void DescribeFileSystem(Destination& d) {
-  constexpr long kVfat = 0x4d44, kExfat = 0x2011BAB0, kNtfs = 0x5346544e, kNtfs3 = 0x7366746e,
-                 kFuse = 0x65735546;
+  constexpr long kVfat = 0x4d44, kExfat = 0x2011BAB0, kNtfs = 0x5346544e, kNtfs3 = 0x7366746e;
   const int fd = d.folder.Get();
   d.fileSystem = MountType(fd);
   struct statfs fs {};
   if (::fstatfs(fd, &fs) != 0) return;
   const long type = static_cast<long>(fs.f_type);
-  bool windows = type == kVfat || type == kExfat || type == kNtfs || type == kNtfs3;
-  if (type == kFuse) {
-    windows = d.fileSystem == "fuseblk" || d.fileSystem.find("ntfs") != std::string::npos ||
-              d.fileSystem.find("exfat") != std::string::npos;
-  }
+  const bool windows =
+      type == kVfat || type == kExfat || type == kNtfs || type == kNtfs3 || WindowsMountType(d.fileSystem);
   if (d.fileSystem.empty()) {
     d.fileSystem = type == kVfat ? "vfat" : type == kExfat ? "exfat" : type == kNtfs ? "ntfs" : "";
   }
@@ -143,10 +160,15 @@ std::optional<Destination> PrepareDestination(const std::string& destination, st
   const std::string suffix = RandomSuffix();
   std::string probe = ".ostrel-write-test:" + suffix;
   int probeFd = ::openat(fd, probe.c_str(), kCreateFlags, 0600);
-  if (probeFd < 0 && Refusal(errno)) {
-    out.windowsNames = true;
+  if (probeFd < 0) {
+    // Refused, however the driver says it (the FUSE drivers of FAT and exFAT
+    // answer ENOENT or EPERM): when a plain name can be created, the drive
+    // needs portable names; when it cannot, nothing can be written there.
+    const int refused = errno;
     probe = ".ostrel-write-test-" + suffix;
     probeFd = ::openat(fd, probe.c_str(), kCreateFlags, 0600);
+    if (probeFd < 0) errno = refused;
+    out.windowsNames = probeFd >= 0;
   }
   if (probeFd < 0) {
     error = std::string("no file can be written in it: ") + std::strerror(errno);
