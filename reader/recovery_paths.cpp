@@ -320,6 +320,10 @@ RecoveryLayout::Placed RecoveryLayout::Place(std::uint64_t folder, const std::st
       continue;
     }
     const char* what = kind == Kind::Folder ? "folder" : "file";
+    if (out.answer == Answer::Protected) {
+      out.error = Prefix(folder) + out.name + " is the backup being read; not replaced";
+      return out;
+    }
     out.error = out.answer == Answer::Stop
                     ? "saving was stopped at " + Prefix(folder) + out.name + ", which exists"
                     : std::string(out.answer == Answer::Refused ? "the destination refuses the " : "cannot create the ") +

@@ -89,6 +89,7 @@ class NamePlacer {
     Refused,   // the file system does not take the name (EINVAL, EILSEQ)
     Failed,    // any other failure; Error() says which
     Stop,      // (files) the run is to end here; nothing was created
+    Protected,  // (files) the name holds the backup being read: never replaced
   };
   virtual ~NamePlacer() = default;
   // Makes folder `name` in output folder `parent`, or opens the folder of that

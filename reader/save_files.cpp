@@ -9,6 +9,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -227,12 +228,14 @@ std::optional<Destination> PrepareDestination(const std::string& destination, st
 // and every file is created new.
 class DestinationPlacer : public NamePlacer {
  public:
-  DestinationPlacer(const Destination& destination, const SaveOptions& options)
+  DestinationPlacer(const Destination& destination, const SaveOptions& options,
+                    std::vector<BkfFile::Identity> readFiles)
       : root_(destination.folder.Get()),
         windowsDrive_(destination.windowsNames),
         maker_(options.maker != nullptr ? *options.maker : systemMaker_),
         existing_(options.existing),
         ask_(options.askExisting),
+        readFiles_(std::move(readFiles)),
         suffixSeed_(SuffixSeed()) {
     nodes_.push_back({0, {}, destination.ignoresCase || CaseFolding(root_)});
   }
@@ -281,6 +284,7 @@ class DestinationPlacer : public NamePlacer {
     if (ask_) existing_ = std::exchange(ask_, nullptr)(RelativePath(folder, name));
     if (existing_ == ExistingFiles::Stop) return Answer::Stop;
     if (existing_ == ExistingFiles::KeepBoth) return Fail(EEXIST, Answer::Taken);
+    if (IsReadFile(st)) return Fail(EEXIST, Answer::Protected);
     return CreatePartial(folder, folderFd, name, true);
   }
 
@@ -296,7 +300,8 @@ class DestinationPlacer : public NamePlacer {
   // and renames it to its name: over the file it replaces, or else only
   // while the name is free. Made when it is under its name; Taken (the name
   // was taken meanwhile) or Refused (the file system refuses the name) when
-  // it is still under its temporary name, for MoveTo; Failed (errno in
+  // it is still under its temporary name, for MoveTo; Protected when the
+  // file to replace has become the backup being read, and Failed (errno in
   // Error()) when closing or renaming failed: the file is removed then. The
   // folder's descriptor is still open: nothing is placed between a file and
   // its Keep or Discard.
@@ -325,6 +330,11 @@ class DestinationPlacer : public NamePlacer {
     }
     int moved = 0;
     if (file_.replace) {
+      struct stat st {};
+      if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && IsReadFile(st)) {
+        Discard();
+        return Fail(EEXIST, Answer::Protected);
+      }
       moved = ::renameat(folderFd, file_.temp.c_str(), folderFd, name.c_str());
     } else {
       moved = maker_.MoveInto(folderFd, file_.temp.c_str(), name.c_str());
@@ -380,6 +390,11 @@ class DestinationPlacer : public NamePlacer {
   };
 
   bool Refused(int error) const { return Refusal(error, windowsDrive_); }
+
+  bool IsReadFile(const struct stat& st) const {
+    const BkfFile::Identity id{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return std::find(readFiles_.begin(), readFiles_.end(), id) != readFiles_.end();
+  }
 
   static std::uint64_t SuffixSeed() {
     std::uint64_t seed = 0;
@@ -480,6 +495,7 @@ class DestinationPlacer : public NamePlacer {
   NameMaker& maker_;
   ExistingFiles existing_;
   std::function<ExistingFiles(const std::string&)> ask_;
+  const std::vector<BkfFile::Identity> readFiles_;  // never replaced
   std::uint64_t suffixSeed_;
   std::vector<Node> nodes_;  // by output folder; 0 is the destination
   std::unordered_map<std::uint64_t, int> open_;
@@ -491,6 +507,17 @@ class DestinationPlacer : public NamePlacer {
 
 // ------------------------------------------------------------------ the run
 
+namespace {
+
+// The files a run must never replace: the backup it reads, and those the
+// caller names.
+std::vector<BkfFile::Identity> ReadFiles(const BkfFile& bkfFile, const SaveOptions& options) {
+  std::vector<BkfFile::Identity> out = options.readFiles;
+  if (const auto backup = bkfFile.FileIdentity()) out.push_back(*backup);
+  return out;
+}
+
+}  // namespace
 
 SaveRun::SaveRun(const Catalogue& catalogue, const BkfFile& bkfFile, Destination destination,
                  bool hierarchy, const StopToken& stop, SaveOptions options)
@@ -504,7 +531,7 @@ SaveRun::SaveRun(const Catalogue& catalogue, const BkfFile& bkfFile, Destination
                                       : NameForm::AsStored),
       layout_(catalogue, hierarchy, form_),
       budget_(bkfFile.Size()),
-      placer_(std::make_unique<DestinationPlacer>(destination_, options_)) {}
+      placer_(std::make_unique<DestinationPlacer>(destination_, options_, ReadFiles(bkfFile, options_))) {}
 
 SaveRun::~SaveRun() { Finish(); }
 
@@ -640,6 +667,7 @@ SaveResult SaveRun::Save(std::uint64_t fileIndex, const ExtractProgress& progres
       }
       return claimed.error;
     }
+    if (kept == Answer::Protected) return result.path + " is the backup being read; not replaced";
     return std::string("the file could not be completed: ") + std::strerror(placer_->Error());
   };
   if (stats.overBudget) {

@@ -23,7 +23,7 @@
 //     rename that replaces nothing, so a name taken meanwhile is never
 //     lost); existing folders are merged into;
 //   - replaces an existing file (when asked to) only by renaming the complete
-//     new one over it;
+//     new one over it, and never the backup being read (nor a snapshot);
 //   - removes only files it created itself, through the same descriptor;
 //   - retries a name the file system refuses (EINVAL, EILSEQ; ENOENT and
 //     EPERM too on drives formatted for Windows, whose FUSE drivers answer
@@ -113,6 +113,9 @@ struct SaveOptions {
   bool portableNames = false;
   // The calls that make names; null for the system's.
   NameMaker* maker = nullptr;
+  // Files the run reads besides the backup itself (a snapshot, say): like the
+  // backup, never replaced, even when asked to replace existing files.
+  std::vector<BkfFile::Identity> readFiles;
   // Each saved file takes the modification date the backup gives it, and
   // each folder the run made its folder's date once the run is over. Files
   // and folders without a date keep the time they were written.

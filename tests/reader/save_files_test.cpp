@@ -328,6 +328,45 @@ TEST_F(SaveTest, TheNameIsSettledWhenTheCompleteFileTakesIt) {
   }
 }
 
+// Replacing existing files never replaces the backup being read, nor a file
+// the caller says the run reads (a snapshot): that file is not saved, the
+// others are.
+TEST_F(SaveTest, TheBackupBeingReadIsNeverReplaced) {
+  MtfWriter w;
+  w.Volb(u"C:");
+  w.File(u"test.bkf", {Stan("a backup inside the backup")});  // Scan writes the backup as test.bkf
+  w.File(u"catalogue.snap", {Stan("an old snapshot")});
+  w.File(u"a.txt", {Stan("a")});
+  w.Bare("ESET");
+  Scan(w);
+  const std::string folder = dir_.Path().string();
+  const std::string backup = ReadText(folder + "/test.bkf");
+  WriteText(folder + "/catalogue.snap", "the snapshot being read");
+  struct stat snapshot {};
+  ASSERT_EQ(::stat((folder + "/catalogue.snap").c_str(), &snapshot), 0);
+
+  std::string error;
+  std::optional<Destination> destination = PrepareDestination(folder, error);
+  ASSERT_TRUE(destination) << error;
+  SaveOptions options;
+  options.existing = ExistingFiles::Replace;
+  options.readFiles.push_back({static_cast<std::uint64_t>(snapshot.st_dev), static_cast<std::uint64_t>(snapshot.st_ino)});
+  SaveRun run(session_->catalogue, session_->file, std::move(*destination), false, stop_, options);
+  std::vector<SaveResult> results;
+  for (std::uint64_t i = 0; i < 3; ++i) results.push_back(run.SaveFile(i));
+
+  EXPECT_EQ(results[0].status, SaveStatus::NotRecovered);
+  EXPECT_EQ(results[0].reason, "test.bkf is the backup being read; not replaced");
+  EXPECT_EQ(results[1].status, SaveStatus::NotRecovered);
+  EXPECT_EQ(results[1].reason, "catalogue.snap is the backup being read; not replaced");
+  EXPECT_EQ(results[2].status, SaveStatus::Saved);
+  EXPECT_EQ(fixtures::FilesBelow(folder), (std::map<std::string, std::string>{
+                                              {"test.bkf", backup},
+                                              {"catalogue.snap", "the snapshot being read"},
+                                              {"a.txt", "a"},
+                                          }));
+}
+
 // Seconds since 1970 of a file's modification time.
 std::int64_t ModifiedAt(const std::string& path) {
   struct stat st {};
