@@ -47,11 +47,19 @@ InterruptStops::InterruptStops(StopToken& stop) {
   action.sa_flags = SA_RESETHAND;  // a second signal kills as usual
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);  // the terminal was closed
+  // The reader of standard output went away: every later write fails with
+  // EPIPE and raises the signal again, so the first one stops the run and the
+  // others are only counted. A tar stream on standard output ignores it.
+  action.sa_flags = 0;
+  sigaction(SIGPIPE, &action, nullptr);
 }
 
 InterruptStops::~InterruptStops() {
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
+  signal(SIGHUP, SIG_DFL);
+  signal(SIGPIPE, SIG_DFL);
   gInterruptStop.store(nullptr);
 }
 

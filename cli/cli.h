@@ -142,10 +142,13 @@ std::string CheckScanOptions(const ScanOptions& options);
 std::unique_ptr<Scanner> MakeScanner(const ScanOptions& options, RecoverySession& session,
                                      const StopToken& stop, ScanListener* listener);
 
-// While it lives, SIGINT and SIGTERM ask `stop` to stop instead of killing
-// the process, so that the work ends cleanly: no half-written file is left
-// under its final name, the progress line is cleared and the summary so far
-// is printed. A second signal kills as usual.
+// While it lives, SIGINT, SIGTERM, SIGHUP (the terminal was closed) and
+// SIGPIPE (the reader of the output went away) ask `stop` to stop instead of
+// killing the process, so that the work ends cleanly: the file being written
+// is removed, the progress line is cleared and the summary so far is
+// printed. A second SIGINT, SIGTERM or SIGHUP kills as usual; even then, and
+// after SIGKILL, no half-written file is left under its final name (each is
+// written under a temporary name until it is complete).
 class InterruptStops {
  public:
   explicit InterruptStops(StopToken& stop);

@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -535,6 +536,12 @@ int ExtractToFolder(const ExtractOptions& options, const RecoverySession& sessio
   saveOptions.existing = options.overwrite ? ExistingFiles::Replace : ExistingFiles::KeepBoth;
   saveOptions.portableNames = options.portableNames;
   saveOptions.keepDates = !options.noDates;
+  // The snapshot is read too: never replaced, like the backup itself.
+  struct stat snapshot {};
+  if (!options.snapshotPath.empty() && ::stat(options.snapshotPath.c_str(), &snapshot) == 0) {
+    saveOptions.readFiles.push_back(
+        {static_cast<std::uint64_t>(snapshot.st_dev), static_cast<std::uint64_t>(snapshot.st_ino)});
+  }
   SaveRun run(session.catalogue, session.file, std::move(*destination), !options.flat, stop,
               std::move(saveOptions));
   run.SetSkipUnreadable(options.skipDamaged);

@@ -144,6 +144,12 @@ void BkfFile::Close() {
   fd_ = -1;
 }
 
+std::optional<BkfFile::Identity> BkfFile::FileIdentity() const {
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return std::nullopt;
+  return Identity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
 std::uint64_t BkfFile::Size() const {
   struct stat st {};
   if (fd_ < 0 || ::fstat(fd_, &st) != 0 || st.st_size < 0) return 0;

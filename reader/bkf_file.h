@@ -79,6 +79,16 @@ class BkfFile {
   // Length in bytes, asked of the file system each time.
   std::uint64_t Size() const;
 
+  // The device and inode of the open file, so that a run writing files can
+  // tell the backup it reads from a file it is about to replace; nullopt when
+  // no file is open.
+  struct Identity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const Identity&) const = default;
+  };
+  std::optional<Identity> FileIdentity() const;
+
   // Reads `count` bytes at `position` into `buffer`; the part that lies past
   // the end of the file, and the pieces that could not be read, are
   // zero-filled. Answers how many bytes of the request lie within the file

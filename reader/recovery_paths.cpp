@@ -292,11 +292,13 @@ std::string RecoveryLayout::Prefix(std::uint64_t folder) const {
 
 RecoveryLayout::Placed RecoveryLayout::Place(std::uint64_t folder, const std::string& safe,
                                               Kind kind, NamePlacer& placer,
-                                              const std::function<Answer(const std::string&)>& make) {
+                                              const std::function<Answer(const std::string&)>& make,
+                                              std::string existed, bool refused) {
   const std::string portable = PortableComponent(safe);
   Placed out;
-  std::string wanted = form_ == NameForm::AsStored ? safe : portable;
-  bool refused = form_ == NameForm::Required;
+  out.existed = std::move(existed);
+  std::string wanted = form_ == NameForm::AsStored && !refused ? safe : portable;
+  refused = refused || form_ == NameForm::Required;
   for (int tries = 0; tries < kMaxPlacements; ++tries) {
     out.name = Take(folders_[folder], wanted, kind);
     out.answer = make(out.name);
@@ -328,6 +330,10 @@ RecoveryLayout::Placed RecoveryLayout::Place(std::uint64_t folder, const std::st
       continue;
     }
     const char* what = kind == Kind::Folder ? "folder" : "file";
+    if (out.answer == Answer::Protected) {
+      out.error = Prefix(folder) + out.name + " is the backup being read; not replaced";
+      return out;
+    }
     out.error = out.answer == Answer::Stop
                     ? "saving was stopped at " + Prefix(folder) + out.name + ", which exists"
                     : std::string(out.answer == Answer::Refused ? "the destination refuses the " : "cannot create the ") +
@@ -446,6 +452,30 @@ void RecoveryLayout::Release(const Claimed& claimed) {
   Folder& folder = folders_[claimed.folder];
   const auto name = folder.names.find(Key(folder, claimed.path.back()));
   if (name != folder.names.end() && name->second == Kind::File) folder.names.erase(name);
+}
+
+bool RecoveryLayout::Reclaim(std::uint64_t fileIndex, Claimed& claimed, Answer first, NamePlacer& placer,
+                             const std::function<Answer(const std::string&)>& move) {
+  if (claimed.path.empty() || claimed.folder >= folders_.size()) return false;
+  Folder& in = folders_[claimed.folder];
+  const std::string lost = claimed.path.back();
+  if (first == Answer::Taken) {
+    in.names[Key(in, lost)] = Kind::Foreign;
+  } else {
+    in.names.erase(Key(in, lost));
+  }
+  // The file's own change is said again for its new name; the folders' stand.
+  std::erase_if(claimed.changes, [](const NameChange& c) { return !c.folder; });
+  Placed placed = Place(claimed.folder, SafeComponent(catalogue_.FileAt(fileIndex).name), Kind::File, placer, move,
+                        first == Answer::Taken ? lost : std::string(), first == Answer::Refused);
+  claimed.answer = placed.answer;
+  if (placed.answer != Answer::Made) {
+    claimed.error = std::move(placed.error);
+    return false;
+  }
+  claimed.path.back() = placed.name;
+  if (placed.change) claimed.changes.push_back(std::move(*placed.change));
+  return true;
 }
 
 }  // namespace ostrel

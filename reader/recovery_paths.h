@@ -89,6 +89,7 @@ class NamePlacer {
     Refused,   // the file system does not take the name (EINVAL, EILSEQ)
     Failed,    // any other failure; Error() says which
     Stop,      // (files) the run is to end here; nothing was created
+    Protected,  // (files) the name holds the backup being read: never replaced
   };
   virtual ~NamePlacer() = default;
   // Makes folder `name` in output folder `parent`, or opens the folder of that
@@ -156,6 +157,14 @@ class RecoveryLayout {
   std::vector<std::string> Claim(std::uint64_t fileIndex);
   // Gives a claimed file name back when no file was left under it.
   void Release(const Claimed& claimed);
+  // Settles claimed file `fileIndex` under another name when its claimed one
+  // could not be given to it once it was complete: `first` is Taken
+  // (something took the name meanwhile: the next free number) or Refused (the
+  // file system refused it: the portable form). `move` puts the file under a
+  // name and answers like NamePlacer::PlaceFile; `placer` tells its errors.
+  // False, with the reason in claimed.error, when no name could be given.
+  bool Reclaim(std::uint64_t fileIndex, Claimed& claimed, NamePlacer::Answer first, NamePlacer& placer,
+               const std::function<NamePlacer::Answer(const std::string&)>& move);
   // The output folder that holds output folder `folder` (0, the destination,
   // for the destination itself and for a folder not placed).
   std::uint64_t Parent(std::uint64_t folder) const;
@@ -187,8 +196,10 @@ class RecoveryLayout {
     std::optional<NameChange> change;   // when the name is not the stored one
     std::string error;
   };
+  // `existed` and `refused` carry what an earlier placing of the same name found.
   Placed Place(std::uint64_t folder, const std::string& safe, Kind kind, NamePlacer& placer,
-               const std::function<Answer(const std::string&)>& make);
+               const std::function<Answer(const std::string&)>& make, std::string existed = {},
+               bool refused = false);
   std::optional<std::uint64_t> OutputFolder(std::uint64_t catalogueFolder, NamePlacer& placer,
                                             Claimed& out);
   std::optional<std::uint64_t> PlaceFolder(std::uint64_t parent, const std::string& safe,

@@ -9,12 +9,14 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -63,22 +65,38 @@ std::string MountType(int fd) {
   return type;
 }
 
+// Whether a mount type from the mount table is one of the file systems
+// Windows formats drives with: the kernel's drivers ("vfat", "msdos",
+// "exfat", "ntfs", "ntfs3"), FUSE drivers mounted on a block device
+// ("fuseblk", with a subtype or without: exfat-fuse sets none) and FUSE
+// drivers of those file systems mounted on an image ("fuse.fusefat",
+// "fuse.ntfs-3g", ...).
+bool WindowsMountType(std::string_view type) {
+  if (type == "fuseblk") return true;
+  for (const std::string_view prefix : {"fuseblk.", "fuse."}) {
+    if (type.starts_with(prefix)) {
+      type.remove_prefix(prefix.size());
+      break;
+    }
+  }
+  for (const std::string_view windows : {"vfat", "msdos", "fat", "fusefat", "exfat", "ntfs", "ntfs3", "ntfs-3g"}) {
+    if (type == windows) return true;
+  }
+  return false;
+}
+
 // What the destination's file system does with names. FAT, exFAT and NTFS
-// refuse what Windows refuses (the kernel's drivers, and the FUSE drivers
-// mounted on a block device as "fuseblk") and ignore case.
+// refuse what Windows refuses and ignore case, whether the kernel's drivers
+// or FUSE drivers mount them.
 void DescribeFileSystem(Destination& d) {
-  constexpr long kVfat = 0x4d44, kExfat = 0x2011BAB0, kNtfs = 0x5346544e, kNtfs3 = 0x7366746e,
-                 kFuse = 0x65735546;
+  constexpr long kVfat = 0x4d44, kExfat = 0x2011BAB0, kNtfs = 0x5346544e, kNtfs3 = 0x7366746e;
   const int fd = d.folder.Get();
   d.fileSystem = MountType(fd);
   struct statfs fs {};
   if (::fstatfs(fd, &fs) != 0) return;
   const long type = static_cast<long>(fs.f_type);
-  bool windows = type == kVfat || type == kExfat || type == kNtfs || type == kNtfs3;
-  if (type == kFuse) {
-    windows = d.fileSystem == "fuseblk" || d.fileSystem.find("ntfs") != std::string::npos ||
-              d.fileSystem.find("exfat") != std::string::npos;
-  }
+  const bool windows =
+      type == kVfat || type == kExfat || type == kNtfs || type == kNtfs3 || WindowsMountType(d.fileSystem);
   if (d.fileSystem.empty()) {
     d.fileSystem = type == kVfat ? "vfat" : type == kExfat ? "exfat" : type == kNtfs ? "ntfs" : "";
   }
@@ -101,6 +119,26 @@ bool CaseFolding(int fd) {
 
 bool Refusal(int error) { return error == EINVAL || error == EILSEQ; }
 
+// The FUSE drivers of drives formatted for Windows refuse a name they cannot
+// store with ENOENT or EPERM rather than EINVAL.
+bool Refusal(int error, bool windowsDrive) {
+  return Refusal(error) || (windowsDrive && (error == ENOENT || error == EPERM));
+}
+
+// What a file is written under until it is complete, in its own folder:
+// ".NAME.ostrel-XXXXXX.partial", NAME cut so that the whole stays a valid
+// name. A name the file system refuses is mostly refused here already.
+std::string PartialName(const std::string& name, const std::string& suffix) {
+  static constexpr std::string_view kMiddle = ".ostrel-", kEnd = ".partial";
+  const std::size_t room = kMaxComponentBytes - 1 - kMiddle.size() - suffix.size() - kEnd.size();
+  std::string out = ".";
+  out += name.size() <= room ? name : CutComponent(name, room);
+  out += kMiddle;
+  out += suffix;
+  out += kEnd;
+  return out;
+}
+
 }  // namespace
 
 FolderHandle::~FolderHandle() {
@@ -119,6 +157,26 @@ int NameMaker::MakeFolder(int folder, const char* name) { return ::mkdirat(folde
 
 int NameMaker::CreateFile(int folder, const char* name) {
   return ::openat(folder, name, kCreateFlags, 0644);
+}
+
+int NameMaker::MoveInto(int folder, const char* from, const char* to) {
+  if (::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0) return 0;
+  // FUSE answers EINVAL for a rename with flags its driver lacks; a name the
+  // file system refuses is refused again below.
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
+  if (::linkat(folder, from, folder, to, 0) == 0) {
+    ::unlinkat(folder, from, 0);
+    return 0;
+  }
+  if (errno == EEXIST) return -1;
+  // No hard links either (FAT, exFAT): the name is taken only when found
+  // free. Another program creating it in the moment between loses its file.
+  struct stat st {};
+  if (::fstatat(folder, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  return ::renameat(folder, from, folder, to);
 }
 
 std::optional<Destination> PrepareDestination(const std::string& destination, std::string& error) {
@@ -143,10 +201,15 @@ std::optional<Destination> PrepareDestination(const std::string& destination, st
   const std::string suffix = RandomSuffix();
   std::string probe = ".ostrel-write-test:" + suffix;
   int probeFd = ::openat(fd, probe.c_str(), kCreateFlags, 0600);
-  if (probeFd < 0 && Refusal(errno)) {
-    out.windowsNames = true;
+  if (probeFd < 0) {
+    // Refused, however the driver says it (the FUSE drivers of FAT and exFAT
+    // answer ENOENT or EPERM): when a plain name can be created, the drive
+    // needs portable names; when it cannot, nothing can be written there.
+    const int refused = errno;
     probe = ".ostrel-write-test-" + suffix;
     probeFd = ::openat(fd, probe.c_str(), kCreateFlags, 0600);
+    if (probeFd < 0) errno = refused;
+    out.windowsNames = probeFd >= 0;
   }
   if (probeFd < 0) {
     error = std::string("no file can be written in it: ") + std::strerror(errno);
@@ -165,11 +228,15 @@ std::optional<Destination> PrepareDestination(const std::string& destination, st
 // and every file is created new.
 class DestinationPlacer : public NamePlacer {
  public:
-  DestinationPlacer(const Destination& destination, const SaveOptions& options)
+  DestinationPlacer(const Destination& destination, const SaveOptions& options,
+                    std::vector<BkfFile::Identity> readFiles)
       : root_(destination.folder.Get()),
+        windowsDrive_(destination.windowsNames),
         maker_(options.maker != nullptr ? *options.maker : systemMaker_),
         existing_(options.existing),
-        ask_(options.askExisting) {
+        ask_(options.askExisting),
+        readFiles_(std::move(readFiles)),
+        suffixSeed_(SuffixSeed()) {
     nodes_.push_back({0, {}, destination.ignoresCase || CaseFolding(root_)});
   }
   ~DestinationPlacer() override {
@@ -182,7 +249,7 @@ class DestinationPlacer : public NamePlacer {
     if (parentFd < 0) return Fail(errno);
     bool made = true;
     if (maker_.MakeFolder(parentFd, name.c_str()) != 0) {
-      if (errno != EEXIST) return Fail(errno, Refusal(errno) ? Answer::Refused : Answer::Failed);
+      if (errno != EEXIST) return Fail(errno, Refused(errno) ? Answer::Refused : Answer::Failed);
       made = false;
     }
     const int fd = ::openat(parentFd, name.c_str(), kFolderFlags);
@@ -201,30 +268,24 @@ class DestinationPlacer : public NamePlacer {
   Answer PlaceFile(std::uint64_t folder, const std::string& name) override {
     const int folderFd = FolderFd(folder);
     if (folderFd < 0) return Fail(errno);
-    const int fd = maker_.CreateFile(folderFd, name.c_str());
-    if (fd >= 0) return Opened(fd, folder, name, {});
-    if (errno != EEXIST) return Fail(errno, Refusal(errno) ? Answer::Refused : Answer::Failed);
+    // Keeping both, the run learns that the name is taken when the complete
+    // file cannot be renamed to it (that rename replaces nothing): there is
+    // nothing to ask or decide before.
+    if (existing_ == ExistingFiles::KeepBoth && !ask_) return CreatePartial(folder, folderFd, name, false);
+    struct stat st {};
+    if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT) return Fail(errno, Refused(errno) ? Answer::Refused : Answer::Failed);
+      return CreatePartial(folder, folderFd, name, false);
+    }
     // Something holds the name. Only a plain file may be replaced, never one
     // this run made, and only by a rename once the new file is complete:
     // nothing is written through the old name.
-    struct stat st {};
-    if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-        made_.count({st.st_dev, st.st_ino}) != 0) {
-      return Fail(EEXIST, Answer::Taken);
-    }
+    if (!S_ISREG(st.st_mode) || made_.count({st.st_dev, st.st_ino}) != 0) return Fail(EEXIST, Answer::Taken);
     if (ask_) existing_ = std::exchange(ask_, nullptr)(RelativePath(folder, name));
     if (existing_ == ExistingFiles::Stop) return Answer::Stop;
     if (existing_ == ExistingFiles::KeepBoth) return Fail(EEXIST, Answer::Taken);
-    for (int tries = 0; tries < 16; ++tries) {
-      std::string temp = ".ostrel-" + RandomSuffix() + ".partial";
-      const int tempFd = maker_.CreateFile(folderFd, temp.c_str());
-      if (tempFd >= 0) {
-        Opened(tempFd, folder, name, std::move(temp));
-        return Answer::Replaced;
-      }
-      if (errno != EEXIST) return Fail(errno);
-    }
-    return Fail(EEXIST);
+    if (IsReadFile(st)) return Fail(EEXIST, Answer::Protected);
+    return CreatePartial(folder, folderFd, name, true);
   }
 
   bool IgnoresCase(std::uint64_t folder) const override {
@@ -236,24 +297,58 @@ class DestinationPlacer : public NamePlacer {
   int FileFd() const { return file_.fd; }
 
   // Keeps that file: gives it its modification date (when known), closes it
-  // and moves a replacement over the file it replaces. False, with errno in
-  // Error(), when closing or moving fails; the file is removed then. The
+  // and renames it to its name: over the file it replaces, or else only
+  // while the name is free. Made when it is under its name; Taken (the name
+  // was taken meanwhile) or Refused (the file system refuses the name) when
+  // it is still under its temporary name, for MoveTo; Protected when the
+  // file to replace has become the backup being read, and Failed (errno in
+  // Error()) when closing or renaming failed: the file is removed then. The
   // folder's descriptor is still open: nothing is placed between a file and
   // its Keep or Discard.
-  bool Keep(std::optional<std::int64_t> modified) {
-    if (file_.fd < 0) return false;
+  Answer Keep(std::optional<std::int64_t> modified) {
+    if (file_.fd < 0) return Fail(EBADF);
     // A date the file system cannot hold leaves the file with the current time.
     if (modified) SetModified(file_.fd, *modified);
-    const int folderFd = FolderFd(file_.folder);
-    int e = ::close(std::exchange(file_.fd, -1)) == 0 ? 0 : errno;
-    if (e == 0 && !file_.temp.empty() &&
-        ::renameat(folderFd, file_.temp.c_str(), folderFd, file_.name.c_str()) != 0) {
-      e = errno;
+    if (::close(std::exchange(file_.fd, -1)) != 0) {
+      const int e = errno;
+      Discard();
+      return Fail(e);
     }
-    if (e != 0) RemoveOwn(folderFd);
-    file_ = {};
-    error_ = e;
-    return e == 0;
+    file_.pending = true;
+    return MoveTo(file_.name);
+  }
+
+  // Renames the kept file, still under its temporary name, to `name` in its
+  // folder; answers as Keep does.
+  Answer MoveTo(const std::string& name) {
+    if (!file_.pending) return Fail(EBADF);
+    const int folderFd = FolderFd(file_.folder);
+    if (folderFd < 0) {
+      const int e = errno;
+      Discard();
+      return Fail(e);
+    }
+    int moved = 0;
+    if (file_.replace) {
+      struct stat st {};
+      if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && IsReadFile(st)) {
+        Discard();
+        return Fail(EEXIST, Answer::Protected);
+      }
+      moved = ::renameat(folderFd, file_.temp.c_str(), folderFd, name.c_str());
+    } else {
+      moved = maker_.MoveInto(folderFd, file_.temp.c_str(), name.c_str());
+    }
+    if (moved == 0) {
+      file_ = {};
+      error_ = 0;
+      return Answer::Made;
+    }
+    const int e = errno;
+    if (!file_.replace && e == EEXIST) return Fail(e, Answer::Taken);
+    if (!file_.replace && Refused(e)) return Fail(e, Answer::Refused);
+    Discard();
+    return Fail(e);
   }
 
   // Gives output folder `id` the date `modified`, when this run made it: a
@@ -266,9 +361,9 @@ class DestinationPlacer : public NamePlacer {
 
   // Removes the file the last PlaceFile made, and only it, and closes it.
   void Discard() {
-    if (file_.fd < 0) return;
+    if (file_.fd < 0 && !file_.pending) return;
     RemoveOwn(FolderFd(file_.folder));
-    ::close(file_.fd);
+    if (file_.fd >= 0) ::close(file_.fd);
     made_.erase(file_.id);
     file_ = {};
   }
@@ -288,9 +383,56 @@ class DestinationPlacer : public NamePlacer {
     int fd = -1;
     std::uint64_t folder = 0;
     std::string name;
-    std::string temp;  // a replacement's name until it is complete
+    std::string temp;      // its name until it is complete
     FileId id{};
+    bool replace = false;  // it replaces the file under `name`
+    bool pending = false;  // closed, complete, still under `temp`
   };
+
+  bool Refused(int error) const { return Refusal(error, windowsDrive_); }
+
+  bool IsReadFile(const struct stat& st) const {
+    const BkfFile::Identity id{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return std::find(readFiles_.begin(), readFiles_.end(), id) != readFiles_.end();
+  }
+
+  static std::uint64_t SuffixSeed() {
+    std::uint64_t seed = 0;
+    if (::getrandom(&seed, sizeof seed, 0) != static_cast<ssize_t>(sizeof seed)) {
+      seed = static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15u ^ reinterpret_cast<std::uintptr_t>(&seed);
+    }
+    return seed;
+  }
+
+  // Six letters and digits no other file of the folder is likely to have:
+  // one random number for the run, stepped for each file. O_EXCL settles
+  // any clash.
+  std::string NextSuffix() {
+    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::uint64_t v = (suffixSeed_ += 0x9E3779B97F4A7C15u) * 0xBF58476D1CE4E5B9u;
+    std::string out(6, 'x');
+    for (char& c : out) {
+      c = kAlphabet[(v >> 32) % (sizeof kAlphabet - 1)];
+      v *= 0x94D049BB133111EBu;
+      v ^= v >> 29;
+    }
+    return out;
+  }
+
+  // Creates the file that is to take `name` in `folder` under its temporary
+  // name: Made, or Replaced when it is to replace the file under `name`.
+  Answer CreatePartial(std::uint64_t folder, int folderFd, const std::string& name, bool replace) {
+    for (int tries = 0; tries < 16; ++tries) {
+      std::string temp = PartialName(name, NextSuffix());
+      const int fd = maker_.CreateFile(folderFd, temp.c_str());
+      if (fd >= 0) {
+        Opened(fd, folder, name, std::move(temp), replace);
+        return replace ? Answer::Replaced : Answer::Made;
+      }
+      if (errno != EEXIST) return Fail(errno, Refused(errno) ? Answer::Refused : Answer::Failed);
+    }
+    return Fail(EEXIST);
+  }
 
   std::string RelativePath(std::uint64_t folder, const std::string& name) const {
     std::string path = name;
@@ -303,18 +445,17 @@ class DestinationPlacer : public NamePlacer {
     return answer;
   }
 
-  Answer Opened(int fd, std::uint64_t folder, const std::string& name, std::string temp) {
+  void Opened(int fd, std::uint64_t folder, const std::string& name, std::string temp, bool replace) {
     struct stat st {};
     ::fstat(fd, &st);
-    file_ = {fd, folder, name, std::move(temp), {st.st_dev, st.st_ino}};
+    file_ = {fd, folder, name, std::move(temp), {st.st_dev, st.st_ino}, replace, false};
     made_.insert(file_.id);
-    return Answer::Made;
   }
 
   // Unlinks the current file's name in `folderFd` when it still names the
   // file this run created: someone may have put something else there since.
   void RemoveOwn(int folderFd) {
-    const std::string& name = file_.temp.empty() ? file_.name : file_.temp;
+    const std::string& name = file_.temp;
     struct stat st {};
     if (folderFd >= 0 && ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         FileId{st.st_dev, st.st_ino} == file_.id) {
@@ -350,9 +491,12 @@ class DestinationPlacer : public NamePlacer {
 
   static inline NameMaker systemMaker_;
   const int root_;
+  const bool windowsDrive_;
   NameMaker& maker_;
   ExistingFiles existing_;
   std::function<ExistingFiles(const std::string&)> ask_;
+  const std::vector<BkfFile::Identity> readFiles_;  // never replaced
+  std::uint64_t suffixSeed_;
   std::vector<Node> nodes_;  // by output folder; 0 is the destination
   std::unordered_map<std::uint64_t, int> open_;
   std::set<FileId> made_;  // the files this run made: never taken for the user's
@@ -362,6 +506,18 @@ class DestinationPlacer : public NamePlacer {
 };
 
 // ------------------------------------------------------------------ the run
+
+namespace {
+
+// The files a run must never replace: the backup it reads, and those the
+// caller names.
+std::vector<BkfFile::Identity> ReadFiles(const BkfFile& bkfFile, const SaveOptions& options) {
+  std::vector<BkfFile::Identity> out = options.readFiles;
+  if (const auto backup = bkfFile.FileIdentity()) out.push_back(*backup);
+  return out;
+}
+
+}  // namespace
 
 SaveRun::SaveRun(const Catalogue& catalogue, const BkfFile& bkfFile, Destination destination,
                  bool hierarchy, const StopToken& stop, SaveOptions options)
@@ -375,7 +531,7 @@ SaveRun::SaveRun(const Catalogue& catalogue, const BkfFile& bkfFile, Destination
                                       : NameForm::AsStored),
       layout_(catalogue, hierarchy, form_),
       budget_(bkfFile.Size()),
-      placer_(std::make_unique<DestinationPlacer>(destination_, options_)) {}
+      placer_(std::make_unique<DestinationPlacer>(destination_, options_, ReadFiles(bkfFile, options_))) {}
 
 SaveRun::~SaveRun() { Finish(); }
 
@@ -397,8 +553,8 @@ std::optional<std::int64_t> SaveRun::FileDate(std::uint64_t fileIndex) const {
 // A file whose data was copied: kept whole, kept with what could not be
 // read said, or removed (a write error, Stop, unreadable data the user
 // leaves out, or a file that could not be completed).
-void SaveRun::SettleExtracted(std::uint64_t fileIndex, SaveResult& result, const ExtractStats& stats,
-                              const std::function<void()>& dropFile) {
+void SaveRun::SettleExtracted(SaveResult& result, const ExtractStats& stats, const std::function<void()>& dropFile,
+                              const std::function<std::optional<std::string>()>& keepFile) {
   result.checksum = stats.checksum;
   if (stats.systemError != 0) {
     dropFile();
@@ -418,11 +574,10 @@ void SaveRun::SettleExtracted(std::uint64_t fileIndex, SaveResult& result, const
     result.cutShort = stats.cutShort;
     result.status = SaveStatus::NotRecovered;
     result.reason = UnreadableDataText(stats.damage) + "; left out";
-  } else if (!placer_->Keep(FileDate(fileIndex))) {
+  } else if (std::optional<std::string> whyNot = keepFile()) {
     dropFile();
     result.status = SaveStatus::WriteFailed;
-    result.reason = std::string("the file could not be completed: ") +
-                    std::strerror(placer_->Error()) + "; it was removed";
+    result.reason = std::move(*whyNot) + "; it was removed";
   } else {
     result.status = SaveStatus::Saved;
     result.unreadableBytes = stats.damage.unreadableBytes;
@@ -473,15 +628,18 @@ SaveResult SaveRun::Save(std::uint64_t fileIndex, const ExtractProgress& progres
   if (auto none = NothingToWrite(node)) return std::move(*none);
   SaveResult result;
   RecoveryLayout::Claimed claimed = layout_.Claim(fileIndex, *placer_);
-  result.changes = std::move(claimed.changes);
+  result.changes = claimed.changes;
   if (claimed.path.empty()) {
     result.status =
         claimed.answer == NamePlacer::Answer::Stop ? SaveStatus::Stopped : SaveStatus::NotRecovered;
     result.reason = claimed.error;
     return result;
   }
-  result.path = destination_.path;
-  for (const std::string& part : claimed.path) result.path += "/" + part;
+  auto fullPath = [&] {
+    result.path = destination_.path;
+    for (const std::string& part : claimed.path) result.path += "/" + part;
+  };
+  fullPath();
 
   ExtractStats stats;
   const ExtractOutcome outcome = ExtractFileData(node, bkfFile_, placer_->FileFd(), std::nullopt,
@@ -494,6 +652,25 @@ SaveResult SaveRun::Save(std::uint64_t fileIndex, const ExtractProgress& progres
     // No file is left under the file's own name: only the folders' changes stand.
     std::erase_if(result.changes, [](const NameChange& c) { return !c.folder; });
   };
+  // The complete file takes its name: the one claimed, or the next free one
+  // when something took it meanwhile, or its portable form when the file
+  // system refuses it. Nullopt when it has its name, else why not.
+  auto keepFile = [&]() -> std::optional<std::string> {
+    using Answer = NamePlacer::Answer;
+    const Answer kept = placer_->Keep(FileDate(fileIndex));
+    if (kept == Answer::Made) return std::nullopt;
+    if (kept == Answer::Taken || kept == Answer::Refused) {
+      if (layout_.Reclaim(fileIndex, claimed, kept, *placer_,
+                          [&](const std::string& name) { return placer_->MoveTo(name); })) {
+        fullPath();
+        result.changes = claimed.changes;
+        return std::nullopt;
+      }
+      return claimed.error;
+    }
+    if (kept == Answer::Protected) return result.path + " is the backup being read; not replaced";
+    return std::string("the file could not be completed: ") + std::strerror(placer_->Error());
+  };
   if (stats.overBudget) {
     // SaveFile says why; nothing of the file is left.
     dropFile();
@@ -504,17 +681,16 @@ SaveResult SaveRun::Save(std::uint64_t fileIndex, const ExtractProgress& progres
   }
   switch (outcome) {
     case ExtractOutcome::Extracted:
-      SettleExtracted(fileIndex, result, stats, dropFile);
+      SettleExtracted(result, stats, dropFile, keepFile);
       break;
     case ExtractOutcome::Empty:
-      if (placer_->Keep(FileDate(fileIndex))) {
-        result.status = SaveStatus::Saved;
-        result.reason = OutcomeReason(outcome);
-      } else {
+      if (std::optional<std::string> whyNot = keepFile()) {
         dropFile();
         result.status = SaveStatus::WriteFailed;
-        result.reason = std::string("the file could not be completed: ") +
-                        std::strerror(placer_->Error());
+        result.reason = std::move(*whyNot);
+      } else {
+        result.status = SaveStatus::Saved;
+        result.reason = OutcomeReason(outcome);
       }
       break;
     case ExtractOutcome::Continuation:

@@ -11,15 +11,24 @@
 //     time): a folder swapped for a symbolic link while the run goes on makes
 //     that name fail to open instead of leading the run out of the
 //     destination;
-//   - creates every file with O_CREAT | O_EXCL | O_NOFOLLOW in its folder's
-//     descriptor: whatever holds the name already (the user's file, a hard or
-//     symbolic link, a FIFO) is never written through, truncated or removed,
-//     and the file takes the next free number instead; existing folders are
-//     merged into;
+//   - writes every file under a temporary name in its own folder
+//     (".NAME.ostrel-XXXXXX.partial", created with O_CREAT | O_EXCL |
+//     O_NOFOLLOW in the folder's descriptor) and renames it to its name only
+//     once it is complete: a run killed by any means (a second Ctrl-C, a
+//     closed terminal, SIGKILL, a power cut) leaves at most a .partial file,
+//     never a short file under a real name;
+//   - never writes through, truncates or removes whatever holds a name
+//     already (the user's file, a hard or symbolic link, a FIFO): the file
+//     takes the next free number instead, settled when it is renamed (a
+//     rename that replaces nothing, so a name taken meanwhile is never
+//     lost); existing folders are merged into;
+//   - replaces an existing file (when asked to) only by renaming the complete
+//     new one over it, and never the backup being read (nor a snapshot);
 //   - removes only files it created itself, through the same descriptor;
-//   - retries a name the file system refuses (EINVAL, EILSEQ) in its portable
-//     form, and uses portable names from the start on file systems known to
-//     refuse what Windows refuses.
+//   - retries a name the file system refuses (EINVAL, EILSEQ; ENOENT and
+//     EPERM too on drives formatted for Windows, whose FUSE drivers answer
+//     so) in its portable form, and uses portable names from the start on
+//     file systems known to refuse what Windows refuses.
 #pragma once
 
 #include <cstdint>
@@ -85,6 +94,12 @@ class NameMaker {
   // openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY |
   // O_CLOEXEC, 0644): a descriptor, or -1 with errno set.
   virtual int CreateFile(int folder, const char* name);
+  // Renames `from` to `to` in `folder` unless `to` exists: renameat2 with
+  // RENAME_NOREPLACE; where the file system has no such rename, a hard link
+  // under `to`, then `from` unlinked; where it has no hard links either
+  // (FAT, exFAT), a rename once `to` is found free. 0, or -1 with errno set
+  // (EEXIST when `to` exists).
+  virtual int MoveInto(int folder, const char* from, const char* to);
 };
 
 struct SaveOptions {
@@ -98,6 +113,9 @@ struct SaveOptions {
   bool portableNames = false;
   // The calls that make names; null for the system's.
   NameMaker* maker = nullptr;
+  // Files the run reads besides the backup itself (a snapshot, say): like the
+  // backup, never replaced, even when asked to replace existing files.
+  std::vector<BkfFile::Identity> readFiles;
   // Each saved file takes the modification date the backup gives it, and
   // each folder the run made its folder's date once the run is over. Files
   // and folders without a date keep the time they were written.
@@ -184,9 +202,10 @@ class SaveRun {
 
  private:
   SaveResult Save(std::uint64_t fileIndex, const ExtractProgress& progress);
-  // Keeps or removes a file whose data was copied, and says why.
-  void SettleExtracted(std::uint64_t fileIndex, SaveResult& result, const ExtractStats& stats,
-                       const std::function<void()>& dropFile);
+  // Keeps or removes a file whose data was copied, and says why. `keepFile`
+  // gives the complete file its name, or answers why it could not.
+  void SettleExtracted(SaveResult& result, const ExtractStats& stats, const std::function<void()>& dropFile,
+                       const std::function<std::optional<std::string>()>& keepFile);
   // The date file `fileIndex` is to take, if any.
   std::optional<std::int64_t> FileDate(std::uint64_t fileIndex) const;
 

@@ -8,6 +8,9 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   # mkntfs and the ntfs-3g FUSE driver: the test that saves onto an NTFS image
   ntfs-3g
+  # mkfs.exfat with the exfat-fuse driver, mkfs.fat with the fusefat driver:
+  # the same test on exFAT and FAT images
+  exfatprogs exfat-fuse dosfstools fusefat
   # extract --tar writes its archive through libarchive
   libarchive-dev
 )

@@ -8,9 +8,12 @@
 #include <filesystem>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <ostream>
+#include <string>
+#include <vector>
 #include <nlohmann/json.hpp>
 
 #include "tests/fixtures/mtf_writer.h"
@@ -250,36 +253,75 @@ TEST(HostileNames, ControlCharactersNeverReachTheTerminalOrTheDisk) {
   }
 }
 
-// Ctrl-C or a TERM during the extraction of a large file: the file being
-// written is removed (nothing stays under its final name), the summary is
-// printed, and the exit code says which signal ended it.
-TEST(Interrupt, ExtractionEndsCleanlyOnSigintAndSigterm) {
-  for (const int signal : {SIGINT, SIGTERM}) {
-    SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
+// A backup of one file of 4 GiB of zeros, written as `name` in `dir`: the
+// backup holds its header, and the rest of the file is a hole that reads as
+// zeros, so the copy takes long enough to be interrupted.
+std::string BigFileBackup(const TempDir& dir) {
+  MtfWriter w;
+  w.Tape(u"Tape");
+  w.Sset(1, u"Set");
+  w.Volb(u"C:");
+  constexpr std::uint64_t kLength = 4ull << 30;
+  w.File(u"big.bin", {fixtures::StanWithLength({}, kLength)});
+  const std::string bkf = dir.Write(w);
+  std::filesystem::resize_file(bkf, std::filesystem::file_size(bkf) + kLength + 4096);
+  return bkf;
+}
+
+// The names in `folder` that end in ".partial".
+std::vector<std::string> PartialFiles(const std::string& folder) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+    if (e.path().filename().string().ends_with(".partial")) out.push_back(e.path().filename().string());
+  }
+  return out;
+}
+
+// Runs `extract BKF --to OUT --flat` and sends `signal` once the copy of the
+// big file has begun (its temporary file exists).
+fixtures::ProcessResult ExtractAndSignal(const std::string& bkf, const std::string& out, int signal) {
+  return fixtures::RunProcess(OSTREL_CLI_PATH, {"extract", bkf, "--to", out, "--flat"}, [&](pid_t pid) {
+    for (int i = 0; i < 2000 && PartialFiles(out).empty(); ++i) ::usleep(5000);
+    ::usleep(50000);
+    ::kill(pid, signal);
+  });
+}
+
+// Ctrl-C, TERM, a closed terminal (HUP) or a reader of the output that went
+// away (PIPE) during the extraction of a large file: the file being written
+// is removed (nothing stays under its final name, no temporary file either),
+// the summary is printed, and the exit code says which signal ended it.
+TEST(Interrupt, ExtractionEndsCleanlyOnEachSignalThatAsksToStop) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    SCOPED_TRACE(strsignal(signal));
     TempDir dir;
-    MtfWriter w;
-    w.Tape(u"Tape");
-    w.Sset(1, u"Set");
-    w.Volb(u"C:");
-    // One file of 4 GiB of zeros: the backup holds its header, and the rest
-    // of the file is a hole that reads as zeros.
-    constexpr std::uint64_t kLength = 4ull << 30;
-    w.File(u"big.bin", {fixtures::StanWithLength({}, kLength)});
-    const std::string bkf = dir.Write(w);
-    std::filesystem::resize_file(bkf, std::filesystem::file_size(bkf) + kLength + 4096);
+    const std::string bkf = BigFileBackup(dir);
     const std::string out = dir.File("out");
-    const auto r = fixtures::RunProcess(OSTREL_CLI_PATH, {"extract", bkf, "--to", out, "--flat"}, [&](pid_t pid) {
-      // Once the copy has begun.
-      for (int i = 0; i < 2000 && !std::filesystem::exists(out + "/big.bin"); ++i) ::usleep(5000);
-      ::usleep(50000);
-      ::kill(pid, signal);
-    });
+    const auto r = ExtractAndSignal(bkf, out, signal);
     EXPECT_EQ(r.exitCode, 128 + signal) << r.err;
     EXPECT_FALSE(std::filesystem::exists(out + "/big.bin"));
+    EXPECT_EQ(PartialFiles(out), std::vector<std::string>{});
     EXPECT_NE(r.out.find("Files written: 0"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("incomplete: "), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
   }
+}
+
+// Killed outright (SIGKILL, a second Ctrl-C, a power cut): the run can
+// remove nothing, and leaves at most the temporary file, never a short
+// file under the file's own name.
+TEST(Interrupt, AKilledExtractionLeavesNoFileUnderItsName) {
+  TempDir dir;
+  const std::string bkf = BigFileBackup(dir);
+  const std::string out = dir.File("out");
+  const auto r = ExtractAndSignal(bkf, out, SIGKILL);
+  EXPECT_EQ(r.exitCode, -1);  // killed
+  EXPECT_FALSE(std::filesystem::exists(out + "/big.bin"));
+  const std::vector<std::string> partial = PartialFiles(out);
+  ASSERT_EQ(partial.size(), 1u);
+  EXPECT_EQ(partial[0].rfind(".big.bin.ostrel-", 0), 0u) << partial[0];
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out), std::filesystem::directory_iterator()), 1);
 }
 
 }  // namespace

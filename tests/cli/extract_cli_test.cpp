@@ -290,6 +290,58 @@ TEST(ExtractCommand, ASecondRunNeverReplacesTheUsersFilesUnlessAskedTo) {
   EXPECT_EQ(FilesBelow(dest), (std::map<std::string, std::string>{{"boot.ini", recovered}, {"boot (2).ini", recovered}}));
 }
 
+// --overwrite never replaces the backup being read, nor the snapshot the
+// catalogue comes from, when the backup holds a file of that name in the
+// same place: that one file is refused with a line, the others are written.
+TEST(ExtractCommand, OverwriteNeverReplacesTheBackupOrTheSnapshotBeingRead) {
+  TempDir dir;
+  MtfWriter w;
+  w.Tape(u"Tape");
+  w.Sset(1, u"Set");
+  w.Volb(u"C:");
+  w.File(u"x.bkf", {Stan("a backup inside the backup")});
+  w.File(u"x.snap", {Stan("an old snapshot")});
+  w.File(u"a.txt", {Stan("a")});
+  w.Bare("ESET");
+  const std::string bkf = dir.Write(w, "x.bkf");
+  const std::string snap = dir.File("x.snap");
+  ASSERT_EQ(RunCli({"scan", bkf, "--snapshot", snap}).exitCode, 0);
+  const std::string backup = ReadText(bkf), snapshot = ReadText(snap);
+  const std::string folder = dir.Path().string();
+
+  // From the snapshot first: from the backup, x.snap is just a file and is
+  // replaced.
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::string> refused;
+    std::string snapAfter;
+  } cases[] = {
+      {"from the snapshot",
+       {"extract", "--from-snapshot", snap, "--to", folder, "--flat", "--overwrite"},
+       {"x.bkf", "x.snap"},
+       snapshot},
+      {"from the backup", {"extract", bkf, "--to", folder, "--flat", "--overwrite"}, {"x.bkf"}, "an old snapshot"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(dir.File("a.txt")) << "the user's";
+    const auto r = RunCli(c.args);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    for (const std::string& name : c.refused) {
+      EXPECT_NE(r.out.find("not extracted: Tape\\SET 1 :Set\\C:\\" + name + ": " + name +
+                           " is the backup being read; not replaced\n"),
+                std::string::npos)
+          << r.out;
+    }
+    EXPECT_NE(r.out.find("Files with problems: " + std::to_string(c.refused.size()) + "\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(ReadText(bkf), backup);
+    EXPECT_EQ(ReadText(snap), c.snapAfter);
+    EXPECT_EQ(ReadText(dir.File("a.txt")), "a");
+  }
+}
+
 TEST(ExtractCommand, PortableNamesAreUsedWhenAskedForAndSaid) {
   TempDir dir;
   const std::string bkf = TwinFolders(dir);

@@ -220,6 +220,153 @@ TEST_F(SaveTest, AStoppedFileRemovesOnlyWhatThisRunMade) {
   EXPECT_EQ(fixtures::FilesBelow(dest_), (std::map<std::string, std::string>{{"thesis.docx", "the user's thesis"}}));
 }
 
+// The names in a folder, sorted ('.' sorts before letters).
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(folder)) out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// While a file is written it is under ".NAME.ostrel-XXXXXX.partial" in its
+// own folder; its name shows only once it is complete, whether it takes a
+// free name or replaces the user's file.
+TEST_F(SaveTest, AFileTakesItsNameOnlyOnceItIsComplete) {
+  ScanDocs();
+  const struct {
+    ExistingFiles policy;
+    std::string partial;  // the temporary name without its six random characters
+    std::map<std::string, std::string> after;
+  } cases[] = {
+      {ExistingFiles::KeepBoth, ".boot.ini.ostrel-.partial", {{"boot.ini", "old"}, {"boot (2).ini", "[boot loader]"}}},
+      {ExistingFiles::Replace, ".boot.ini.ostrel-.partial", {{"boot.ini", "[boot loader]"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.policy));
+    fs::remove_all(dest_);
+    fs::create_directories(dest_);
+    WriteText(dest_ + "/boot.ini", "old");
+    std::string error;
+    std::optional<Destination> destination = PrepareDestination(dest_, error);
+    ASSERT_TRUE(destination) << error;
+    SaveOptions options;
+    options.existing = c.policy;
+    SaveRun run(session_->catalogue, session_->file, std::move(*destination), false, stop_, options);
+    std::vector<std::string> during;
+    std::string oldDuring;
+    const SaveResult saved = run.SaveFile(0, [&](std::uint64_t) {
+      during = Names(dest_);
+      oldDuring = ReadText(dest_ + "/boot.ini");
+    });
+    EXPECT_EQ(saved.status, SaveStatus::Saved) << saved.reason;
+    ASSERT_EQ(during.size(), 2u);
+    EXPECT_EQ(during[0].size(), c.partial.size() + 6);
+    EXPECT_EQ(during[0].substr(0, c.partial.size() - 8) + during[0].substr(during[0].size() - 8), c.partial);
+    EXPECT_EQ(during[1], "boot.ini");
+    EXPECT_EQ(oldDuring, "old");
+    EXPECT_EQ(fixtures::FilesBelow(dest_), c.after);
+  }
+}
+
+// What gets in the way of the last step, the rename: another program takes
+// the name while the file is written, or the file system refuses the name
+// only there (the temporary name hides a trailing dot, say).
+class InTheWayAtTheEnd : public NameMaker {
+ public:
+  int MoveInto(int folder, const char* from, const char* to) override {
+    if (plant == to) {
+      const int fd = ::openat(folder, to, O_WRONLY | O_CREAT | O_EXCL, 0644);
+      EXPECT_EQ(::write(fd, "planted", 7), 7);
+      ::close(fd);
+    }
+    if (refuse == to) {
+      errno = EINVAL;
+      return -1;
+    }
+    return NameMaker::MoveInto(folder, from, to);
+  }
+  std::string plant;   // created just before the rename to it
+  std::string refuse;  // renames to it are refused
+};
+
+TEST_F(SaveTest, TheNameIsSettledWhenTheCompleteFileTakesIt) {
+  MtfWriter w;
+  w.Volb(u"C:");
+  w.File(u"boot.ini", {Stan("[boot loader]")});
+  w.File(u"notes.", {Stan("notes")});
+  w.Bare("ESET");
+  Scan(w);
+  const struct {
+    const char* name;
+    std::string plant, refuse;
+    std::map<std::string, std::string> files;
+    std::vector<std::string> messages;
+  } cases[] = {
+      {"a name taken meanwhile takes the next number",
+       "boot.ini",
+       "",
+       {{"boot.ini", "planted"}, {"boot (2).ini", "[boot loader]"}, {"notes.", "notes"}},
+       {"boot.ini exists; saved as boot (2).ini"}},
+      {"a name refused at the rename takes its portable form",
+       "",
+       "notes.",
+       {{"boot.ini", "[boot loader]"}, {"notes", "notes"}},
+       {"saved 'notes.' as 'notes' (the destination refuses a trailing '.')"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dest_);
+    InTheWayAtTheEnd maker;
+    maker.plant = c.plant;
+    maker.refuse = c.refuse;
+    SaveOptions options;
+    options.maker = &maker;
+    const auto results = Save(false, options);
+    for (const SaveResult& r : results) EXPECT_EQ(r.status, SaveStatus::Saved) << r.reason;
+    EXPECT_EQ(fixtures::FilesBelow(dest_), c.files);  // no .partial file is left
+    EXPECT_EQ(Messages(results), c.messages);
+  }
+}
+
+// Replacing existing files never replaces the backup being read, nor a file
+// the caller says the run reads (a snapshot): that file is not saved, the
+// others are.
+TEST_F(SaveTest, TheBackupBeingReadIsNeverReplaced) {
+  MtfWriter w;
+  w.Volb(u"C:");
+  w.File(u"test.bkf", {Stan("a backup inside the backup")});  // Scan writes the backup as test.bkf
+  w.File(u"catalogue.snap", {Stan("an old snapshot")});
+  w.File(u"a.txt", {Stan("a")});
+  w.Bare("ESET");
+  Scan(w);
+  const std::string folder = dir_.Path().string();
+  const std::string backup = ReadText(folder + "/test.bkf");
+  WriteText(folder + "/catalogue.snap", "the snapshot being read");
+  struct stat snapshot {};
+  ASSERT_EQ(::stat((folder + "/catalogue.snap").c_str(), &snapshot), 0);
+
+  std::string error;
+  std::optional<Destination> destination = PrepareDestination(folder, error);
+  ASSERT_TRUE(destination) << error;
+  SaveOptions options;
+  options.existing = ExistingFiles::Replace;
+  options.readFiles.push_back({static_cast<std::uint64_t>(snapshot.st_dev), static_cast<std::uint64_t>(snapshot.st_ino)});
+  SaveRun run(session_->catalogue, session_->file, std::move(*destination), false, stop_, options);
+  std::vector<SaveResult> results;
+  for (std::uint64_t i = 0; i < 3; ++i) results.push_back(run.SaveFile(i));
+
+  EXPECT_EQ(results[0].status, SaveStatus::NotRecovered);
+  EXPECT_EQ(results[0].reason, "test.bkf is the backup being read; not replaced");
+  EXPECT_EQ(results[1].status, SaveStatus::NotRecovered);
+  EXPECT_EQ(results[1].reason, "catalogue.snap is the backup being read; not replaced");
+  EXPECT_EQ(results[2].status, SaveStatus::Saved);
+  EXPECT_EQ(fixtures::FilesBelow(folder), (std::map<std::string, std::string>{
+                                              {"test.bkf", backup},
+                                              {"catalogue.snap", "the snapshot being read"},
+                                              {"a.txt", "a"},
+                                          }));
+}
+
 // Seconds since 1970 of a file's modification time.
 std::int64_t ModifiedAt(const std::string& path) {
   struct stat st {};

@@ -1,6 +1,9 @@
-// ostrel-bkf extract onto a real NTFS file system mounted with windows_names,
-// as a user saves to an external drive: the real backup and a generated one
-// extract completely, hierarchy and all, under their portable names.
+// ostrel-bkf extract onto real drives formatted for Windows and mounted
+// through FUSE, as a user saves to an external drive: NTFS with ntfs-3g's
+// windows_names, exFAT with exfat-fuse, FAT with fusefat. Each refuses the
+// names Windows refuses in its own way (EINVAL, ENOENT, EPERM); on each the
+// real backup and a generated one extract completely, hierarchy and all,
+// under their portable names.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,7 +11,7 @@
 #include <string>
 
 #include "tests/fixtures/mtf_writer.h"
-#include "tests/fixtures/ntfs_image.h"
+#include "tests/fixtures/drive_image.h"
 #include "tests/fixtures/run_process.h"
 #include "tests/fixtures/streams.h"
 #include "tests/fixtures/temp_dir.h"
@@ -22,12 +25,15 @@ using fixtures::RunCli;
 using fixtures::Stan;
 using fixtures::Stream;
 using fixtures::TempDir;
+using Format = fixtures::DriveImage::Format;
 
-TEST(NtfsDestination, BackupsExtractWholeUnderPortableNames) {
+class WindowsDrive : public ::testing::TestWithParam<Format> {};
+
+TEST_P(WindowsDrive, BackupsExtractWholeUnderPortableNames) {
   TempDir dir;
-  fixtures::NtfsImage ntfs(dir.Path());
-  if (!ntfs.Unavailable().empty()) GTEST_SKIP() << "no NTFS image can be mounted here: " << ntfs.Unavailable();
-  const std::string drive = ntfs.MountPoint();
+  fixtures::DriveImage image(dir.Path(), GetParam());
+  if (!image.Unavailable().empty()) GTEST_SKIP() << "no such image can be mounted here: " << image.Unavailable();
+  const std::string drive = image.MountPoint();
 
   // The real backup: its tape and set names hold the time ("at 1:05 PM"),
   // the set's begins "SET 1 :", and the volume is "C:".
@@ -52,8 +58,8 @@ TEST(NtfsDestination, BackupsExtractWholeUnderPortableNames) {
   EXPECT_EQ(saved.begin()->first, tape + "/" + set + "/C_/boot.ini");
   EXPECT_EQ(saved.begin()->second, fixtures::FilesBelow(reference).begin()->second);
 
-  // A generated backup with every kind of name Windows refuses, and two names
-  // that differ only in case.
+  // A generated backup with every kind of name Windows refuses, and three
+  // names that differ only in case.
   MtfWriter w;
   w.Tape(u"Tape 1:2");
   w.Sset(1, u"Daily");
@@ -65,6 +71,7 @@ TEST(NtfsDestination, BackupsExtractWholeUnderPortableNames) {
   w.File(u"trailing. ", {Stan("dots")});
   w.File(u"Report.txt", {Stan("one")});
   w.File(u"REPORT.TXT", {Stan("two")});
+  w.File(u"report.txt", {Stan("three")});
   w.Dirb(u"Docs.");
   w.File(u"x.txt", {Stan("x")});
   w.Dirb(u"aux");
@@ -83,6 +90,7 @@ TEST(NtfsDestination, BackupsExtractWholeUnderPortableNames) {
                                              {volume + "trailing", "dots"},
                                              {volume + "Report.txt", "one"},
                                              {volume + "REPORT (2).TXT", "two"},
+                                             {volume + "report (3).txt", "three"},
                                              {volume + "Docs/x.txt", "x"},
                                              {volume + "_aux/y.txt", "y"},
                                          }));
@@ -92,15 +100,20 @@ TEST(NtfsDestination, BackupsExtractWholeUnderPortableNames) {
       << made.out;
 
   // Again into the same folders: they are merged into, and every file takes
-  // the next number (REPORT.TXT silently, as this run's own second
-  // "report.txt").
+  // the next number (REPORT.TXT and report.txt silently, as this run's own
+  // second and third "report.txt").
   const auto again = RunCli({"extract", bkf, "--to", drive + "/generated"});
   ASSERT_EQ(again.exitCode, 0) << again.out << again.err;
   EXPECT_NE(again.out.find(volume + "boot.ini exists; saved as " + volume + "boot (2).ini\n"), std::string::npos)
       << again.out;
   EXPECT_NE(again.out.find("Existing files kept (saved under a new name): 8\n"), std::string::npos) << again.out;
-  EXPECT_EQ(fixtures::FilesBelow(drive + "/generated").size(), 18u);
+  EXPECT_EQ(fixtures::FilesBelow(drive + "/generated").size(), 20u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Formats, WindowsDrive, ::testing::Values(Format::Ntfs, Format::Exfat, Format::Fat),
+                         [](const auto& info) {
+                           return info.param == Format::Ntfs ? "Ntfs" : info.param == Format::Exfat ? "Exfat" : "Fat";
+                         });
 
 }  // namespace
 }  // namespace ostrel
