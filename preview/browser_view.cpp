@@ -8,6 +8,7 @@
 
 #include "preview/preview_io.h"
 #include "preview/static_file_viewer.h"
+#include "preview/temp_folder.h"
 
 #if OSTREL_WEB_PREVIEW
 #include <QApplication>
@@ -63,8 +64,9 @@ bool IsLocalScheme(const QUrl& url) {
   return scheme == QLatin1String("file") || scheme == QLatin1String("about") || scheme == QLatin1String("data");
 }
 
-// Every request the browser would make passes here: anything that could
-// leave the machine is refused.
+// Every request of every page passes here first: anything that could leave
+// the machine is refused. Which files a page may read is its view's to say
+// (FolderOnly).
 class LocalOnly : public QWebEngineUrlRequestInterceptor {
  public:
   using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
@@ -100,10 +102,14 @@ BrowserNotification Notice(BrowserEvent event, const QString& url = {}, const QS
 }  // namespace
 
 // The page: silent (no dialog, file chooser or new window of its own) and
-// telling the view before each navigation of its top-level document.
+// telling the view before each navigation of its top-level document. It
+// loads and goes to no file: address but the regular files of its view's
+// folder, whatever in it asks: a frame, an object, a picture, a style sheet,
+// a refresh or a link.
 class ShutInPage : public QWebEnginePage {
  public:
-  ShutInPage(CKorvaneBrowserView* view, QWebEngineProfile* profile) : QWebEnginePage(profile, view), view_(view) {
+  ShutInPage(CKorvaneBrowserView* view, QWebEngineProfile* profile)
+      : QWebEnginePage(profile, view), view_(view), folderOnly_(this) {
     QWebEngineSettings* s = settings();
     s->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
     s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
@@ -113,15 +119,17 @@ class ShutInPage : public QWebEnginePage {
     s->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
     s->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
     s->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    setUrlRequestInterceptor(&folderOnly_);
     connect(this, &QWebEnginePage::featurePermissionRequested, this,
             [this](const QUrl& origin, QWebEnginePage::Feature feature) {
               setFeaturePermission(origin, feature, QWebEnginePage::PermissionDeniedByUser);
             });
   }
+  ~ShutInPage() override { setUrlRequestInterceptor(nullptr); }
 
  protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) override {
-    if (!IsLocalScheme(url)) return false;
+    if (!Allowed(url)) return false;
     if (!isMainFrame) return true;
     bool cancel = false;
     view_->Send(Notice(BrowserEvent::BeforeNavigate, url.toString()), &cancel);
@@ -135,7 +143,32 @@ class ShutInPage : public QWebEnginePage {
   QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
 
  private:
+  // Requests of this page alone, after the profile's LocalOnly. In Qt 6 the
+  // browser asks on the window's thread, before it opens anything.
+  class FolderOnly : public QWebEngineUrlRequestInterceptor {
+   public:
+    explicit FolderOnly(ShutInPage* page) : page_(page) {}
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override {
+      if (!page_->Allowed(info.requestUrl())) info.block(true);
+    }
+
+   private:
+    ShutInPage* page_;
+  };
+
+  // about: and data: hold nothing of the disk; a file: address only a
+  // regular file of the view's folder (a pipe would hold its reader, and
+  // the window with it). The view hears of every address refused.
+  bool Allowed(const QUrl& url) {
+    const QString scheme = url.scheme();
+    if (scheme == QLatin1String("about") || scheme == QLatin1String("data")) return true;
+    if (scheme == QLatin1String("file") && IsFileInsideFolder(view_->folder_, url.toLocalFile())) return true;
+    view_->Send(Notice(BrowserEvent::Refused, url.toString()));
+    return false;
+  }
+
   CKorvaneBrowserView* view_;
+  FolderOnly folderOnly_;
 };
 
 CKorvaneBrowserView::CKorvaneBrowserView() { setObjectName(QStringLiteral("BrowserView")); }
@@ -184,6 +217,8 @@ bool CKorvaneBrowserView::Create(const QRect& rectangle, QWidget* parent) {
   Navigate(QUrl(QStringLiteral("about:blank")));
   return true;
 }
+
+void CKorvaneBrowserView::SetFolder(const QString& folder) { folder_ = folder; }
 
 void CKorvaneBrowserView::Navigate(const QUrl& url) {
   if (browser_ != nullptr) browser_->load(url);
@@ -252,10 +287,11 @@ void StartBrowserEngine() {
   page->load(QUrl(QStringLiteral("about:blank")));
 }
 
-bool ShowBrowserView(CKorvaneStaticFileViewer& pane, const QString& path) {
+bool ShowBrowserView(CKorvaneStaticFileViewer& pane, const QString& path, const QString& folder) {
   const PreviewWaitCursor wait;
   try {
     auto* view = new CKorvaneBrowserView;
+    view->SetFolder(folder);
     view->Create(pane.rect(), &pane);
     pane.SetCurrentView(view);
     view->Navigate(QUrl::fromLocalFile(path));
@@ -269,7 +305,9 @@ bool ShowBrowserView(CKorvaneStaticFileViewer& pane, const QString& path) {
 #else
 
 void StartBrowserEngine() {}
-bool ShowBrowserView(CKorvaneStaticFileViewer& /*pane*/, const QString& /*path*/) { return false; }
+bool ShowBrowserView(CKorvaneStaticFileViewer& /*pane*/, const QString& /*path*/, const QString& /*folder*/) {
+  return false;
+}
 
 #endif
 

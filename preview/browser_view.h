@@ -4,8 +4,10 @@
 //
 // The browser works on files nobody can trust, so it is shut in: it makes no
 // network request (only file:, about: and data: addresses are loaded, and the
-// pages' own scripts do not run), opens no dialog or window of its own, keeps
-// nothing on disk, and shows no context menu or keyboard menu.
+// pages' own scripts do not run), reads no file but the regular files of the
+// preview's private folder (no link out of it, no pipe or device), opens no
+// dialog or window of its own, keeps nothing on disk, and shows no context
+// menu or keyboard menu.
 #pragma once
 
 #include <QByteArray>
@@ -30,6 +32,7 @@ enum class BrowserEvent {
   NavigateComplete = 5,  // url
   StatusTextChange = 6,  // text
   TitleChange = 7,  // text
+  Refused = 8,  // url: an address kept from the page, loaded or navigated to
 };
 
 struct BrowserNotification {
@@ -75,6 +78,10 @@ class CKorvaneBrowserView : public QWidget {
   // it, showing a blank page. False when the browser could not be made (the
   // view then stays, empty).
   bool Create(const QRect& rectangle, QWidget* parent);
+  // The folder whose regular files the page may load, at any depth, once
+  // ".." and symbolic links are resolved (IsFileInsideFolder); every other
+  // file: address is refused, and until this is called, all of them are.
+  void SetFolder(const QString& folder);
   // Does nothing before Create has made the browser.
   void Navigate(const QUrl& url);
   // Empties the shown document.
@@ -96,14 +103,16 @@ class CKorvaneBrowserView : public QWidget {
   void Send(BrowserNotification notification, bool* cancel = nullptr);
 
   QWebEngineView* browser_ = nullptr;
+  QString folder_;
   friend class ShutInPage;
 };
 #endif
 
 
-// Makes a CKorvaneBrowserView the pane's current view and navigates it to the
-// local file at `path`. True, or false (the pane then shows nothing) when
-// the view could not be set up or the program has no browser.
-bool ShowBrowserView(CKorvaneStaticFileViewer& pane, const QString& path);
+// Makes a CKorvaneBrowserView the pane's current view, shut in `folder` (the
+// preview's private folder), and navigates it to the local file at `path`
+// inside it. True, or false (the pane then shows nothing) when the view
+// could not be set up or the program has no browser.
+bool ShowBrowserView(CKorvaneStaticFileViewer& pane, const QString& path, const QString& folder);
 
 }  // namespace ostrel::preview

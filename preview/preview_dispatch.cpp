@@ -70,7 +70,7 @@ void ShowPreviewByType(CKorvaneStaticFileViewer& pane, const QString& path, cons
         if (!written) return;  // no page, no view
         target = *written;
       }
-      if (!ShowBrowserView(pane, target)) ShowHexDump(pane, path);
+      if (!ShowBrowserView(pane, target, folder)) ShowHexDump(pane, path);
       return;
     }
     case PreviewGroup::Archive:

@@ -18,9 +18,11 @@ const QSet<QString>& ImageExtensions() {
   return set;
 }
 
+// XML is text here: the browser would apply the style sheet a document
+// names, which may read other files into what it shows.
 const QSet<QString>& TextExtensions() {
   static const QSet<QString> set = SetOf(
-      "RTF TXT HPP INI INF CPP H LOG NFO DSW SLN MSG ABW IDX LST MBOX README CSV WRI BAT ASM FRM CS HH JAV "
+      "XML RTF TXT HPP INI INF CPP H LOG NFO DSW SLN MSG ABW IDX LST MBOX README CSV WRI BAT ASM FRM CS HH JAV "
       "JAVA INC MAK MK PAS PL PY RES SRC TRX VBS DSP CGI JSP VCPROJ CSPROJ LIC PHP ASP C REG CXX PRG TEXT "
       "ERR CSS CC DEF IDL ASPX DIZ CMD ADM HTA XHT PDF");
   return set;
@@ -44,7 +46,7 @@ const QSet<QString>& SoundOnlyMediaPages() {
 }
 
 const QSet<QString>& BrowserOwnPages() {
-  static const QSet<QString> set = SetOf("XML MHT HTML HTM XAP XTM XTML");
+  static const QSet<QString> set = SetOf("MHT HTML HTM XAP XTM XTML");
   return set;
 }
 

@@ -10,7 +10,9 @@
 #include <QFile>
 #include <QtGlobal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -150,6 +152,14 @@ bool IsOneComponent(const QByteArray& name) {
          name.size() <= 255;
 }
 
+// The path with "..", "." and every symbolic link resolved; empty when any
+// part of it is missing.
+std::string ResolvedPath(const QString& path) {
+  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(QFile::encodeName(path).constData(), nullptr),
+                                                             &std::free);
+  return resolved != nullptr ? std::string(resolved.get()) : std::string();
+}
+
 }  // namespace
 
 QString GetTempFolderPath() { return SharedPlaceUsable() ? SharedPlace() : PerUserPlace(); }
@@ -208,6 +218,19 @@ bool RenamePreviewFile(const QString& folder, const QString& from, const QString
   const bool renamed = ::renameat2(dirFd, source.constData(), dirFd, target.constData(), RENAME_NOREPLACE) == 0;
   ::close(dirFd);
   return renamed;
+}
+
+bool IsFileInsideFolder(const QString& folder, const QString& path) {
+  if (folder.isEmpty() || path.isEmpty()) return false;
+  std::string inside = ResolvedPath(folder);
+  const std::string file = ResolvedPath(path);
+  if (inside.empty() || file.empty()) return false;
+  // "/tmp/a" holds "/tmp/a/x", never "/tmp/ab/x".
+  if (inside.back() != '/') inside += '/';
+  if (file.compare(0, inside.size(), inside) != 0) return false;
+  // stat, not open: it answers for a pipe at once.
+  struct stat st {};
+  return ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 void DeleteFolderContents(const QString& folder) {

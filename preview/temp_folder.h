@@ -37,6 +37,14 @@ int CreatePreviewFile(const QString& folder, const QString& name, QString* reaso
 // existing name. False when it could not.
 bool RenamePreviewFile(const QString& folder, const QString& from, const QString& to);
 
+// Whether `path` is a regular file inside `folder` (at any depth) once ".."
+// and symbolic links are resolved in both: the only files the preview's
+// browser may load. A link in the folder to a file elsewhere, a path that
+// climbs out, a folder, a pipe, a socket or a device are not; nothing is
+// when `folder` cannot be resolved. Looks without opening anything (opening
+// a pipe waits for a writer).
+bool IsFileInsideFolder(const QString& folder, const QString& path);
+
 // Deletes the temporary folder with everything in it, in both places, if it
 // exists and is the user's. Failures are ignored: whatever cannot be deleted
 // stays, and so do the folders above it. When the folder's path is a symbolic

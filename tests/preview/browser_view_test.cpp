@@ -1,20 +1,32 @@
 // The web view of the preview: the pages that embed a picture, a sound or
 // video, or a Flash movie, byte for byte; then the real browser, offscreen:
 // a web page shown as it is, a picture page, sounds and a video playing, no
-// context menu, no request leaving the machine, and the hex dump when the
+// context menu, no request leaving the machine, no file outside the preview's
+// folder, a window that keeps going beside a pipe, and the hex dump when the
 // browser cannot be used. Samples from tests/fixtures/media and images.
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <QtTest>
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "preview/browser_view.h"
 #include "preview/dump_ctrl.h"
@@ -75,6 +87,95 @@ QByteArray FlashPage(const QByteArray& id, const QByteArray& movie) {
 QByteArray MediaPage(const QByteArray& element, const QByteArray& name) {
   return "<" + element + " ID=\"MediaPlayer1\" WIDTH=320 HEIGHT=240 style=\"width:320px;height:240px\" controls " +
          "autoplay src=\"" + name + "\"></" + element + ">";
+}
+
+// Tells which files of one folder were opened, by any process: the browser
+// reads files in helper processes of its own, out of the test's sight.
+class OpenWatch {
+ public:
+  explicit OpenWatch(const QString& folder) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    if (fd_ >= 0) ::inotify_add_watch(fd_, QFile::encodeName(folder).constData(), IN_OPEN);
+  }
+  ~OpenWatch() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  OpenWatch(const OpenWatch&) = delete;
+  OpenWatch& operator=(const OpenWatch&) = delete;
+
+  bool Valid() const { return fd_ >= 0; }
+  // The names opened since the watch began, or since Forget.
+  QStringList Opened() {
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t got; (got = ::read(fd_, buffer, sizeof buffer)) > 0;) {
+      for (ssize_t at = 0; at < got;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        if (event->len > 0) opened_.append(QFile::decodeName(event->name));
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    }
+    return opened_;
+  }
+  void Forget() {
+    Opened();
+    opened_.clear();
+  }
+
+ private:
+  int fd_;
+  QStringList opened_;
+};
+
+// The text the page shows in its top document.
+QString PageText(QWebEnginePage* page) {
+  QString text;
+  bool done = false;
+  page->toPlainText([&](const QString& shown) {
+    text = shown;
+    done = true;
+  });
+  if (!QTest::qWaitFor([&] { return done; }, 5000)) return QStringLiteral("(no answer)");
+  return text;
+}
+
+// Watches a pipe from a thread of its own: whenever something has opened it
+// for reading (opening the write end without waiting succeeds only then), it
+// notes it and lets the reader go at once by closing that end, so that a
+// browser that reads the pipe holds nothing up for long.
+class PipeWatch {
+ public:
+  explicit PipeWatch(const QString& path)
+      : thread_([this, name = QFile::encodeName(path)] {
+          while (!stop_) {
+            const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+              read_ = true;
+              ::close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          }
+        }) {}
+  ~PipeWatch() {
+    stop_ = true;
+    thread_.join();
+  }
+  PipeWatch(const PipeWatch&) = delete;
+  PipeWatch& operator=(const PipeWatch&) = delete;
+
+  bool Read() const { return read_; }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> read_{false};
+  std::thread thread_;
+};
+
+// An XML document named `name` that is its own style sheet, as a copy alone
+// in the folder would be: its output holds the document at %1.
+QString SelfStyled(const QString& name) {
+  return "<?xml version='1.0'?><?xml-stylesheet type='text/xsl' href='" + name +
+         "'?><xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
+         "<xsl:template match='/'><html><head><title>T</title></head><body>"
+         "<xsl:copy-of select=\"document('%1')\"/></body></html></xsl:template></xsl:stylesheet>";
 }
 
 bool AnyMenuVisible() {
@@ -300,6 +401,122 @@ class BrowserViewTest : public QObject {
     QTest::qWait(2000);
     QCOMPARE(knocks, 0);
     QCOMPARE(view->Browser()->url(), QUrl::fromLocalFile(page));
+  }
+
+  // A page from a backup names a file outside the preview's folder every way
+  // a page can; a plain browser opens the file, the preview never does.
+  // %1: the outside file's address, %2: the same through "..", %3: the name
+  // of a link in the folder that points at it.
+  void nothing_outside_the_folder_loads_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("refused");  // the address the view keeps from the page
+    QTest::addColumn<bool>("plainReads");  // a plain browser opens the file
+    QTest::newRow("frame") << "frame.htm" << "<title>T</title><iframe src='%1'></iframe>" << "%1" << true;
+    QTest::newRow("object") << "object.htm" << "<title>T</title><object data='%1' type='text/plain'></object>"
+                            << "%1" << true;
+    QTest::newRow("picture") << "picture.htm" << "<title>T</title><img src='%1'>" << "%1" << true;
+    QTest::newRow("style sheet") << "sheet.htm" << "<title>T</title><link rel='stylesheet' href='%1'>" << "%1" << true;
+    QTest::newRow("refresh") << "refresh.htm" << "<title>T</title><meta http-equiv='refresh' content='0; url=%1'>"
+                             << "%1" << true;
+    QTest::newRow("up and out") << "up.htm" << "<title>T</title><iframe src='%2'></iframe>" << "%1" << true;
+    QTest::newRow("a link in the folder") << "link.htm" << "<title>T</title><iframe src='%3'></iframe>" << "%3" << true;
+    QTest::newRow("style sheet's document()") << "sheet.xml" << SelfStyled("sheet.xml") << "%1" << true;
+    // The browser's own parser leaves an external entity unread; no view of
+    // XML may read it either.
+    QTest::newRow("external entity") << "entity.xml"
+                                     << "<?xml version='1.0'?><!DOCTYPE r [<!ENTITY x SYSTEM '%1'>]><r>&x;</r>"
+                                     << "%1" << false;
+  }
+  void nothing_outside_the_folder_loads() {
+    QFETCH(QString, name);
+    QFETCH(QString, page);
+    QFETCH(QString, refused);
+    QFETCH(bool, plainReads);
+    const QByteArray marker = "outside-the-folder-0d5e";
+    QTemporaryDir outside;
+    QVERIFY(outside.isValid());
+    QVERIFY(WriteAll(outside.filePath("secret.xml"), "<secret>" + marker + "</secret>"));
+    const QString folder = folder_->path() + '/';
+    QVERIFY(QFile::link(outside.filePath("secret.xml"), folder + "mirror.xml"));
+    const QString secret = QUrl::fromLocalFile(outside.filePath("secret.xml")).toString();
+    const QString up = "../" + QDir(outside.path()).dirName() + "/secret.xml";
+    const QString path = folder + name;
+    const QString extension = QFileInfo(name).suffix().toUpper();
+    QVERIFY(WriteAll(path, QString(page).replace("%1", secret).replace("%2", up).replace("%3", "mirror.xml")
+                               .toUtf8()));
+    OpenWatch watch(outside.path());
+    QVERIFY(watch.Valid());
+
+    // The page does reach the file: a plain browser opens it.
+    if (plainReads) {
+      QWebEngineView plain;
+      plain.load(QUrl::fromLocalFile(path));
+      QTRY_VERIFY_WITH_TIMEOUT(watch.Opened().contains("secret.xml"), kBrowserWait);
+    }
+    watch.Forget();
+
+    ShowPreviewByType(*pane_, path, extension, folder);
+    if (auto* text = pane_->CurrentViewAs<QPlainTextEdit>()) {
+      // A document of XML is shown as its own text, nothing read in.
+      QCOMPARE(text->toPlainText().toUtf8(), ReadAll(path));
+    } else {
+      auto* view = pane_->CurrentViewAs<CKorvaneBrowserView>();
+      QVERIFY(view != nullptr);
+      QStringList refusals;
+      connect(view, &CKorvaneBrowserView::Notify, this, [&](const BrowserNotification& n, bool*) {
+        if (n.event == BrowserEvent::Refused) refusals.append(n.url);
+      });
+      const QString expected =
+          refused.replace("%1", secret).replace("%3", QUrl::fromLocalFile(folder + "mirror.xml").toString());
+      QTRY_VERIFY_WITH_TIMEOUT(refusals.contains(expected), kBrowserWait);
+      QTRY_COMPARE_WITH_TIMEOUT(view->Browser()->title(), QStringLiteral("T"), kBrowserWait);
+      QCOMPARE(view->Browser()->url(), QUrl::fromLocalFile(path));
+      QVERIFY(!PageText(view->Browser()->page()).contains(marker));
+    }
+    QCOMPARE(watch.Opened(), QStringList());
+  }
+
+  // A frame on a pipe would hold its reader, and the page's load, until
+  // something is written: the pipe is refused unread, and the window keeps
+  // going (its timer keeps firing) while the page loads.
+  void a_pipe_in_the_folder_holds_nothing_up() {
+    const QString folder = folder_->path() + '/';
+    const QString pipe = folder + "pipe";
+    QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+    const PipeWatch watch(pipe);
+    QVERIFY(WriteAll(folder + "first.htm", "<title>First</title>"));
+    QVERIFY(WriteAll(folder + "pipe.htm", "<title>Pipe</title><iframe src='pipe'></iframe>"));
+    // The browser starts, and its view is made, before the watch.
+    ShowPreviewByType(*pane_, folder + "first.htm", "HTM", folder);
+    auto* view = pane_->CurrentViewAs<CKorvaneBrowserView>();
+    QVERIFY(view != nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(view->Browser()->title(), QStringLiteral("First"), kBrowserWait);
+    QStringList refusals;
+    connect(view, &CKorvaneBrowserView::Notify, this, [&](const BrowserNotification& n, bool*) {
+      if (n.event == BrowserEvent::Refused) refusals.append(n.url);
+    });
+    QSignalSpy finished(view->Browser()->page(), &QWebEnginePage::loadFinished);
+
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 widest = 0;
+    QTimer tick;
+    tick.setInterval(10);
+    connect(&tick, &QTimer::timeout, this, [&] {
+      const qint64 now = clock.elapsed();
+      widest = std::max(widest, now - last);
+      last = now;
+    });
+    clock.start();
+    tick.start();
+    view->Navigate(QUrl::fromLocalFile(folder + "pipe.htm"));
+    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), kBrowserWait);
+    tick.stop();
+    QCOMPARE(view->Browser()->title(), QStringLiteral("Pipe"));
+    QVERIFY(!watch.Read());
+    QVERIFY(refusals.contains(QUrl::fromLocalFile(pipe).toString()));
+    QVERIFY2(widest < 100, qPrintable(QStringLiteral("the window stood still for %1 ms").arg(widest)));
   }
 
   // Without its helper program the browser would end the process: the file

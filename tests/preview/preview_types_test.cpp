@@ -42,6 +42,9 @@ class PreviewTypesTest : public QObject {
     QTest::newRow("archive") << "setup.7z" << "7z" << PreviewGroup::Archive << none;
     QTest::newRow("one letter") << "x.Z" << "Z" << PreviewGroup::Archive << none;
     QTest::newRow("PDF reads as text") << "manual.pdf" << "pdf" << PreviewGroup::Text << none;
+    // The browser would apply the style sheet it names, and the files that
+    // reads in.
+    QTest::newRow("XML reads as text") << "data.xml" << "xml" << PreviewGroup::Text << none;
   }
   void nameToView() {
     QFETCH(QString, name);

@@ -1,7 +1,8 @@
 // The preview's temporary folder is private: made with mode 0700, checked
 // after it is opened, and left for the per-user place whenever a folder of
 // its name is another user's, a symbolic link, or open to others. Preview
-// files are new files readable by the user alone.
+// files are new files readable by the user alone, and the browser may load
+// the regular files inside the folder and nothing else.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 using ostrel::preview::CleanTempFolder;
 using ostrel::preview::CreatePreviewFile;
 using ostrel::preview::GetTempFolderPath;
+using ostrel::preview::IsFileInsideFolder;
 using ostrel::preview::PrepareTempFolder;
 
 namespace {
@@ -132,6 +134,50 @@ class TempFolderTest : public QObject {
     QVERIFY(EntriesOf(folder).isEmpty());
     QVERIFY(EntriesOf(root_->path()).contains(QStringLiteral("tmp")));
     QCOMPARE(EntriesOf(Tmp()), QStringList{QStringLiteral("BKFTmpOstrelv4")});
+  }
+
+  // What the browser may load. The folder "in" holds a file, a sub-folder, a
+  // pipe and links; "inside" beside it shares the start of its name.
+  void onlyRegularFilesInsideTheFolder_data() {
+    QTest::addColumn<QString>("path");  // from the test's root
+    QTest::addColumn<bool>("inside");
+    QTest::newRow("a file") << "in/page.htm" << true;
+    QTest::newRow("a file in a sub-folder") << "in/sub/frame.htm" << true;
+    QTest::newRow("through \"..\" and back") << "in/sub/../page.htm" << true;
+    QTest::newRow("a link to a file in the folder") << "in/near" << true;
+    QTest::newRow("a link to a file outside") << "in/far" << false;
+    QTest::newRow("a link to a folder outside") << "in/away/secret.txt" << false;
+    QTest::newRow("up and out") << "in/../secret.txt" << false;
+    QTest::newRow("a folder whose name starts alike") << "inside/page.htm" << false;
+    QTest::newRow("the folder itself") << "in" << false;
+    QTest::newRow("a sub-folder") << "in/sub" << false;
+    QTest::newRow("a pipe") << "in/pipe" << false;
+    QTest::newRow("a link to a device") << "in/null" << false;
+    QTest::newRow("missing") << "in/gone.htm" << false;
+    QTest::newRow("empty") << "" << false;
+  }
+  void onlyRegularFilesInsideTheFolder() {
+    QFETCH(QString, path);
+    QFETCH(bool, inside);
+    const QString root = root_->path() + '/';
+    QVERIFY(QDir().mkpath(root + "in/sub"));
+    QVERIFY(QDir().mkpath(root + "inside"));
+    for (const char* name : {"in/page.htm", "in/sub/frame.htm", "inside/page.htm", "secret.txt"}) {
+      QFile file(root + name);
+      QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QCOMPARE(::mkfifo(QFile::encodeName(root + "in/pipe").constData(), 0600), 0);
+    QVERIFY(QFile::link(root + "in/page.htm", root + "in/near"));
+    QVERIFY(QFile::link(root + "secret.txt", root + "in/far"));
+    QVERIFY(QFile::link(root, root + "in/away"));
+    QVERIFY(QFile::link("/dev/null", root + "in/null"));
+
+    QCOMPARE(IsFileInsideFolder(root + "in", path.isEmpty() ? QString() : root + path), inside);
+    // The folder's own path may end in a separator or run through a link.
+    QCOMPARE(IsFileInsideFolder(root + "in/", root + "in/page.htm"), true);
+    QVERIFY(QFile::link(root + "in", root + "alias"));
+    QCOMPARE(IsFileInsideFolder(root + "alias", root + "in/page.htm"), true);
+    QCOMPARE(IsFileInsideFolder(QString(), root + "in/page.htm"), false);
   }
 
  private:
