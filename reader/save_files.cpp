@@ -188,8 +188,17 @@ std::optional<Destination> PrepareDestination(const std::string& destination, st
   std::filesystem::create_directories(destination, ec);
   const int fd = ::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
-    error = ec ? "it cannot be created: " + ec.message()
-               : (errno == ENOTDIR ? std::string("it is not a folder") : std::strerror(errno));
+    const int openError = errno;
+    // A symbolic link whose target does not exist: "File exists" would say
+    // nothing of what is in the way.
+    struct stat link {};
+    struct stat target {};
+    if (::lstat(destination.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && ::stat(destination.c_str(), &target) != 0) {
+      error = "it is a symbolic link to something that does not exist";
+    } else {
+      error = ec ? "it cannot be created: " + ec.message()
+                 : (openError == ENOTDIR ? std::string("it is not a folder") : std::strerror(openError));
+    }
     return std::nullopt;
   }
   Destination out;

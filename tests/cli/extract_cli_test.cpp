@@ -461,6 +461,7 @@ TEST(ExtractCommand, ErrorsAndUsage) {
   TempDir dir;
   const std::string bkf = TwinFolders(dir);
   std::ofstream(dir.File("a-file")) << "x";
+  fs::create_symlink(dir.File("nowhere/at/all"), dir.File("dangling"));
   const struct {
     std::vector<std::string> args;
     std::string err;  // a part of stderr
@@ -481,6 +482,9 @@ TEST(ExtractCommand, ErrorsAndUsage) {
       {{"extract", bkf, "--to", dir.File("o"), "--bogus"}, "unknown option '--bogus'"},
       {{"extract", dir.File("missing.bkf"), "--to", dir.File("o")}, "cannot open"},
       {{"extract", bkf, "--to", dir.File("a-file")}, "cannot use"},
+      {{"extract", bkf, "--to", dir.File("dangling")},
+       "cannot use '" + dir.File("dangling") + "' as the destination folder: it is a symbolic link to something "
+       "that does not exist"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.err);
