@@ -228,6 +228,8 @@ bool CKorvaneDlgSaveRecoveredFiles::StartSaving() {
   savedCount_ = 0;
   savedDamaged_ = 0;
   savedCutShort_ = 0;
+  verified_ = 0;
+  mismatched_ = 0;
   notRecovered_ = 0;
   renamed_ = kept_ = replaced_ = 0;
   count_->setText(QStringLiteral("0"));
@@ -315,8 +317,19 @@ void CKorvaneDlgSaveRecoveredFiles::Flush() {
           status = QStringLiteral("Not saved");
           break;
       }
-      if (!said.isEmpty()) status += QStringLiteral(": ") + said.join(QStringLiteral("; "));
       const bool written = r.status == SaveStatus::Saved || r.status == SaveStatus::SavedIncomplete;
+      // What the checksum the backup wrote after the data says of it.
+      if (written && r.checksum == ostrel::ChecksumStatus::Verified) {
+        ++verified_;
+        status += QStringLiteral(", verified");
+      } else if (written && r.checksum == ostrel::ChecksumStatus::Mismatch) {
+        ++mismatched_;
+        status += QStringLiteral(", checksum mismatch");
+        said.prepend(QStringLiteral("the data differs from what was backed up"));
+        log->AppendLine(QStringLiteral("File saved, checksum mismatch: %1 (the data differs from what was backed up)")
+                            .arg(PathText(e.index)));
+      }
+      if (!said.isEmpty()) status += QStringLiteral(": ") + said.join(QStringLiteral("; "));
       const QString name = written ? QFile::decodeName(r.path.c_str()) : PathText(e.index);
       auto* row = new QTreeWidgetItem({name, QString::number(r.bytes), status});
       row->setToolTip(0, name);
@@ -364,6 +377,8 @@ void CKorvaneDlgSaveRecoveredFiles::OnFinished() {
   if (savedCutShort_ > 0) incomplete << QStringLiteral("%1 cut short").arg(savedCutShort_);
   QString totals = QStringLiteral("Files saved: %1").arg(savedCount_);
   if (!incomplete.isEmpty()) totals += QStringLiteral(" (%1)").arg(incomplete.join(QStringLiteral(", ")));
+  if (verified_ > 0) totals += QStringLiteral(", verified by checksum: %1").arg(verified_);
+  if (mismatched_ > 0) totals += QStringLiteral(", checksum mismatch: %1").arg(mismatched_);
   totals += QStringLiteral(", files not recovered: %1").arg(notRecovered_);
   if (notSaved > 0) totals += QStringLiteral(", files not saved: %1").arg(notSaved);
   if (renamed_ > 0) totals += QStringLiteral(", names changed for the destination: %1").arg(renamed_);

@@ -125,6 +125,8 @@ class CKorvaneDlgSaveRecoveredFiles : public QDialog {
   int savedCount_ = 0;     // every file written, complete or not
   int savedDamaged_ = 0;   // written with zeros where the backup could not be read
   int savedCutShort_ = 0;  // written as far as the backup goes
+  int verified_ = 0;       // written, and the data's checksum holds
+  int mismatched_ = 0;     // written, but the data's checksum does not hold
   int notRecovered_ = 0;
   int renamed_ = 0;   // names made portable
   int kept_ = 0;      // files saved under a new number beside an existing one

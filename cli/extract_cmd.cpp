@@ -32,7 +32,8 @@ const char kExtractUsage[] =
     "Usage: ostrel-bkf extract BKF --to DIR [--flat] [--index N]... [--pattern WILDCARD]...\n"
     "                          [--mode standard|advanced] [--heuristic] [--range START END]\n"
     "                          [--threads N] [--skip-damaged] [--verbose] [--overwrite]\n"
-    "                          [--portable-names] [--no-read-limit] [--no-dates] [--bytes]\n"
+    "                          [--portable-names] [--no-read-limit] [--no-dates] [--json]\n"
+    "                          [--bytes]\n"
     "       ostrel-bkf extract --from-snapshot IN --to DIR [--flat] [--index N]...\n"
     "                          [--pattern WILDCARD]... [--skip-damaged] [--verbose]\n"
     "                          [--overwrite] [--portable-names] [--no-read-limit] [--bytes]\n"
@@ -84,6 +85,12 @@ const char kExtractUsage[] =
     "  --no-dates              give the written files and folders the current time\n"
     "                          instead of the modification date the backup stores\n"
     "                          (a snapshot stores no dates: its files always do)\n"
+    "  --json                  print one JSON document of what was done on standard\n"
+    "                          output, every other line on stderr: each chosen file\n"
+    "                          with its catalogue \"path\", the \"file\" written (or\n"
+    "                          null), its \"status\" (\"written\", \"written incomplete\"\n"
+    "                          or \"not written\"), \"bytes\", \"checksum\" (\"verified\",\n"
+    "                          \"mismatch\" or \"none\") and \"reason\"; then a \"summary\"\n"
     "  --bytes                 print the summary's numbers without thousands\n"
     "                          separators\n"
     "  -h, --help              show this text\n"
@@ -332,6 +339,8 @@ std::optional<int> ParseExtractArgs(const Args& args, ExtractOptions& options) {
       options.noDates = true;
     } else if (a == "--bytes") {
       options.rawSizes = true;
+    } else if (a == "--json") {
+      options.json = true;
     } else if (a == "--index") {
       const std::optional<std::string> value = reader.Value();
       const auto n = value ? ParseU64(*value) : std::nullopt;
@@ -373,6 +382,7 @@ std::optional<int> CheckExtractOptions(const ExtractOptions& options) {
     return Usage("no BKF file given (or --from-snapshot IN)");
   }
   if (options.tar) {
+    if (options.json && *options.tar == "-") return Usage("--json and --tar - both want standard output: give one");
     if (!options.destination.empty()) return Usage("--to and --tar are two destinations: give one");
     if (options.overwrite) return Usage("--overwrite replaces files in a folder; --tar writes a new archive");
     if (const std::string problem = TarOutputProblem(*options.tar); !problem.empty()) {
@@ -389,6 +399,7 @@ std::optional<int> CheckExtractOptions(const ExtractOptions& options) {
 struct ExtractTally {
   std::uint64_t written = 0, empty = 0, problems = 0, bytes = 0;
   std::uint64_t verified = 0, mismatched = 0;  // of the files written, by their checksum
+  std::string json;  // with --json: the files' entries, each "\n  {...}" after the first's comma
   std::uint64_t renamed = 0, kept = 0, replaced = 0;
 };
 
@@ -482,6 +493,19 @@ ExtractTally SaveSelected(const std::function<SaveResult(std::uint64_t, const Ex
         if (saved.status == SaveStatus::Saved) ++t.problems;
       }
     }
+    if (options.json) {
+      const bool written = saved.status == SaveStatus::Saved || saved.status == SaveStatus::SavedIncomplete;
+      const char* status = saved.status == SaveStatus::Saved
+                               ? "written"
+                               : saved.status == SaveStatus::SavedIncomplete ? "written incomplete" : "not written";
+      std::string why = saved.status == SaveStatus::Saved ? saved.reason : reason;
+      if (saved.checksum == ChecksumStatus::Mismatch) why = kChecksumMismatchText + (why.empty() ? "" : "; " + why);
+      t.json += std::string(t.json.empty() ? "" : ",") + "\n  {\"index\": " + std::to_string(index) +
+                ", \"path\": " + JsonString(Utf16ToUtf8(CataloguePath(cat, index))) +
+                ", \"file\": " + (written ? JsonString(saved.path) : std::string("null")) + ", \"status\": \"" +
+                status + "\", \"bytes\": " + std::to_string(saved.bytes) + ", \"checksum\": \"" +
+                std::string(ChecksumName(saved.checksum)) + "\", \"reason\": " + JsonString(why) + "}";
+    }
     // Interrupted, or the read limit reached: the rest is not tried.
     if (saved.status == SaveStatus::Stopped || saved.status == SaveStatus::ReadLimit) break;
   }
@@ -507,6 +531,16 @@ int EndOfRun(ExtractTally t, std::uint64_t lost, const ExtractOptions& options, 
   if (t.kept > 0) std::fprintf(text, "Existing files kept (saved under a new name): %s\n", n(t.kept).c_str());
   if (t.replaced > 0) std::fprintf(text, "Existing files replaced: %s\n", n(t.replaced).c_str());
   FlushOutput(text);
+  if (options.json) {
+    // What was written, file by file, for scripts; the lines above went to stderr.
+    std::printf("{\n%s \"files\": [%s\n ],\n \"summary\": {\"written\": %s, \"empty\": %s, \"bytes\": %s, "
+                "\"problems\": %s, \"verified\": %s, \"mismatch\": %s}\n}\n",
+                InterruptStops::Signal() != 0 ? " \"partial\": true,\n" : "", t.json.c_str(),
+                std::to_string(t.written).c_str(), std::to_string(t.empty).c_str(), std::to_string(t.bytes).c_str(),
+                std::to_string(t.problems).c_str(), std::to_string(t.verified).c_str(),
+                std::to_string(t.mismatched).c_str());
+    FlushOutput(stdout);
+  }
   // Parts of the backup that could not be read may have held files the
   // catalogue now lacks: not a full success either.
   const bool unreadable = ReportUnreadable(session.file);
@@ -526,8 +560,9 @@ int ExtractToFolder(const ExtractOptions& options, const RecoverySession& sessio
     Error("cannot use '" + options.destination + "' as the destination folder: " + error);
     return kExitError;
   }
+  std::FILE* text = options.json ? stderr : stdout;
   if (destination->windowsNames && !options.portableNames) {
-    std::printf("The destination (%s) refuses the names Windows refuses: names are saved in their "
+    std::fprintf(text, "The destination (%s) refuses the names Windows refuses: names are saved in their "
                 "portable form.\n",
                 destination->fileSystem.empty() ? "file system unknown" : destination->fileSystem.c_str());
   }
@@ -548,9 +583,9 @@ int ExtractToFolder(const ExtractOptions& options, const RecoverySession& sessio
   if (options.noReadLimit) run.LiftReadLimit();
   const ExtractTally t = SaveSelected([&](std::uint64_t i, const ExtractProgress& p) { return run.SaveFile(i, p); },
                                       session.catalogue,
-                                      selected, options, stdout);
+                                      selected, options, text);
   run.Finish();
-  return EndOfRun(t, chosen.lost, options, session, stdout,
+  return EndOfRun(t, chosen.lost, options, session, text,
                   "interrupted; the file being written was removed, the files written before it are complete");
 }
 

@@ -17,7 +17,7 @@ _ostrel_bkf() {
     words=("${COMP_WORDS[@]}")
   }
   local scan_opts="--mode --heuristic --range --threads --snapshot --json --bytes --help -m -h"
-  local extract_opts="--to --tar --flat --index --pattern --mode --heuristic --range --threads --from-snapshot --skip-damaged --verbose --overwrite --portable-names --no-read-limit --no-dates --bytes --help -o -i -p -m -h"
+  local extract_opts="--to --tar --flat --index --pattern --mode --heuristic --range --threads --from-snapshot --skip-damaged --verbose --overwrite --portable-names --no-read-limit --no-dates --json --bytes --help -o -i -p -m -h"
   local list_opts="--json --bytes --help -h"
   local verify_opts="--index --pattern --mode --heuristic --range --threads --no-read-limit --json --bytes --help -i -p -m -h"
 

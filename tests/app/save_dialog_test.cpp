@@ -290,6 +290,43 @@ class SaveDialogTest : public QObject {
     }));
   }
 
+  // Each written file says what the checksum after its data says of it,
+  // and the totals count them.
+  void checksumsAreShownForEachFile() {
+    const Bytes text = Text("the data as it was backed up");
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) sum ^= static_cast<std::uint32_t>(text[i]) << (8 * (i % 4));
+    auto csum = [](std::uint32_t v) {
+      return ostrel::fixtures::Stream{"CSUM",
+                                      {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                                       static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)},
+                                      {},
+                                      0};
+    };
+    MtfWriter w;
+    w.Tape(u"T");
+    w.Sset(1, u"S");
+    w.Volb(u"C:");
+    w.File(u"good.txt", {Stan(text), csum(sum)});
+    w.File(u"changed.txt", {Stan(text), csum(sum ^ 0x10000)});
+    w.File(u"plain.txt", {Stan(text)});
+    Load(w);
+    auto dialog = Dialog(dir_->File("out"), false);
+    QVERIFY(RunToEnd(*dialog));
+    QStringList statuses;
+    for (int i = 0; i < dialog->List()->topLevelItemCount(); ++i) statuses << dialog->List()->topLevelItem(i)->text(2);
+    QCOMPARE(statuses, (QStringList{"Saved, verified", "Saved, checksum mismatch: the data differs from what was backed up",
+                                    "Saved"}));
+    const QStringList log = Frame().OutputWnd()->Lines();
+    QVERIFY2(log.contains("File saved, checksum mismatch: T\\SET 1 :S\\C:\\changed.txt (the data differs from what "
+                          "was backed up)"),
+             qPrintable(log.join('\n')));
+    QVERIFY(std::any_of(log.begin(), log.end(), [](const QString& line) {
+      return line.startsWith("Saving of recovered files is complete. Files saved: 3, verified by checksum: 1, "
+                             "checksum mismatch: 1, files not recovered: 0.  ");
+    }));
+  }
+
   void hostileNamesStayInsideTheDestination() {
     MtfWriter w;
     w.Tape(u"..");
@@ -554,8 +591,10 @@ class SaveDialogTest : public QObject {
       }
       QVERIFY2(Frame().OutputWnd()->Lines().contains(c.change), qPrintable(Frame().OutputWnd()->Lines().join('\n')));
       const QString done = fixture_.prompts().MessageTexts().value(0);
+      // The real backup's boot.ini carries its checksum.
       QVERIFY2(done.startsWith("Saving of recovered files is complete.\nFiles saved: " +
-                               QString::number(c.files.empty() ? 1 : c.files.size()) + ", files not recovered: 0, "
+                               QString::number(c.files.empty() ? 1 : c.files.size()) +
+                               (c.files.empty() ? ", verified by checksum: 1" : "") + ", files not recovered: 0, "
                                "names changed for the destination: "),
                qPrintable(done));
     }

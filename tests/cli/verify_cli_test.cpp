@@ -160,6 +160,24 @@ TEST(OwnCatalogue, AFileTheScanCannotFindIsReportedMissing) {
   EXPECT_NE(whole.err.find("lists 1 files; the scan found 1 of them; missing: 0\n"), std::string::npos) << whole.err;
 }
 
+// extract --json: one document of what was written, every file with its
+// checksum status; the text goes to stderr.
+TEST(Checksums, ExtractJsonGivesEveryFilesStatus) {
+  TempDir dir;
+  const auto r = RunCli({"extract", ChangedSample(dir), "--to", dir.File("out"), "--json"});
+  EXPECT_EQ(r.exitCode, 1);
+  const json doc = json::parse(r.out);
+  ASSERT_EQ(doc["files"].size(), 1u);
+  EXPECT_EQ(doc["files"][0]["status"], "written");
+  EXPECT_EQ(doc["files"][0]["checksum"], "mismatch");
+  EXPECT_EQ(doc["files"][0]["bytes"], 210);
+  EXPECT_EQ(doc["summary"]["problems"], 1);
+  EXPECT_NE(r.err.find("Files with problems: 1\n"), std::string::npos) << r.err;
+  const auto clash = RunCli({"extract", kSample, "--tar", "-", "--json"});
+  EXPECT_EQ(clash.exitCode, 2);
+  EXPECT_NE(clash.err.find("--json and --tar - both want standard output"), std::string::npos) << clash.err;
+}
+
 TEST(Checksums, VerifyUsage) {
   const struct {
     std::vector<std::string> args;
