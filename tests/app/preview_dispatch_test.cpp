@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QPointer>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -226,8 +227,10 @@ class PreviewDispatchTest : public QObject {
     return Pane()->CurrentViewAs<CKorvaneDumpCtrl>() != nullptr;
 #endif
   }
-  // A view that stands for "what the pane showed before".
-  QLabel* Before() {
+  // A view that stands for "what the pane showed before", watched: once it is
+  // deleted the pointer reads null, so that a new view made at its address
+  // cannot pass for it.
+  QPointer<QLabel> Before() {
     auto* before = new QLabel(QStringLiteral("shown before"));
     Pane()->SetCurrentView(before);
     return before;
@@ -289,7 +292,7 @@ void PreviewDispatchTest::eachKindOfFileGetsItsView() {
   QFETCH(QString, text);
   QFETCH(QString, message);
   Load(backup_);
-  QLabel* before = Before();
+  const QPointer<QLabel> before = Before();
   QVERIFY(Preview(name));
 
   QCOMPARE(fixture_.prompts().MessageTexts(), message.isEmpty() ? QStringList() : QStringList{message});
@@ -304,7 +307,7 @@ void PreviewDispatchTest::eachKindOfFileGetsItsView() {
   switch (view) {
     case View::Image: {
       auto* label = Pane()->CurrentViewAs<QLabel>();
-      QVERIFY(label != nullptr && label != before);
+      QVERIFY(label != nullptr && label != before.data());
       QCOMPARE(label->pixmap().size(), QSize(24, 16));
       break;
     }
@@ -326,7 +329,7 @@ void PreviewDispatchTest::eachKindOfFileGetsItsView() {
       QVERIFY(ShowsWebView());
       break;
     case View::Unchanged:
-      QCOMPARE(Pane()->CurrentView(), before);
+      QCOMPARE(Pane()->CurrentView(), static_cast<QWidget*>(before.data()));
       break;
   }
   // The "File Viewer" tab is in front.
@@ -428,12 +431,12 @@ void PreviewDispatchTest::withoutTheBrowserWebPagesAreHexAndTheLogSaysWhy() {
 
 void PreviewDispatchTest::aFolderRowMovesTheTreeOnly() {
   Load(backup_);
-  QLabel* before = Before();
+  const QPointer<QLabel> before = Before();
   const int row = RowOf(QStringLiteral("Sub"));
   QVERIFY(row >= 0);
   emit fixture_.state().messages().listPreview(row);
   QVERIFY(!fixture_.state().IsProcessRunning());
-  QCOMPARE(Pane()->CurrentView(), before);
+  QCOMPARE(Pane()->CurrentView(), static_cast<QWidget*>(before.data()));
   QCOMPARE(Frame().CheckTree()->currentItem()->text(0), QStringLiteral("Sub"));
   // The list still shows the volume.
   QCOMPARE(Frame().ListSourceItem(), volume_);
@@ -442,9 +445,9 @@ void PreviewDispatchTest::aFolderRowMovesTheTreeOnly() {
 
 void PreviewDispatchTest::anEmptyFileLeavesTheViewAndAnEmptyCopy() {
   Load(backup_);
-  QLabel* before = Before();
+  const QPointer<QLabel> before = Before();
   QVERIFY(Preview(QStringLiteral("empty.txt")));
-  QCOMPARE(Pane()->CurrentView(), before);
+  QCOMPARE(Pane()->CurrentView(), static_cast<QWidget*>(before.data()));
   QCOMPARE(TempFiles(), QStringList{QStringLiteral("empty.txt")});
   QCOMPARE(QFileInfo(ostrel::preview::GetTempFolderPath() + QStringLiteral("/empty.txt")).size(), 0);
   QVERIFY(fixture_.prompts().MessageTexts().isEmpty());
@@ -473,11 +476,11 @@ void PreviewDispatchTest::theSizeLimitsHold() {
   QVERIFY(Pane()->CurrentViewAs<CKorvaneDumpCtrl>() != nullptr);
   QVERIFY(fixture_.prompts().MessageTexts().isEmpty());
 
-  QLabel* before = Before();
+  const QPointer<QLabel> before = Before();
   QVERIFY(Preview(QStringLiteral("at-limit.bin")));
   QCOMPARE(fixture_.prompts().MessageTexts(), QStringList{ostrel::app::kPreviewTooLarge});
   fixture_.prompts().Clear();
-  QCOMPARE(Pane()->CurrentView(), before);
+  QCOMPARE(Pane()->CurrentView(), static_cast<QWidget*>(before.data()));
   // Refused before the folder was touched: the last copy is still there.
   QCOMPARE(TempFiles(), QStringList{QStringLiteral("just-under.bin")});
   // The catalogue keeps both lengths.
@@ -516,13 +519,13 @@ void PreviewDispatchTest::anIncompleteCopySaysSoInTheLog() {
 
 void PreviewDispatchTest::aPreviewWaitsForARunningProcess() {
   Load(backup_);
-  QLabel* before = Before();
+  const QPointer<QLabel> before = Before();
   fixture_.state().SetProcessRunning(true);
   emit fixture_.state().messages().listPreview(RowOf(QStringLiteral("notes.txt")));
   fixture_.state().SetProcessRunning(false);
   QCOMPARE(fixture_.prompts().MessageTexts(), QStringList{QStringLiteral("Please wait for the running process.")});
   fixture_.prompts().Clear();
-  QCOMPARE(Pane()->CurrentView(), before);
+  QCOMPARE(Pane()->CurrentView(), static_cast<QWidget*>(before.data()));
 }
 
 void PreviewDispatchTest::aNameTheTemporaryFolderRefusesTakesItsPortableForm() {
