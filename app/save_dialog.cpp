@@ -230,6 +230,7 @@ bool CKorvaneDlgSaveRecoveredFiles::StartSaving() {
   savedCutShort_ = 0;
   verified_ = 0;
   mismatched_ = 0;
+  markedCorrupt_ = 0;
   notRecovered_ = 0;
   renamed_ = kept_ = replaced_ = 0;
   count_->setText(QStringLiteral("0"));
@@ -328,6 +329,10 @@ void CKorvaneDlgSaveRecoveredFiles::Flush() {
         said.prepend(QStringLiteral("the data differs from what was backed up"));
         log->AppendLine(QStringLiteral("File saved, checksum mismatch: %1 (the data differs from what was backed up)")
                             .arg(PathText(e.index)));
+      } else if (written && r.checksum == ostrel::ChecksumStatus::MarkedCorrupt) {
+        ++markedCorrupt_;
+        status += QStringLiteral(", marked corrupt by the backup program");
+        log->AppendLine(QStringLiteral("File saved, marked corrupt by the backup program: %1").arg(PathText(e.index)));
       }
       if (!said.isEmpty()) status += QStringLiteral(": ") + said.join(QStringLiteral("; "));
       const QString name = written ? QFile::decodeName(r.path.c_str()) : PathText(e.index);
@@ -379,6 +384,7 @@ void CKorvaneDlgSaveRecoveredFiles::OnFinished() {
   if (!incomplete.isEmpty()) totals += QStringLiteral(" (%1)").arg(incomplete.join(QStringLiteral(", ")));
   if (verified_ > 0) totals += QStringLiteral(", verified by checksum: %1").arg(verified_);
   if (mismatched_ > 0) totals += QStringLiteral(", checksum mismatch: %1").arg(mismatched_);
+  if (markedCorrupt_ > 0) totals += QStringLiteral(", marked corrupt: %1").arg(markedCorrupt_);
   totals += QStringLiteral(", files not recovered: %1").arg(notRecovered_);
   if (notSaved > 0) totals += QStringLiteral(", files not saved: %1").arg(notSaved);
   if (renamed_ > 0) totals += QStringLiteral(", names changed for the destination: %1").arg(renamed_);

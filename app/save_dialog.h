@@ -127,6 +127,7 @@ class CKorvaneDlgSaveRecoveredFiles : public QDialog {
   int savedCutShort_ = 0;  // written as far as the backup goes
   int verified_ = 0;       // written, and the data's checksum holds
   int mismatched_ = 0;     // written, but the data's checksum does not hold
+  int markedCorrupt_ = 0;  // written, but the backup program marked the data corrupt
   int notRecovered_ = 0;
   int renamed_ = 0;   // names made portable
   int kept_ = 0;      // files saved under a new number beside an existing one

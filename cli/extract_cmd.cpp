@@ -398,7 +398,7 @@ std::optional<int> CheckExtractOptions(const ExtractOptions& options) {
 // What one extraction run did, for its summary.
 struct ExtractTally {
   std::uint64_t written = 0, empty = 0, problems = 0, bytes = 0;
-  std::uint64_t verified = 0, mismatched = 0;  // of the files written, by their checksum
+  std::uint64_t verified = 0, mismatched = 0, corrupt = 0;  // of the files written, by their checksum
   std::string json;  // with --json: the files' entries, each "\n  {...}" after the first's comma
   std::uint64_t renamed = 0, kept = 0, replaced = 0;
 };
@@ -492,6 +492,11 @@ ExtractTally SaveSelected(const std::function<SaveResult(std::uint64_t, const Ex
         report("checksum mismatch", index, saved, "the data differs from what was backed up");
         if (saved.status == SaveStatus::Saved) ++t.problems;
       }
+      if (saved.checksum == ChecksumStatus::MarkedCorrupt) {
+        ++t.corrupt;
+        report("marked corrupt", index, saved, kMarkedCorruptText);
+        if (saved.status == SaveStatus::Saved) ++t.problems;
+      }
     }
     if (options.json) {
       const bool written = saved.status == SaveStatus::Saved || saved.status == SaveStatus::SavedIncomplete;
@@ -500,6 +505,9 @@ ExtractTally SaveSelected(const std::function<SaveResult(std::uint64_t, const Ex
                                : saved.status == SaveStatus::SavedIncomplete ? "written incomplete" : "not written";
       std::string why = saved.status == SaveStatus::Saved ? saved.reason : reason;
       if (saved.checksum == ChecksumStatus::Mismatch) why = kChecksumMismatchText + (why.empty() ? "" : "; " + why);
+      if (saved.checksum == ChecksumStatus::MarkedCorrupt) {
+        why = kMarkedCorruptText + (why.empty() ? "" : "; " + why);
+      }
       t.json += std::string(t.json.empty() ? "" : ",") + "\n  {\"index\": " + std::to_string(index) +
                 ", \"path\": " + JsonString(Utf16ToUtf8(CataloguePath(cat, index))) +
                 ", \"file\": " + (written ? JsonString(saved.path) : std::string("null")) + ", \"status\": \"" +
@@ -526,7 +534,8 @@ int EndOfRun(ExtractTally t, std::uint64_t lost, const ExtractOptions& options, 
   std::fprintf(text, "Bytes written: %s\n", n(t.bytes).c_str());
   std::fprintf(text, "Files with problems: %s\n", n(t.problems).c_str());
   std::fprintf(text, "Verified by checksum: %s of %s files (%s without a checksum)\n", n(t.verified).c_str(),
-               n(t.written).c_str(), n(t.written - t.verified - t.mismatched).c_str());
+               n(t.written).c_str(), n(t.written - t.verified - t.mismatched - t.corrupt).c_str());
+  if (t.corrupt > 0) std::fprintf(text, "Marked corrupt by the backup program: %s\n", n(t.corrupt).c_str());
   if (t.renamed > 0) std::fprintf(text, "Names changed for the destination: %s\n", n(t.renamed).c_str());
   if (t.kept > 0) std::fprintf(text, "Existing files kept (saved under a new name): %s\n", n(t.kept).c_str());
   if (t.replaced > 0) std::fprintf(text, "Existing files replaced: %s\n", n(t.replaced).c_str());
@@ -714,7 +723,7 @@ int RunVerify(const ExtractOptions& options) {
   const Catalogue& cat = session->catalogue;
   ReadBudget budget = options.noReadLimit ? ReadBudget::Unlimited() : ReadBudget(session->file.Size());
   ProgressBar progress("Verifying");
-  std::uint64_t checked = 0, empty = 0, problems = chosen.lost, verified = 0, mismatched = 0, done = 0;
+  std::uint64_t checked = 0, empty = 0, problems = chosen.lost, verified = 0, mismatched = 0, corrupt = 0, done = 0;
   std::string files;  // the JSON file entries
   bool readLimit = false;
   for (std::uint64_t index : *selected) {
@@ -730,21 +739,29 @@ int RunVerify(const ExtractOptions& options) {
     empty += cat.FileAt(index).dataLength == 0 || cat.FileAt(index).dataPosition == 0;
     verified += c.checksum == ChecksumStatus::Verified;
     mismatched += c.checksum == ChecksumStatus::Mismatch;
+    corrupt += c.checksum == ChecksumStatus::MarkedCorrupt;
     const bool whole = std::string_view(c.status) == "whole";
     const std::string path = Utf16ToUtf8(CataloguePath(cat, index));
-    if (!whole || c.checksum == ChecksumStatus::Mismatch) ++problems;
+    if (!whole || c.checksum == ChecksumStatus::Mismatch || c.checksum == ChecksumStatus::MarkedCorrupt) ++problems;
     if (json) {
       files += std::string(files.empty() ? "" : ",") + "\n  {\"index\": " + std::to_string(index) +
                ", \"path\": " + JsonString(path) + ", \"size\": " + std::to_string(cat.FileAt(index).dataLength) +
                ", \"status\": " + JsonString(c.status) + ", \"checksum\": " +
                JsonString(std::string(ChecksumName(c.checksum))) + ", \"reason\": " +
-               JsonString(c.checksum == ChecksumStatus::Mismatch && whole ? kChecksumMismatchText : c.reason) + "}";
+               JsonString(!whole                                         ? c.reason
+                          : c.checksum == ChecksumStatus::Mismatch      ? std::string(kChecksumMismatchText)
+                          : c.checksum == ChecksumStatus::MarkedCorrupt ? std::string(kMarkedCorruptText)
+                                                                        : c.reason) +
+               "}";
       continue;
     }
     progress.Finish();
     if (!whole) std::printf("%s: %s: %s\n", c.status, ForTerminal(path).c_str(), ForTerminal(c.reason).c_str());
     if (c.checksum == ChecksumStatus::Mismatch) {
       std::printf("checksum mismatch: %s: the data differs from what was backed up\n", ForTerminal(path).c_str());
+    }
+    if (c.checksum == ChecksumStatus::MarkedCorrupt) {
+      std::printf("marked corrupt: %s: %s\n", ForTerminal(path).c_str(), kMarkedCorruptText);
     }
   }
   progress.Finish();
@@ -753,19 +770,21 @@ int RunVerify(const ExtractOptions& options) {
     ++problems;
   }
   const auto n = [&](std::uint64_t v) { return Count(v, options.rawSizes); };
-  const std::uint64_t without = checked - verified - mismatched;
+  const std::uint64_t without = checked - verified - mismatched - corrupt;
   if (json) {
     std::printf("{\n \"bkf\": %s,\n%s \"files\": [%s\n ],\n \"summary\": {\"checked\": %s, \"problems\": %s, "
-                "\"verified\": %s, \"mismatch\": %s, \"none\": %s}\n}\n",
+                "\"verified\": %s, \"mismatch\": %s, \"corrupt\": %s, \"none\": %s}\n}\n",
                 JsonString(Utf16ToUtf8(Utf8ToUtf16(session->file.Path()))).c_str(),
                 (InterruptStops::Signal() != 0 ? std::string(" \"partial\": true,\n") : std::string()).c_str(),
                 files.c_str(), std::to_string(checked).c_str(), std::to_string(problems).c_str(),
-                std::to_string(verified).c_str(), std::to_string(mismatched).c_str(), std::to_string(without).c_str());
+                std::to_string(verified).c_str(), std::to_string(mismatched).c_str(), std::to_string(corrupt).c_str(),
+                std::to_string(without).c_str());
   } else {
     std::printf("Files checked: %s (%s empty)\n", n(checked).c_str(), n(empty).c_str());
     std::printf("Files with problems: %s\n", n(problems).c_str());
     std::printf("Verified by checksum: %s of %s files (%s without a checksum)\n", n(verified).c_str(),
                 n(checked).c_str(), n(without).c_str());
+    if (corrupt > 0) std::printf("Marked corrupt by the backup program: %s\n", n(corrupt).c_str());
   }
   FlushOutput(stdout);
   const bool unreadable = ReportUnreadable(session->file);

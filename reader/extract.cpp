@@ -155,6 +155,8 @@ bool IsSoftFilemark(const StreamHeader& h) { return std::memcmp(h.data(), "SFMB"
 
 bool IsChecksumStream(const StreamHeader& h) { return std::memcmp(h.data(), "CSUM", 4) == 0; }
 
+bool IsCorruptMark(const StreamHeader& h) { return std::memcmp(h.data(), "CRPT", 4) == 0; }
+
 // The header after a stream's data: 22 + length rounded up to a multiple of 4,
 // counted from the stream's own header (the block-relative alignment, since
 // stream headers lie at multiples of 4 from their block's start).
@@ -230,6 +232,13 @@ DataStreams FindDataStreams(const FileNode& node, const BkfFile& bkfFile,
     out.kind = DataStreams::Kind::Split;
     return out;
   }
+  // The backup program marks data it could not read whole with a CRPT
+  // stream after it, or after the data's CSUM.
+  if (!out.CutShort() && IsChecksumStream(header) && SatAdd(h, mtf::kStreamHeaderSize + 4) < fileLength) {
+    out.markedCorrupt = IsCorruptMark(readHeader(NextHeader(h, StreamLength(header))));
+  } else {
+    out.markedCorrupt = !out.CutShort() && IsCorruptMark(header);
+  }
   // A checksum can be held against the data only when the data is the one
   // stream it was computed over, whole.
   if (IsChecksumStream(header) && out.chunks.Count() == 1 && !out.CutShort() && length == node.dataLength &&
@@ -275,6 +284,7 @@ std::string_view ChecksumName(ChecksumStatus status) {
   switch (status) {
     case ChecksumStatus::Verified: return "verified";
     case ChecksumStatus::Mismatch: return "mismatch";
+    case ChecksumStatus::MarkedCorrupt: return "corrupt";
     case ChecksumStatus::None: break;
   }
   return "none";
@@ -546,6 +556,10 @@ void CopyFileData(const PreparedData& data, const BkfFile& bkfFile, DataSink& si
   stats.dataPromised = data.streams.promised;
   // Checked only against data the copy took in whole.
   const bool whole = !stats.stopped && !stats.overBudget && stats.systemError == 0;
+  if (data.streams.markedCorrupt) {
+    stats.checksum = ChecksumStatus::MarkedCorrupt;
+    return;
+  }
   if (data.streams.checksum && whole) {
     const std::uint32_t expected = *data.streams.checksum;
     const std::uint32_t stored =

@@ -113,16 +113,22 @@ struct DataStreams {
   // or the end of the backup) and the CSUM's 4 bytes are in the file. The
   // sum covers exactly the one range.
   std::optional<std::uint32_t> checksum;
+  // A CRPT stream follows the data (after its CSUM, if any): the backup
+  // program could not read the file whole when it backed it up.
+  bool markedCorrupt = false;
 };
 
 // What a file's checksum says of the copy: there was none to check (or the
 // copy did not read all the data), the data's XOR equals the one written at
 // backup time, or it does not.
-enum class ChecksumStatus { None, Verified, Mismatch };
-// "none", "verified", "mismatch".
+// A file the backup program marked corrupt (a CRPT stream after its data)
+// is that, whatever its checksum says.
+enum class ChecksumStatus { None, Verified, Mismatch, MarkedCorrupt };
+// "none", "verified", "mismatch", "corrupt".
 std::string_view ChecksumName(ChecksumStatus status);
 // "checksum mismatch: the data differs from what was backed up"
 inline constexpr char kChecksumMismatchText[] = "checksum mismatch: the data differs from what was backed up";
+inline constexpr char kMarkedCorruptText[] = "marked corrupt by the backup program";
 
 // The most ranges one file's data is gathered from: a damaged file cannot make
 // the list grow without bound (about 32 MiB at most).

@@ -100,6 +100,8 @@ TEST(Checksums, EveryFileGetsItsStatus) {
   w.File(u"bad.txt", {Stan(text), Csum(Xor(text) ^ 0x100)});
   w.File(u"packed.log", {Stan(packed), Csum(Xor(text))});
   w.File(u"empty.txt", {Stan(Bytes{})});
+  // The backup program could not read this one whole: a CRPT stream follows.
+  w.File(u"broken.doc", {Stan(text), Csum(Xor(text)), {"CRPT", {}, {}, 0}});
   const std::uint64_t cut = w.File(u"cut.txt", {Stan(text), Csum(Xor(text))});
   w.Bytes().resize(cut + 200 + 1000);
   const std::string bkf = dir.Write(w);
@@ -114,8 +116,10 @@ TEST(Checksums, EveryFileGetsItsStatus) {
   }
   EXPECT_EQ(statuses, (std::vector<std::string>{"good.txt whole verified", "plain.txt whole none",
                                                 "bad.txt whole mismatch", "packed.log whole verified",
-                                                "empty.txt whole none", "cut.txt cut short none"}));
-  EXPECT_EQ(doc["summary"]["problems"], 2);
+                                                "empty.txt whole none", "broken.doc whole corrupt",
+                                                "cut.txt cut short none"}));
+  EXPECT_EQ(doc["summary"]["problems"], 3);
+  EXPECT_EQ(doc["files"][5]["reason"], "marked corrupt by the backup program");
 
   // Only whole files chosen: exit status 0, and nothing was written anywhere.
   const auto chosen = RunCli({"verify", bkf, "--pattern", "good.txt", "--pattern", "plain.txt"});

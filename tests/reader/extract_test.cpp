@@ -428,6 +428,30 @@ Stream CsumOf(std::uint32_t value) {
   return s;
 }
 
+// A CRPT stream after the data, or after its CSUM: the backup program could
+// not read the file whole when it backed it up, whatever the checksum says.
+TEST_F(ExtractTest, DataMarkedCorruptByTheBackupProgram) {
+  const Bytes text = SomeText(300);
+  Stream crpt;
+  crpt.id = "CRPT";
+  const struct {
+    const char* name;
+    std::vector<Stream> streams;
+    ChecksumStatus expected;
+  } cases[] = {
+      {"right after the data", {Stan(text), crpt}, ChecksumStatus::MarkedCorrupt},
+      {"after the checksum", {Stan(text), CsumOf(NaiveXor(text)), crpt}, ChecksumStatus::MarkedCorrupt},
+      {"not marked", {Stan(text), CsumOf(NaiveXor(text))}, ChecksumStatus::Verified},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MtfWriter w;
+    const Result r = Extract(w, AddFile(w, c.streams));
+    EXPECT_EQ(r.output, text);
+    EXPECT_EQ(r.stats.checksum, c.expected);
+  }
+}
+
 TEST(StreamXorTest, PiecesOfAnySizeSumAsTheWhole) {
   const Bytes data = fixtures::Noise(1000, 3);
   for (std::size_t piece : {1u, 3u, 7u, 8u, 13u, 1000u}) {
