@@ -81,6 +81,11 @@ JobOutcome ScanJob::Work() {
       const QString text = QString::fromStdString(ostrel::LeftOutLine(file));
       result.damageLines << text.left(1).toUpper() + text.mid(1);
     }
+    if (session->leftOut.size() > 0 && session->leftOutNotListed > 0) {
+      result.damageLines << QStringLiteral("Left out: %1 more files whose data runs past the end of the backup (not "
+                                           "listed)")
+                                .arg(QString::fromStdString(ostrel::GroupDigits(session->leftOutNotListed)));
+    }
     // The backup's own catalogue tells which files the scan did not find.
     if (!Stop().StopRequested()) {
       const ostrel::CatalogueComparison comparison = ostrel::CompareWithCatalogues(

@@ -361,9 +361,13 @@ std::string UnreadableJson(const UnreadableSummary& summary) {
   return out + "],\n";
 }
 
-bool ReportLeftOut(const std::vector<LeftOutFile>& leftOut) {
+bool ReportLeftOut(const std::vector<LeftOutFile>& leftOut, std::uint64_t notListed) {
   for (const LeftOutFile& file : leftOut) std::fprintf(stderr, "%s\n", ForTerminal(LeftOutLine(file)).c_str());
-  return !leftOut.empty();
+  if (notListed != 0) {
+    std::fprintf(stderr, "left out: %s more files whose data runs past the end of the backup (not listed)\n",
+                 GroupDigits(notListed).c_str());
+  }
+  return !leftOut.empty() || notListed != 0;
 }
 
 std::string LeftOutJson(const std::vector<LeftOutFile>& leftOut) {

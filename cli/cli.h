@@ -175,7 +175,7 @@ std::string UnreadableJson(const UnreadableSummary& summary);
 
 // One line on stderr for each FILE block the scan left out because its data
 // runs past the end of the backup (LeftOutLine); answers whether there was any.
-bool ReportLeftOut(const std::vector<LeftOutFile>& leftOut);
+bool ReportLeftOut(const std::vector<LeftOutFile>& leftOut, std::uint64_t notListed = 0);
 // The same as a JSON member ("leftOut": [{"name", "offset", "length"}],).
 std::string LeftOutJson(const std::vector<LeftOutFile>& leftOut);
 

@@ -288,8 +288,10 @@ std::optional<int> OpenChosen(const ExtractOptions& options, StopToken& stop, co
   // An empty selection is refused before anything is made, whether the
   // indices or the patterns left it empty.
   auto selected = SelectFiles(session->catalogue, options, error);
-  chosen.lost = LeftOutChosen(*session, options).size();
-  ReportLeftOut(LeftOutChosen(*session, options));
+  // Those left out but not listed have no name a pattern could match.
+  const bool all = options.indices.empty() && options.patterns.empty();
+  chosen.lost = LeftOutChosen(*session, options).size() + (all ? session->leftOutNotListed : 0);
+  ReportLeftOut(LeftOutChosen(*session, options), all ? session->leftOutNotListed : 0);
   if (options.snapshotPath.empty()) {
     for (const std::u16string& path : ReportCatalogueComparison(*session, stop).missing) {
       const std::size_t slash = path.rfind(u'\\');

@@ -129,7 +129,7 @@ int ScanAndPrint(const std::string& bkfPath, const ScanOptions& options, const s
     PrintCatalogueTree(stdout, session.catalogue, print.rawSizes);
   }
   FlushOutput(stdout);
-  const bool leftOut = ReportLeftOut(session.leftOut);
+  const bool leftOut = ReportLeftOut(session.leftOut, session.leftOutNotListed);
   const bool unreadableParts = ReportUnreadable(session.file);
   if (InterruptStops::Signal() != 0) return InterruptStops::ExitCode();
   return unreadableParts || leftOut || !comparison.missing.empty() ? kExitSome : kExitOk;

@@ -40,6 +40,8 @@ struct LeftOutFile {
   std::uint64_t length = 0;  // the data length its stream header promises
 };
 
+inline constexpr std::size_t kMaxLeftOutListed = 4096;
+
 // A TAPE, SSET or ESET block a scan met whose header checksum holds: where
 // the backup's own end-of-set catalogues are looked for after the scan.
 struct SetBlock {
@@ -54,8 +56,10 @@ struct RecoverySession {
   BkfFile file;  // open read-only once the scan or load has opened it
   SessionOrigin origin;
   // What the scan left out of the catalogue although it looked sound; not
-  // kept in snapshots.
+  // kept in snapshots. At most kMaxLeftOutListed are kept (a crafted file
+  // could hold one a kilobyte); the rest are only counted.
   std::vector<LeftOutFile> leftOut;
+  std::uint64_t leftOutNotListed = 0;
   // Where the scan met sound TAPE, SSET and ESET blocks, in file order.
   std::vector<SetBlock> setBlocks;
 };

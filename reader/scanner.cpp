@@ -102,6 +102,7 @@ bool Scanner::BeginScan(const std::string& path, RecoveryMode mode) {
   blocksFound_ = 0;
   bytesRead_ = 0;
   session_.leftOut.clear();
+  session_.leftOutNotListed = 0;
   session_.setBlocks.clear();
   // Stop ends the work around a failing disk's bad pieces too.
   session_.file.SetStopToken(&stop_);
@@ -268,7 +269,13 @@ std::uint64_t StandardScanner::HandleFile(ByteView w, std::uint64_t a) {
     // the backup program wrote (its checksum holds) whose data runs past the
     // end is a file cut off by the end of the backup: it is not lost in
     // silence.
-    if (atStan && s < rangeEnd_ && mtf::BlockChecksumOk(w)) session_.leftOut.push_back({name, a, headerLength});
+    if (atStan && s < rangeEnd_ && mtf::BlockChecksumOk(w)) {
+      if (session_.leftOut.size() < kMaxLeftOutListed) {
+        session_.leftOut.push_back({name, a, headerLength});
+      } else {
+        ++session_.leftOutNotListed;
+      }
+    }
     return 0;
   }
 

@@ -184,7 +184,9 @@ TEST_P(BadInput, ExitCodeAndMessage) {
   const auto standard = kStandardEnding.find(c.name);
   const bool standardSaysMore = GetParam().mode.empty() && standard != kStandardEnding.end();
   EXPECT_EQ(r.exitCode, standardSaysMore ? standard->second.first : c.exitCode) << r.err;
-  if (standardSaysMore) EXPECT_NE(r.err.find(standard->second.second), std::string::npos) << r.err;
+  if (standardSaysMore) {
+    EXPECT_NE(r.err.find(standard->second.second), std::string::npos) << r.err;
+  }
   const auto advanced = kAdvancedStdout.find(c.name);
   const std::string& stdoutHas =
       !GetParam().mode.empty() && advanced != kAdvancedStdout.end() ? advanced->second : c.stdoutHas;

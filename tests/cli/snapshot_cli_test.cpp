@@ -254,7 +254,9 @@ TEST(SnapshotSafety, ScanNeverWritesTheSnapshotOverTheBackupADeviceOrAFifo) {
   }
   EXPECT_EQ(fixtures::ReadBytes(bkf), original);
   EXPECT_TRUE(fs::is_fifo(fifo));
-  if (haveDevice) EXPECT_TRUE(fs::is_character_file(device));
+  if (haveDevice) {
+    EXPECT_TRUE(fs::is_character_file(device));
+  }
 }
 
 // A damaged snapshot is refused with the reason: a name ending in

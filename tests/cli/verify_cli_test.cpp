@@ -148,7 +148,7 @@ TEST(OwnCatalogue, AFileTheScanCannotFindIsReportedMissing) {
   std::ofstream(bkf, std::ios::binary) << bytes;
   const std::string line = "The backup's own catalogue lists 1 files; the scan found 0 of them; missing: 1\n  " +
                            kBootIni + "\n";
-  for (const std::string& mode : {"standard", "advanced"}) {
+  for (const char* mode : {"standard", "advanced"}) {
     const auto r = RunCli({"scan", bkf, "--mode", mode});
     EXPECT_EQ(r.exitCode, 1) << mode;
     EXPECT_NE(r.err.find(line), std::string::npos) << mode << r.err;

@@ -22,6 +22,7 @@ using fixtures::Noise;
 using fixtures::Outline;
 using fixtures::RecordingListener;
 using fixtures::Stan;
+using fixtures::StanWithLength;
 using fixtures::Stream;
 using fixtures::TempDir;
 using Lines = std::vector<std::string>;
@@ -448,6 +449,17 @@ TEST(StandardScanner, FilesWhoseDataRunsPastTheEndAreLeftOutButRemembered) {
                     ") runs past the end of the backup; the advanced mode recovers what is there");
     }
   }
+}
+
+// A crafted file of nothing but sound FILE blocks that each promise more
+// than the file holds: the scan lists a bounded number and counts the rest.
+TEST(StandardScanner, LeftOutFilesAreListedUpToALimit) {
+  MtfWriter w;
+  w.Volb(u"C:");
+  for (std::size_t i = 0; i < kMaxLeftOutListed + 3; ++i) w.File(u"big", {StanWithLength(Noise(8, 1), 1ull << 40)});
+  const auto s = ScanImage(w);
+  EXPECT_EQ(s->scanner->Session().leftOut.size(), kMaxLeftOutListed);
+  EXPECT_EQ(s->scanner->Session().leftOutNotListed, 3u);
 }
 
 // DIRBs that each name dozens of new folders: a backup cannot hold more than
