@@ -157,7 +157,10 @@ MtfWriter FolderFlood(std::uint64_t bytes) {
   w.Volb(u"C:");
   for (std::uint64_t i = 0; w.Size() + 2048 <= bytes; ++i) {
     std::u16string path = Numbered("d", i);
-    for (int k = 1; k < 60; ++k) path += u"\\" + Numbered("", static_cast<std::uint64_t>(k));
+    for (int k = 1; k < 60; ++k) {
+      path += u'\\';
+      path += Numbered("", static_cast<std::uint64_t>(k));
+    }
     w.Dirb(path);
     w.File(Numbered("f", i), {Stan(8)});
   }

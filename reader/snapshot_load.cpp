@@ -45,12 +45,15 @@ class BlockFinder {
       std::fill(buffer_.begin(), buffer_.end(), 0);
       file_.ReadAt(at, buffer_.data(), count + kHeader);
       for (std::size_t i = 0; i < count; ++i) {
-        if (LooksLikeBlock(ByteView(buffer_.data() + i, count + kHeader - i))) lastBlock_ = at + i;
+        if (LooksLikeBlock(ByteView(buffer_.data() + i, count + kHeader - i))) {
+          lastBlock_ = at + i;
+          found_ = true;
+        }
       }
       at += count;
     }
     searchedTo_ = std::max(searchedTo_, position);
-    return lastBlock_ && *lastBlock_ + kBlockReach >= position && *lastBlock_ < position;
+    return found_ && lastBlock_ + kBlockReach >= position && lastBlock_ < position;
   }
 
  private:
@@ -59,7 +62,8 @@ class BlockFinder {
   const BkfFile& file_;
   std::vector<std::uint8_t> buffer_;
   std::uint64_t searchedTo_ = 0;
-  std::optional<std::uint64_t> lastBlock_;
+  std::uint64_t lastBlock_ = 0;  // where the last block found starts, once found_
+  bool found_ = false;
 };
 
 enum class Fit { NothingToRead, Fits, DoesNotFit };
